@@ -1,0 +1,827 @@
+#include "controller/frmtarnwell.h"
+
+#include "controller/frmabout.h"
+#include "core/eventlog.h"
+#include "core/programfolder.h"
+#include "display/datalistmodel.h"
+#include "display/datatextview.h"
+#include "display/frmdetails.h"
+#include "display/frmfilter.h"
+#include "logging/frmevent.h"
+#include "logging/frmlogging.h"
+#include "logging/frmstate.h"
+#include "options/settingsstore.h"
+#include "sending/sendlist.h"
+#include "ui/frmhelp.h"
+#include "ui/objectnames.h"
+#include "ui/twips.h"
+#include "ui/uiservice.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMovie>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QStyle>
+#include <QSysInfo>
+#include <QTabWidget>
+#include <QTime>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace {
+const QString kAnimationFile = QStringLiteral("connected.gif");
+
+const QStringList kShowClientServer = {QStringLiteral("Input & Output"), QStringLiteral("Input Only"),
+                                       QStringLiteral("Output Only"), QStringLiteral("Nothing (Fast)!")};
+const QStringList kShowPassThrough = {QStringLiteral("Both Directions"), QStringLiteral("Client to Server Only"),
+                                      QStringLiteral("Server to Client Only"), QStringLiteral("Nothing (Fast)!")};
+
+// The default server for a fresh install: this machine, so a first Connect
+// talks to something the user controls rather than a host on the Internet.
+const QString kDefaultHost = QStringLiteral("localhost");
+
+template <typename W> W *named(W *w, const char *name, int index = -1)
+{
+    w->setObjectName(index < 0 ? QString::fromLatin1(name) : indexedName(name, index));
+    return w;
+}
+
+QToolButton *iconButton(QStyle::StandardPixmap icon, const QString &tip, const char *name, int index)
+{
+    auto *b = named(new QToolButton, name, index);
+    b->setIcon(QApplication::style()->standardIcon(icon));
+    b->setToolTip(tip);
+    b->setAutoRaise(false);
+    return b;
+}
+
+QFrame *lamp(const char *name, int index, const QString &tip)
+{
+    auto *f = named(new QFrame, name, index);
+    f->setFrameShape(QFrame::Panel);
+    f->setFrameShadow(QFrame::Sunken);
+    f->setFixedSize(14, 14);
+    f->setAutoFillBackground(true);
+    f->setToolTip(tip);
+    return f;
+}
+} // namespace
+
+frmTarnwell::frmTarnwell(QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("frmTarnwell"));
+    setWindowTitle(QStringLiteral("Tarnwell"));
+    buildUi();
+}
+
+frmTarnwell::~frmTarnwell()
+{
+    if (m_frmEvent)
+        tw::setEventLog(nullptr);
+    delete m_frmEvent;
+    delete m_frmStateClient;
+    delete m_frmStateServer;
+    delete m_frmLogging;
+    delete m_frmFilter;
+    delete m_frmDetailsReceived;
+    delete m_frmDetailsSent;
+    delete m_frmHelp.data();
+}
+
+// ---------------------------------------------------------------- building
+
+void frmTarnwell::buildUi()
+{
+    tabMode = named(new QTabWidget(this), "tabMode");
+    setCentralWidget(tabMode);
+    buildClientTab();
+    buildServerTab();
+    buildPassThroughTab();
+    tabMode->addTab(tabs[0].page, QStringLiteral("Client"));
+    tabMode->addTab(tabs[1].page, QStringLiteral("Server"));
+    tabMode->addTab(tabs[2].page, QStringLiteral("Pass Through"));
+
+    barStatus = named(new QStatusBar(this), "barStatus");
+    setStatusBar(barStatus);
+    for (int i = 0; i < 6; ++i) {
+        m_panels[i] = named(new QLabel, "barStatus", i + 1);
+        m_panels[i]->setFrameShape(QFrame::Panel);
+        m_panels[i]->setFrameShadow(QFrame::Sunken);
+        barStatus->addWidget(m_panels[i], i == 0 ? 1 : 0);
+    }
+    m_panels[5]->setMinimumWidth(70);
+    m_panels[5]->setAlignment(Qt::AlignCenter);
+    buildMenus();
+}
+
+void frmTarnwell::buildMenus()
+{
+    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    QAction *a = file->addAction(QStringLiteral("&New Instance"), this, &frmTarnwell::mnuNewInstance_Click);
+    a->setObjectName(QStringLiteral("mnuNewInstance"));
+    file->addSeparator();
+    a = file->addAction(QStringLiteral("E&xit"), this, &frmTarnwell::mnuExit_Click);
+    a->setObjectName(QStringLiteral("mnuExit"));
+
+    QMenu *mode = menuBar()->addMenu(QStringLiteral("&Mode"));
+    a = mode->addAction(QStringLiteral("&Client"), this, [this] { tabMode->setCurrentIndex(0); });
+    a->setObjectName(QStringLiteral("mnuClient"));
+    a = mode->addAction(QStringLiteral("&Server"), this, [this] { tabMode->setCurrentIndex(1); });
+    a->setObjectName(QStringLiteral("mnuServer"));
+    a = mode->addAction(QStringLiteral("&Pass Through"), this, [this] { tabMode->setCurrentIndex(2); });
+    a->setObjectName(QStringLiteral("mnuPassThrough"));
+
+    QMenu *tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    a = tools->addAction(QStringLiteral("&Event History..."), this, [this] {
+        m_frmEvent->show();
+        m_frmEvent->raise();
+    });
+    a->setObjectName(QStringLiteral("mnuEvents"));
+    a = tools->addAction(QStringLiteral("&Log Data..."), this, [this] {
+        m_frmLogging->show();
+        m_frmLogging->raise();
+    });
+    a->setObjectName(QStringLiteral("mnuLogData"));
+    a = tools->addAction(QStringLiteral("&Options..."));
+    a->setObjectName(QStringLiteral("mnuOptions"));
+    a = tools->addAction(QStringLiteral("&Common Configurations..."));
+    a->setObjectName(QStringLiteral("mnuCommonConfigs"));
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
+    a = help->addAction(QStringLiteral("&Contents and Index..."), this, &frmTarnwell::mnuHelpTarnwell_Click);
+    a->setObjectName(QStringLiteral("mnuHelpTarnwell"));
+    a = help->addAction(QStringLiteral("&About Tarnwell..."), this, &frmTarnwell::mnuAbout_Click);
+    a->setObjectName(QStringLiteral("mnuAbout"));
+}
+
+// The connection animation sits in a holder of 630 x 630 twips.
+static void addAnimation(ModeControls &t, int index, QGridLayout *grid, int row, int col, int rowSpan)
+{
+    t.panAniHolder = named(new QFrame, "panAniHolder", index);
+    t.panAniHolder->setFixedSize(Twips::toPixels(630, 630));
+    t.aniAnimation = named(new QLabel(t.panAniHolder), "aniAnimation", index);
+    t.aniAnimation->setGeometry(QRect(QPoint(0, 0), Twips::toPixels(600, 600)));
+    t.aniAnimation->setScaledContents(true);
+    grid->addWidget(t.panAniHolder, row, col, rowSpan, 1, Qt::AlignTop | Qt::AlignRight);
+}
+
+void frmTarnwell::buildClientTab()
+{
+    ModeControls &t = tabs[0];
+    t.page = named(new QWidget, "tabClient");
+    auto *v = new QVBoxLayout(t.page);
+    auto *grid = new QGridLayout;
+    t.lblServer = named(new QLabel(QStringLiteral("Server:")), "lblServer", 0);
+    t.txtServer = named(new QLineEdit, "txtServer", 0);
+    t.txtServer->setToolTip(QStringLiteral("Name or address of the server to connect to"));
+    t.cmdServer = named(new QPushButton(QStringLiteral("...")), "cmdServer", 0);
+    t.cmdServer->setToolTip(QStringLiteral("Select a common server"));
+    t.cmdServer->setFixedWidth(28);
+    t.txtPortConnectTo = named(new QLineEdit, "txtPortConnectTo", 0);
+    t.txtPortConnectTo->setMaximumWidth(80);
+    t.cmdPortConnectTo = named(new QPushButton(QStringLiteral("...")), "cmdPort", 0);
+    t.cmdPortConnectTo->setToolTip(QStringLiteral("Select a well-known port"));
+    t.cmdPortConnectTo->setFixedWidth(28);
+    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", 0);
+    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", 0);
+    t.cmdState = named(new QPushButton(QStringLiteral("State...")), "cmdState", 0);
+    t.cmdState->setToolTip(QStringLiteral("Show the state history of the socket"));
+
+    grid->addWidget(t.lblServer, 0, 0);
+    grid->addWidget(t.txtServer, 0, 1);
+    grid->addWidget(t.cmdServer, 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
+    grid->addWidget(t.txtPortConnectTo, 0, 4);
+    grid->addWidget(t.cmdPortConnectTo, 0, 5);
+    grid->addWidget(t.cmdConnect, 1, 4, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
+    auto *stateRow = new QHBoxLayout;
+    stateRow->addWidget(t.lblClientState, 1);
+    stateRow->addWidget(t.cmdState);
+    grid->addLayout(stateRow, 1, 1, 1, 3);
+    grid->setColumnStretch(1, 1);
+    addAnimation(t, 0, grid, 0, 6, 2);
+    v->addLayout(grid);
+    buildDataArea(0, t.page, v);
+}
+
+void frmTarnwell::buildServerTab()
+{
+    ModeControls &t = tabs[1];
+    t.page = named(new QWidget, "tabServer");
+    auto *v = new QVBoxLayout(t.page);
+    auto *grid = new QGridLayout;
+    t.lblServer = named(new QLabel, "lblServer", 1);
+    t.lblServer->setToolTip(QStringLiteral("The name of this computer"));
+    t.txtPort = named(new QLineEdit, "txtPort", 1);
+    t.txtPort->setMaximumWidth(80);
+    t.cmdPortListen = named(new QPushButton(QStringLiteral("...")), "cmdPort", 1);
+    t.cmdPortListen->setToolTip(QStringLiteral("Select a well-known port"));
+    t.cmdPortListen->setFixedWidth(28);
+    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", 1);
+    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", 1);
+    t.cmdState = named(new QPushButton(QStringLiteral("State...")), "cmdState", 1);
+    t.cmdState->setToolTip(QStringLiteral("Show the state history of the sockets"));
+
+    grid->addWidget(new QLabel(QStringLiteral("Server:")), 0, 0);
+    grid->addWidget(t.lblServer, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
+    grid->addWidget(t.txtPort, 0, 4);
+    grid->addWidget(t.cmdPortListen, 0, 5);
+    grid->addWidget(t.cmdListen, 1, 4, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
+    auto *stateRow = new QHBoxLayout;
+    stateRow->addWidget(t.lblState, 1);
+    stateRow->addWidget(t.cmdState);
+    grid->addLayout(stateRow, 1, 1, 1, 3);
+    grid->setColumnStretch(1, 1);
+    addAnimation(t, 1, grid, 0, 6, 2);
+    v->addLayout(grid);
+    buildDataArea(1, t.page, v);
+}
+
+void frmTarnwell::buildPassThroughTab()
+{
+    ModeControls &t = tabs[2];
+    t.page = named(new QWidget, "tabPassThrough");
+    auto *v = new QVBoxLayout(t.page);
+    auto *grid = new QGridLayout;
+    t.txtPort = named(new QLineEdit, "txtPort", 2);
+    t.txtPort->setMaximumWidth(80);
+    t.cmdPortListen = named(new QPushButton(QStringLiteral("...")), "cmdPort", 3);
+    t.cmdPortListen->setToolTip(QStringLiteral("Select a well-known port"));
+    t.cmdPortListen->setFixedWidth(28);
+    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", 2);
+    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", 2);
+    t.txtServer = named(new QLineEdit, "txtServer", 2);
+    t.txtServer->setToolTip(QStringLiteral("Name or address of the server to relay to"));
+    t.cmdServer = named(new QPushButton(QStringLiteral("...")), "cmdServer", 2);
+    t.cmdServer->setToolTip(QStringLiteral("Select a common server"));
+    t.cmdServer->setFixedWidth(28);
+    t.txtPortConnectTo = named(new QLineEdit, "txtPortConnectTo", 2);
+    t.txtPortConnectTo->setMaximumWidth(80);
+    t.cmdPortConnectTo = named(new QPushButton(QStringLiteral("...")), "cmdPort", 2);
+    t.cmdPortConnectTo->setToolTip(QStringLiteral("Select a well-known port"));
+    t.cmdPortConnectTo->setFixedWidth(28);
+    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", 2);
+    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", 2);
+    auto *cmdStartBoth = named(new QPushButton(QStringLiteral("Start Both")), "cmdStartBoth");
+    auto *cmdStopBoth = named(new QPushButton(QStringLiteral("Stop Both")), "cmdStopBoth");
+    auto *cmdStateClient = named(new QPushButton(QStringLiteral("State...")), "cmdStateClient");
+    cmdStateClient->setToolTip(QStringLiteral("Show the state history of the server connection"));
+    auto *cmdStateServer = named(new QPushButton(QStringLiteral("State...")), "cmdStateServer");
+    cmdStateServer->setToolTip(QStringLiteral("Show the state history of the client connections"));
+
+    grid->addWidget(new QLabel(QStringLiteral("Listen on port:")), 0, 0);
+    grid->addWidget(t.txtPort, 0, 1);
+    grid->addWidget(t.cmdPortListen, 0, 2);
+    grid->addWidget(t.cmdListen, 0, 3);
+    grid->addWidget(t.lblState, 0, 4);
+    grid->addWidget(cmdStateServer, 0, 5);
+    grid->addWidget(new QLabel(QStringLiteral("Relay to server:")), 1, 0);
+    auto *serverRow = new QHBoxLayout;
+    serverRow->addWidget(t.txtServer, 1);
+    serverRow->addWidget(t.cmdServer);
+    serverRow->addWidget(new QLabel(QStringLiteral("Port:")));
+    serverRow->addWidget(t.txtPortConnectTo);
+    serverRow->addWidget(t.cmdPortConnectTo);
+    grid->addLayout(serverRow, 1, 1, 1, 2);
+    grid->addWidget(t.cmdConnect, 1, 3);
+    grid->addWidget(t.lblClientState, 1, 4);
+    grid->addWidget(cmdStateClient, 1, 5);
+    auto *both = new QHBoxLayout;
+    both->addWidget(cmdStartBoth);
+    both->addWidget(cmdStopBoth);
+    both->addStretch(1);
+    grid->addLayout(both, 2, 0, 1, 6);
+    grid->setColumnStretch(4, 1);
+    addAnimation(t, 2, grid, 0, 6, 3);
+    v->addLayout(grid);
+    buildDataArea(2, t.page, v);
+}
+
+void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
+{
+    ModeControls &t = tabs[index];
+    const bool passThrough = index == 2;
+
+    auto *bar = new QHBoxLayout;
+    bar->addWidget(new QLabel(QStringLiteral("Show:")));
+    t.cboShow = named(new QComboBox, "cboShow", index);
+    t.cboShow->addItems(passThrough ? kShowPassThrough : kShowClientServer);
+    t.cboShow->setToolTip(QStringLiteral("Select the data to be displayed on the screen"));
+    bar->addWidget(t.cboShow);
+    t.chkReceivedFields = named(new QCheckBox(QStringLiteral("Details")), "chkReceivedFields", index);
+    t.chkReceivedFields->setToolTip(QStringLiteral("Toggles the level of detail"));
+    bar->addWidget(t.chkReceivedFields);
+    if (!passThrough) {
+        t.cmdFilter = named(new QPushButton(QStringLiteral("Filter...")), "cmdFilter", index);
+        t.cmdFilter->setToolTip(QStringLiteral("Filters the incoming data"));
+        bar->addWidget(t.cmdFilter);
+    }
+    bar->addStretch(1);
+    if (!passThrough) {
+        t.cmdReceivedPause = iconButton(QStyle::SP_MediaPause, QStringLiteral("Toggle the receive pause"),
+                                        "cmdReceivedPause", index);
+        t.cmdReceivedPause->setCheckable(true);
+        t.cmdEmptyReceived = iconButton(QStyle::SP_TrashIcon, QStringLiteral("Clear the pause buffer"),
+                                        "cmdEmptyReceived", index);
+        t.panReceivePausePerc = named(new QProgressBar, "panReceivePausePerc", index);
+        t.panReceivePausePerc->setRange(0, 100);
+        t.panReceivePausePerc->setValue(0);
+        t.panReceivePausePerc->setTextVisible(false);
+        t.panReceivePausePerc->setFixedWidth(60);
+        t.panReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
+        t.lblReceivePausePerc = named(new QLabel, "lblReceivePausePerc", index);
+        t.lblReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
+        t.lblReceivePausePerc->setMinimumWidth(110);
+        bar->addWidget(t.cmdReceivedPause);
+        bar->addWidget(t.cmdEmptyReceived);
+        bar->addWidget(t.panReceivePausePerc);
+        bar->addWidget(t.lblReceivePausePerc);
+    }
+    t.cmdReceivedClear = iconButton(QStyle::SP_DialogResetButton, QStringLiteral("Clear the list of data"),
+                                    "cmdReceivedClear", index);
+    t.cmdReceivedDetails = iconButton(QStyle::SP_FileDialogContentsView, QStringLiteral("Details of the socket data"),
+                                      "cmdReceivedDetails", index);
+    bar->addWidget(t.cmdReceivedClear);
+    bar->addWidget(t.cmdReceivedDetails);
+    t.panReceived = lamp("panReceived", index, QStringLiteral("Data received"));
+    t.panSent = lamp("panSent", index, QStringLiteral("Data sent"));
+    bar->addWidget(t.panReceived);
+    bar->addWidget(t.panSent);
+    layout->addLayout(bar);
+
+    auto *stack = new QStackedWidget(page);
+    t.model = new DataListModel(this);
+    t.lvwReceived = named(new QTreeView, "lvwReceived", index);
+    t.lvwReceived->setModel(t.model);
+    t.lvwReceived->setRootIsDecorated(false);
+    t.lvwReceived->setUniformRowHeights(true);
+    t.lvwReceived->setAlternatingRowColors(false);
+    t.lvwReceived->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t.lvwReceived->header()->setSectionsClickable(true);
+    t.lvwReceived->header()->setStretchLastSection(false);
+    t.txtReceived = named(new DataTextView, "txtReceived", index);
+    t.txtReceived->setToolTip(passThrough ? QStringLiteral("Data transmitted between the client and the server.")
+                                          : QStringLiteral("Data sent or received on the socket"));
+    stack->addWidget(t.txtReceived);
+    stack->addWidget(t.lvwReceived);
+    layout->addWidget(stack, 1);
+
+    if (!passThrough) {
+        auto *send = new QHBoxLayout;
+        t.cmdSend = named(new QPushButton(QStringLiteral("Send...")), "cmdSend", index);
+        t.cmdSend->setToolTip(QStringLiteral("Send user defined data through the socket"));
+        t.cboSend = named(new QComboBox, "cboSend", index);
+        t.cboSend->setToolTip(QStringLiteral("Retrieve data previously sent through the socket"));
+        t.cboSend->setMinimumContentsLength(16);
+        t.cmdProtocols = named(new QPushButton(QStringLiteral("Common Protocols...")), "cmdProtocols", index);
+        t.cmdProtocols->setToolTip(QStringLiteral("Select from common socket protocols"));
+        send->addWidget(t.cmdSend);
+        send->addWidget(t.cboSend, 1);
+        send->addWidget(t.cmdProtocols);
+        layout->addLayout(send);
+    }
+
+    connect(t.chkReceivedFields, &QCheckBox::clicked, this, [this, index] { chkReceivedFields_Click(index); });
+}
+
+void frmTarnwell::setListColumns()
+{
+    using C = DataListModel::Column_;
+    const QList<QList<C>> columns = {
+        {{QStringLiteral("#"), 645}, {QStringLiteral("Time"), 1170}, {QStringLiteral("I/O"), 435},
+         {QStringLiteral("Sock#"), 0}, {QStringLiteral("Message"), 6180}},
+        {{QStringLiteral("#"), 645}, {QStringLiteral("Time"), 1170}, {QStringLiteral("I/O"), 435},
+         {QStringLiteral("Sock#"), 660}, {QStringLiteral("Message"), 6180}},
+        {{QStringLiteral("#"), 645}, {QStringLiteral("Time"), 1170}, {QStringLiteral("Dir"), 585},
+         {QStringLiteral("Sock#"), 660}, {QStringLiteral("Message"), 6180}},
+    };
+    for (int i = 0; i < 3; ++i) {
+        tabs[i].model->setColumns(columns[i]);
+        for (int c = 0; c < columns[i].size(); ++c) {
+            const int w = columns[i][c].widthTwips;
+            if (w == 0)
+                tabs[i].lvwReceived->setColumnHidden(c, true);
+            else
+                tabs[i].lvwReceived->setColumnWidth(c, Twips::toPixelsX(w));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- load
+
+QString frmTarnwell::loadFailureText(const OsError &error)
+{
+    return UiService::failureText(QStringLiteral("An error occurred while attempting to open the database at ") +
+                                      QDir::toNativeSeparators(SettingsStore::instance().filePath()) +
+                                      QStringLiteral(".  The operating system reports: "),
+                                  error, QStringLiteral("\r\n\r\nTarnwell is not installed correctly and cannot continue."));
+}
+
+bool frmTarnwell::Load()
+{
+    // 1. The animation is the one file the program cannot run without.
+    const QString animation = ProgramFolder::dataFile(kAnimationFile);
+    if (!QFileInfo::exists(animation)) {
+        tw::ui().message(this,
+                         QStringLiteral("An essential Tarnwell file '") + QDir::toNativeSeparators(animation) +
+                             QStringLiteral("' cannot be found. Tarnwell cannot continue."),
+                         UiService::Icon::Exclamation);
+        return false;
+    }
+
+    // 2. One animation per tab, stopped until a socket connects or listens.
+    for (ModeControls &t : tabs) {
+        t.movie = new QMovie(animation, QByteArray(), this);
+        t.movie->setCacheMode(QMovie::CacheAll);
+        t.aniAnimation->setMovie(t.movie);
+        t.movie->jumpToFrame(0);
+    }
+
+    try {
+        // 5. The main window's timers, in this order.
+        tmrResize = new frmTimer(this);
+        tmrPollClientState = new frmTimer(this);
+        tmrPollServerState = new frmTimer(this);
+        tmrAutoDisconnect = new frmTimer(this);
+        tmrReconnectTimer = new frmTimer(this);
+        tmrReceiveDisplayTimer = new frmTimer(this);
+        tmrSentDisplayTimer = new frmTimer(this);
+        tmrClockTick = new frmTimer(this);
+        connect(tmrClockTick, &frmTimer::TimerFired, this, [this] { tmrClockTick_TimerFired(); });
+
+        // 6. Details and history windows, logging settings.
+        m_frmEvent = new frmEvent;
+        tw::setEventLog(m_frmEvent);
+        reportStoreProblems();
+        m_frmDetailsReceived = new frmDetails;
+        m_frmDetailsSent = new frmDetails;
+        m_frmStateServer = new frmState;
+        m_frmStateClient = new frmState;
+        m_frmLogging = new frmLogging;
+        m_frmLogging->LoadLoggingInformation();
+        m_frmStateServer->Initialise(true, QStringLiteral("Server State History"));
+        m_frmStateClient->Initialise(false, QStringLiteral("Client State History"));
+
+        // 7. The clock shows at once.
+        tmrClockTick_TimerFired();
+
+        // 8. Filter window, hidden.
+        m_frmFilter = new frmFilter;
+
+        // 9-13.
+        LoadMainSettings();
+        intLastClientState = -1;
+        aintLastServerState = {-1};
+        intClientCount = 0;
+        blnSkipReconnect = true;
+        blnClientOpen = false;
+        intClientCountShown = 0;
+        blnTabChangeGuard = false;
+        RefreshSendList();
+        StartPollTimers();
+        setListColumns();
+    } catch (const std::exception &e) {
+        tw::ui().message(this, loadFailureText(OsError{-1, QString::fromLocal8Bit(e.what())}),
+                         UiService::Icon::Exclamation);
+        return false;
+    }
+
+    // 14. The computer's name on the Server tab.
+    QCoreApplication::processEvents();
+    QString name = QSysInfo::machineHostName().left(255);
+    if (const qsizetype nul = name.indexOf(QChar(0)); nul >= 0)
+        name.truncate(nul);
+    tabs[1].lblServer->setText(name.isEmpty() ? QStringLiteral("<Cannot Retrieve>") : name);
+
+    connect(tabMode, &QTabWidget::currentChanged, this, [this](int) { tabMode_Click(m_previousTab); });
+    m_loaded = true;
+    return true;
+}
+
+void frmTarnwell::reportStoreProblems()
+{
+    const QStringList problems = SettingsStore::instance().takeProblems();
+    for (const QString &p : problems)
+        tw::events().AddEvent(p);
+}
+
+int frmTarnwell::readSettingNumber(const QString &section, const QString &key, int defaultValue, int min, int max)
+{
+    const QString text = SettingsStore::instance().Read(section, key, defaultValue);
+    bool ok = false;
+    qint64 v = text.trimmed().toLongLong(&ok);
+    if (!ok) {
+        const double d = text.trimmed().toDouble(&ok);
+        if (ok && d >= double(min) && d <= double(max))
+            v = qint64(std::nearbyint(d));
+        else
+            ok = false;
+    }
+    if (!ok || v < min || v > max) {
+        // A damaged value must not stop the program: use the default and say so.
+        tw::events().AddEvent(QStringLiteral("The setting '%1' in section '%2' holds '%3', which is not valid; "
+                                             "the default %4 is used instead.")
+                                  .arg(key, section, text)
+                                  .arg(defaultValue));
+        return defaultValue;
+    }
+    return int(v);
+}
+
+void frmTarnwell::LoadMainSettings()
+{
+    SettingsStore &s = SettingsStore::instance();
+    const QString mode = QStringLiteral("Mode");
+    const QString endPoints = QStringLiteral("EndPoints");
+    const QString show = QStringLiteral("Show");
+
+    // 1-2. The tab, with the normal mode change, then the start event.
+    const int m = readSettingNumber(mode, mode, 0, 0, 2);
+    m_previousTab = tabMode->currentIndex();
+    if (m != tabMode->currentIndex()) {
+        QSignalBlocker block(tabMode);
+        tabMode->setCurrentIndex(m);
+        tabMode_Click(m_previousTab);
+    }
+    intCurrentMode = m;
+    static const char *const started[] = {"Client", "Server", "Pass Through"};
+    tw::events().AddEvent(QStringLiteral("Tarnwell has been started in the %1 mode.")
+                              .arg(QString::fromLatin1(started[m])));
+
+    // 3. End points.
+    tabs[0].txtServer->setText(s.Read(endPoints, QStringLiteral("ClientEP"), kDefaultHost));
+    tabs[0].txtPortConnectTo->setText(s.Read(endPoints, QStringLiteral("ClientPort"), QStringLiteral("80")));
+    tabs[1].txtPort->setText(s.Read(endPoints, QStringLiteral("ServerPort"), QStringLiteral("80")));
+    tabs[2].txtPort->setText(s.Read(endPoints, QStringLiteral("ServerPortPS"), QStringLiteral("80")));
+    tabs[2].txtServer->setText(s.Read(endPoints, QStringLiteral("PassThroughEP"), kDefaultHost));
+    tabs[2].txtPortConnectTo->setText(s.Read(endPoints, QStringLiteral("PassThroughPort"), QStringLiteral("80")));
+
+    // 4. Show selectors.
+    tabs[0].cboShow->setCurrentIndex(readSettingNumber(show, QStringLiteral("Client"), 0, 0, 3));
+    tabs[1].cboShow->setCurrentIndex(readSettingNumber(show, QStringLiteral("Server"), 0, 0, 3));
+    tabs[2].cboShow->setCurrentIndex(readSettingNumber(show, QStringLiteral("PassThrough"), 0, 0, 3));
+
+    // 5. Size, stored in twips.
+    const int w = readSettingNumber(QStringLiteral("StartUp"), QStringLiteral("Width"), 6750, 1, 1000000);
+    const int h = readSettingNumber(QStringLiteral("Startup"), QStringLiteral("Height"), 6540, 1, 1000000);
+    resize(Twips::toPixels(w, h));
+
+    // 6. View toggles.
+    for (int i = 0; i < 3; ++i) {
+        const int v = readSettingNumber(QStringLiteral("ReceiveDetails"), QString::number(i), 0, 0, 1);
+        tabs[i].chkReceivedFields->setChecked(v == 1);
+        chkReceivedFields_Click(i);
+    }
+}
+
+void frmTarnwell::SaveMainSettings()
+{
+    SettingsStore &s = SettingsStore::instance();
+    const QString endPoints = QStringLiteral("EndPoints");
+    const QString show = QStringLiteral("Show");
+    s.Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QString::number(tabMode->currentIndex()));
+    s.Save(endPoints, QStringLiteral("ClientEP"), tabs[0].txtServer->text());
+    s.Save(endPoints, QStringLiteral("ClientPort"), tabs[0].txtPortConnectTo->text());
+    s.Save(endPoints, QStringLiteral("ServerPort"), tabs[1].txtPort->text());
+    s.Save(endPoints, QStringLiteral("ServerPortPS"), tabs[2].txtPort->text());
+    s.Save(endPoints, QStringLiteral("PassThroughEP"), tabs[2].txtServer->text());
+    s.Save(endPoints, QStringLiteral("PassThroughPort"), tabs[2].txtPortConnectTo->text());
+    s.Save(show, QStringLiteral("Client"), QString::number(tabs[0].cboShow->currentIndex()));
+    s.Save(show, QStringLiteral("Server"), QString::number(tabs[1].cboShow->currentIndex()));
+    s.Save(show, QStringLiteral("PassThrough"), QString::number(tabs[2].cboShow->currentIndex()));
+    // The normal (not minimised or maximised) size is what the next run restores.
+    const QSize size = (isMinimized() || isMaximized()) ? normalGeometry().size() : this->size();
+    s.Save(QStringLiteral("StartUp"), QStringLiteral("Width"), QString::number(Twips::fromPixelsX(size.width())));
+    s.Save(QStringLiteral("Startup"), QStringLiteral("Height"), QString::number(Twips::fromPixelsY(size.height())));
+    for (int i = 0; i < 3; ++i)
+        s.Save(QStringLiteral("ReceiveDetails"), QString::number(i),
+               tabs[i].chkReceivedFields->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+bool frmTarnwell::shouldShowConfigurations() const
+{
+    return SettingsStore::instance().Read(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations"), 1).trimmed() ==
+           QLatin1String("1");
+}
+
+// ---------------------------------------------------------------- routines
+
+void frmTarnwell::RefreshSendList()
+{
+    const QList<SavedSendState> states = savedSendStates(SettingsStore::instance());
+    for (int i = 0; i < 2; ++i) {
+        QComboBox *cbo = tabs[i].cboSend;
+        QSignalBlocker block(cbo);
+        cbo->clear();
+        for (const SavedSendState &st : states)
+            cbo->addItem(st.description, st.number);
+        cbo->setCurrentIndex(-1);
+    }
+}
+
+void frmTarnwell::StartPollTimers()
+{
+    switch (intCurrentMode) {
+    case 0:
+        tmrPollClientState->StartTimer(100, false);
+        tmrPollServerState->StopTimer();
+        break;
+    case 1:
+        tmrPollServerState->StartTimer(100, false);
+        tmrPollClientState->StopTimer();
+        break;
+    default:
+        tmrPollClientState->StartTimer(100, false);
+        tmrPollServerState->StartTimer(100, false);
+        break;
+    }
+}
+
+QString frmTarnwell::StateText(int state)
+{
+    static const char *const texts[] = {"Closed",     "Open",           "Listening",
+                                        "Connection pending", "Resolving host", "Host resolved",
+                                        "Connecting", "Connected",      "Peer is closing the connection",
+                                        "Error"};
+    if (state < 0 || state > 9)
+        return QString();
+    return QString::fromLatin1(texts[state]);
+}
+
+bool frmTarnwell::IsConnectionBusy() const
+{
+    // Stand-in until the sockets exist: nothing can be busy yet.
+    return false;
+}
+
+void frmTarnwell::RefreshStatusLine()
+{
+    setStatusPanel(1, QString());
+    setStatusPanel(2, QString());
+    setStatusPanel(3, QString());
+}
+
+void frmTarnwell::setStatusPanel(int panel, const QString &text)
+{
+    if (panel >= 1 && panel <= 6)
+        m_panels[panel - 1]->setText(text);
+}
+
+QString frmTarnwell::statusPanel(int panel) const
+{
+    return (panel >= 1 && panel <= 6) ? m_panels[panel - 1]->text() : QString();
+}
+
+void frmTarnwell::tmrClockTick_TimerFired()
+{
+    setStatusPanel(6, QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+}
+
+void frmTarnwell::chkReceivedFields_Click(int index)
+{
+    ModeControls &t = tabs[index];
+    const bool list = t.chkReceivedFields->isChecked();
+    auto *stack = qobject_cast<QStackedWidget *>(t.lvwReceived->parentWidget());
+    if (stack)
+        stack->setCurrentWidget(list ? static_cast<QWidget *>(t.lvwReceived) : static_cast<QWidget *>(t.txtReceived));
+    if (t.cmdFilter)
+        t.cmdFilter->setEnabled(list);
+}
+
+void frmTarnwell::tabMode_Click(int previousTab)
+{
+    const int tab = tabMode->currentIndex();
+    if (blnTabChangeGuard) {
+        blnTabChangeGuard = false;
+        RefreshStatusLine();
+        m_previousTab = tab;
+        return;
+    }
+    if (IsConnectionBusy()) {
+        blnTabChangeGuard = true;
+        tabMode->setCurrentIndex(previousTab);
+        return;
+    }
+    if (tmrReconnectTimer)
+        tmrReconnectTimer->StopTimer();
+    if (tmrAutoDisconnect)
+        tmrAutoDisconnect->StopTimer();
+    intCurrentMode = tab;
+    static const char *const placed[] = {"Client", "Server", "Pass Through"};
+    tw::events().AddEvent(QStringLiteral("Tarnwell has been placed in the %1 mode.")
+                              .arg(QString::fromLatin1(placed[tab])));
+    if (tmrPollClientState)
+        StartPollTimers();
+    blnTabChangeGuard = false;
+    RefreshStatusLine();
+    m_previousTab = tab;
+}
+
+// ---------------------------------------------------------------- menus
+
+void frmTarnwell::mnuNewInstance_Click()
+{
+    QProcess proc;
+    proc.setProgram(QCoreApplication::applicationFilePath());
+    proc.setProcessChannelMode(QProcess::ForwardedChannels);
+    qint64 pid = 0;
+    if (!proc.startDetached(&pid)) {
+        tw::ui().failure(this,
+                         QStringLiteral("An error occurred while attempting to launch a new instance of Tarnwell.  "
+                                        "The operating system reports: "),
+                         OsError{int(proc.error()) + 1, proc.errorString()});
+    }
+}
+
+frmHelp *frmTarnwell::help()
+{
+    if (!m_frmHelp)
+        m_frmHelp = new frmHelp;
+    return m_frmHelp;
+}
+
+void frmTarnwell::mnuHelpTarnwell_Click()
+{
+    OsError error;
+    if (!help()->load(ProgramFolder::dataFile(QStringLiteral("help")), &error)) {
+        tw::ui().failure(this,
+                         QStringLiteral("An error occurred while attempting to load the help file.  "
+                                        "The operating system reports: "),
+                         error);
+        return;
+    }
+    help()->showTopics();
+}
+
+void frmTarnwell::mnuAbout_Click()
+{
+    frmAbout about(this);
+    about.exec();
+}
+
+void frmTarnwell::mnuExit_Click()
+{
+    Unload();
+    QCoreApplication::quit();
+}
+
+// ---------------------------------------------------------------- shutdown
+
+void frmTarnwell::closeEvent(QCloseEvent *event)
+{
+    if (!m_unloaded) {
+        blnAllowUnload = true;
+        tw::events().AddEvent(QStringLiteral("Tarnwell is terminating"));
+        if (m_frmEvent)
+            m_frmEvent->close();
+        if (m_frmFilter)
+            m_frmFilter->close();
+        Unload();
+    }
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void frmTarnwell::Unload()
+{
+    if (m_unloaded || !m_loaded)
+        return;
+    m_unloaded = true;
+    m_frmLogging->SaveLoggingInformation();
+    tw::events().AddEvent(QStringLiteral("Tarnwell terminated."));
+    m_frmLogging->StopAllLogging();
+    SaveMainSettings();
+    delete tmrResize;
+    tmrResize = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w != this)
+            w->close();
+    }
+}
+
+void frmTarnwell::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && tmrClockTick)
+        tmrClockTick->StartTimer(200, false);
+    QMainWindow::changeEvent(event);
+}

@@ -1,0 +1,196 @@
+#pragma once
+
+#include "core/frmtimer.h"
+#include "core/oserror.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QMovie;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QToolButton;
+class QTreeView;
+
+class DataListModel;
+class DataTextView;
+class frmDetails;
+class frmEvent;
+class frmFilter;
+class frmHelp;
+class frmLogging;
+class frmState;
+
+/// The controls of one mode tab. Only the ones the mode needs exist; the
+/// others stay null (the Client tab has the client side, the Server tab the
+/// listening side, the Pass Through tab both).
+struct ModeControls
+{
+    QWidget *page = nullptr;
+    // Client side: where to connect to.
+    QLabel *lblServer = nullptr;
+    QLineEdit *txtServer = nullptr;
+    QPushButton *cmdServer = nullptr;
+    QLineEdit *txtPortConnectTo = nullptr;
+    QPushButton *cmdPortConnectTo = nullptr; // cmdPort(0) / cmdPort(2)
+    QPushButton *cmdConnect = nullptr;
+    QLabel *lblClientState = nullptr;
+    // Listening side.
+    QLineEdit *txtPort = nullptr;
+    QPushButton *cmdPortListen = nullptr; // cmdPort(1) / cmdPort(3)
+    QPushButton *cmdListen = nullptr;
+    QLabel *lblState = nullptr;
+    // Connection animation.
+    QWidget *panAniHolder = nullptr;
+    QLabel *aniAnimation = nullptr;
+    QMovie *movie = nullptr;
+    // Data display.
+    QComboBox *cboShow = nullptr;
+    QCheckBox *chkReceivedFields = nullptr;
+    QPushButton *cmdFilter = nullptr;
+    QToolButton *cmdReceivedPause = nullptr;
+    QToolButton *cmdEmptyReceived = nullptr;
+    QLabel *lblReceivePausePerc = nullptr;
+    QProgressBar *panReceivePausePerc = nullptr;
+    QToolButton *cmdReceivedClear = nullptr;
+    QToolButton *cmdReceivedDetails = nullptr;
+    QFrame *panReceived = nullptr;
+    QFrame *panSent = nullptr;
+    QTreeView *lvwReceived = nullptr;
+    DataListModel *model = nullptr;
+    DataTextView *txtReceived = nullptr;
+    // Sending and history.
+    QPushButton *cmdSend = nullptr;
+    QComboBox *cboSend = nullptr;
+    QPushButton *cmdProtocols = nullptr;
+    QPushButton *cmdState = nullptr;
+};
+
+/// How the start-up runs; tests switch off what would slow them or block.
+struct StartupOptions
+{
+    bool showSplash = true;
+    bool allowConfigurations = true;
+    bool exitOnFatal = true;
+};
+
+/// The main window: three mode tabs with their connection controls and data
+/// views, the status bar, the menus, and the objects everything else hangs off.
+class frmTarnwell : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit frmTarnwell(QWidget *parent = nullptr);
+    ~frmTarnwell() override;
+
+    /// The load: checks the animation file, creates the shared objects and
+    /// windows, restores the settings. False when start-up cannot go on (the
+    /// fatal message has been shown).
+    bool Load();
+    /// The unload steps: saves the settings and stops the logs. Runs once.
+    void Unload();
+
+    // Mode and per-mode controls.
+    int intCurrentMode = 0;
+    bool blnAllowUnload = false;
+    std::array<ModeControls, 3> tabs;
+    QTabWidget *tabMode = nullptr;
+    QStatusBar *barStatus = nullptr;
+    void setStatusPanel(int panel, const QString &text);
+    QString statusPanel(int panel) const;
+
+    // Connection records.
+    qint16 intLastClientState = -1;
+    QList<qint16> aintLastServerState{-1};
+    qint16 intClientCount = 0;
+    bool blnSkipReconnect = true;
+    bool blnClientOpen = false;
+    qint16 intClientCountShown = 0;
+    bool blnTabChangeGuard = false;
+
+    // The main window's timers, created in this order at load.
+    frmTimer *tmrResize = nullptr;
+    frmTimer *tmrPollClientState = nullptr;
+    frmTimer *tmrPollServerState = nullptr;
+    frmTimer *tmrAutoDisconnect = nullptr;
+    frmTimer *tmrReconnectTimer = nullptr;
+    frmTimer *tmrReceiveDisplayTimer = nullptr;
+    frmTimer *tmrSentDisplayTimer = nullptr;
+    frmTimer *tmrClockTick = nullptr;
+
+    // Companion windows.
+    frmEvent *eventHistory() const { return m_frmEvent; }
+    frmState *clientStateHistory() const { return m_frmStateClient; }
+    frmState *serverStateHistory() const { return m_frmStateServer; }
+    frmLogging *logging() const { return m_frmLogging; }
+    frmFilter *filter() const { return m_frmFilter; }
+    frmDetails *receivedDetails() const { return m_frmDetailsReceived; }
+    frmDetails *sentDetails() const { return m_frmDetailsSent; }
+    frmHelp *help();
+
+    /// Routines other parts of the program call.
+    void RefreshSendList();
+    void StartPollTimers();
+    void RefreshStatusLine();
+    bool IsConnectionBusy() const;
+    static QString StateText(int state);
+    void chkReceivedFields_Click(int index);
+    void tmrClockTick_TimerFired();
+    /// Runs when the selected tab changes (by click, menu or settings load).
+    void tabMode_Click(int previousTab);
+
+    // Menu commands.
+    void mnuNewInstance_Click();
+    void mnuExit_Click();
+    void mnuHelpTarnwell_Click();
+    void mnuAbout_Click();
+
+    /// The settings store value of "StartUp"/"ShowConfigurations".
+    bool shouldShowConfigurations() const;
+
+    /// The fatal load message (settings could not be opened, objects not made).
+    static QString loadFailureText(const OsError &error);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void buildUi();
+    void buildMenus();
+    void buildClientTab();
+    void buildServerTab();
+    void buildPassThroughTab();
+    void buildDataArea(int index, QWidget *page, class QVBoxLayout *layout);
+    void setListColumns();
+    void LoadMainSettings();
+    void SaveMainSettings();
+    int readSettingNumber(const QString &section, const QString &key, int defaultValue, int min, int max);
+    void reportStoreProblems();
+
+    frmEvent *m_frmEvent = nullptr;
+    frmState *m_frmStateClient = nullptr;
+    frmState *m_frmStateServer = nullptr;
+    frmLogging *m_frmLogging = nullptr;
+    frmFilter *m_frmFilter = nullptr;
+    frmDetails *m_frmDetailsReceived = nullptr;
+    frmDetails *m_frmDetailsSent = nullptr;
+    QPointer<frmHelp> m_frmHelp;
+    std::array<QLabel *, 6> m_panels{};
+    int m_previousTab = 0;
+    bool m_loaded = false;
+    bool m_unloaded = false;
+};
+
+/// The program's entry: splash, main window, help, configurations. Returns
+/// the main window (owned by the caller) or null when start-up failed.
+std::unique_ptr<frmTarnwell> StartUp(const StartupOptions &options);

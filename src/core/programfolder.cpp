@@ -1,0 +1,45 @@
+#include "core/programfolder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace ProgramFolder {
+
+QString dataDir()
+{
+    const QString env = qEnvironmentVariable("TARNWELL_DATA_DIR");
+    if (!env.isEmpty())
+        return QDir::cleanPath(env);
+
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QStringList candidates = {
+        appDir + QStringLiteral("/data"),                   // build tree
+        appDir + QStringLiteral("/../share/tarnwell"),      // installed
+        QStringLiteral("/usr/share/tarnwell"),
+    };
+    for (const QString &c : candidates) {
+        if (QFileInfo(c).isDir())
+            return QDir::cleanPath(c);
+    }
+    return QDir::cleanPath(candidates.first());
+}
+
+QString dataFile(const QString &name)
+{
+    return dataDir() + QLatin1Char('/') + name;
+}
+
+QString writableDir()
+{
+    QString dir = qEnvironmentVariable("TARNWELL_HOME");
+    if (dir.isEmpty())
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (dir.isEmpty())
+        dir = QDir::homePath() + QStringLiteral("/.local/share/tarnwell");
+    QDir().mkpath(dir);
+    return QDir::cleanPath(dir);
+}
+
+} // namespace ProgramFolder

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "core/bytes.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <optional>
+
+class DataListModel;
+class DataTextView;
+class SupportHost;
+class frmTimer;
+class frmWait;
+
+/// The support object: representations and escapes, framing with the
+/// current options, the display routine and the send and receive data path.
+/// One shared instance belongs to the main window; the options window and
+/// each send window have their own, so cancel and stop flags are per instance.
+class SupportClass : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SupportClass(QObject *parent = nullptr);
+    ~SupportClass() override;
+
+    // --- Representations and escapes (pure; see core/bytes.h).
+    static bool IsPrintable(const QByteArray &strChar) { return !strChar.isEmpty() && Bytes::IsPrintable(strChar[0]); }
+    static QByteArray GetChar(const QByteArray &strRaw) { return Bytes::GetChar(strRaw); }
+    static QByteArray GetChar2(const QByteArray &strRaw) { return Bytes::GetChar2(strRaw); }
+    static QByteArray GetAscII(const QByteArray &strRaw) { return Bytes::GetAscII(strRaw); }
+    static QByteArray GetHex(const QByteArray &strRaw) { return Bytes::GetHex(strRaw); }
+    static QByteArray GetHexDigit(int intHex) { return Bytes::GetHexDigit(intHex); }
+    static QByteArray GetBinary(const QByteArray &strRaw) { return Bytes::GetBinary(strRaw); }
+    static QByteArray Bin(int intValue) { return Bytes::Bin(intValue); }
+    static QByteArray GetOctal(const QByteArray &strRaw) { return Bytes::GetOctal(strRaw); }
+    static QString GetTime(bool blnIncMilli) { return Bytes::GetTime(blnIncMilli); }
+    static int OnlyNumbersFilter(int KeyAscii) { return Bytes::OnlyNumbersFilter(KeyAscii); }
+
+    /// Escaped text to raw bytes. Long texts stay responsive and cancellable
+    /// (progress window after one second); false when cancelled or stopped.
+    bool GetRaw(const QByteArray &strText, bool blnConvertEscapedChars, QByteArray &strRaw);
+    void StopGettingRaw() { m_stopped = true; }
+    bool cancelled() const { return m_cancelled; }
+    bool stopped() const { return m_stopped; }
+
+    // --- Framing with the separators of the current options.
+    bool GetNextMessage(const QByteArray &strData, qint64 &lngScannedUpTo, QByteArray &strMessage,
+                        bool blnIncludeMessageSeparator, qint64 &intConsecMsgSeps);
+    bool GetNextField(const QByteArray &strData, qint64 &lngScannedUpTo, QByteArray &strField,
+                      bool blnIncludeFieldSeparator);
+
+    // --- Display routine.
+    void setHost(SupportHost *host) { m_host = host; }
+    SupportHost *host() const { return m_host; }
+    bool ShouldDisplay(bool blnInput) const;
+    void DisplayData(bool blnIncoming, const QByteArray &strData, DataListModel *list, DataTextView *text,
+                     bool blnSocketReady, bool blnShowIcons, bool blnApplyFilter,
+                     const QString &strSocketLabel = QString());
+
+    // --- Send and receive data path.
+    void SendDataDownSocket(const QByteArray &strData, std::optional<bool> blnThroughToServer = std::nullopt);
+    void DataReceivedOnSocket(const QByteArray &strData, const QString &strSocketNum, bool blnReceivedOnClient);
+    void ReleaseReceiveBuffer();
+    void DestroyReceiveBuffer();
+    bool SendToSockets(const QByteArray &strData, std::optional<bool> blnThroughToServer = std::nullopt);
+    bool SocketIsReady(std::optional<bool> blnThroughToServer = std::nullopt) const;
+    void CloseSockets(std::optional<bool> blnThroughToServer = std::nullopt);
+
+    bool blnReceivePaused = false;
+    QByteArray strReceiveBuffer;
+
+    /// The progress window shared by GetRaw and DisplayData (created on demand).
+    frmWait *progressWindow();
+
+private:
+    SupportHost *m_host = nullptr;
+    bool m_cancelled = false;
+    bool m_stopped = false;
+    QPointer<frmWait> m_progress;
+    frmTimer *m_tmrProgress = nullptr;
+};
