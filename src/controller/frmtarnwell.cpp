@@ -102,7 +102,6 @@ frmTarnwell::~frmTarnwell()
     delete m_frmFilter;
     delete m_frmDetailsReceived;
     delete m_frmDetailsSent;
-    delete m_frmHelp.data();
 }
 
 // ---------------------------------------------------------------- building
@@ -755,22 +754,21 @@ void frmTarnwell::mnuNewInstance_Click()
 
 frmHelp *frmTarnwell::help()
 {
-    if (!m_frmHelp)
-        m_frmHelp = new frmHelp;
-    return m_frmHelp;
+    return frmHelp::shared();
 }
 
 void frmTarnwell::mnuHelpTarnwell_Click()
 {
     OsError error;
-    if (!help()->load(ProgramFolder::dataFile(QStringLiteral("help")), &error)) {
+    frmHelp *viewer = frmHelp::shared(&error);
+    if (!viewer) {
         tw::ui().failure(this,
                          QStringLiteral("An error occurred while attempting to load the help file.  "
                                         "The operating system reports: "),
                          error);
         return;
     }
-    help()->showTopics();
+    viewer->showTopics();
 }
 
 void frmTarnwell::mnuAbout_Click()

@@ -184,7 +184,6 @@ private:
     frmFilter *m_frmFilter = nullptr;
     frmDetails *m_frmDetailsReceived = nullptr;
     frmDetails *m_frmDetailsSent = nullptr;
-    QPointer<frmHelp> m_frmHelp;
     std::array<QLabel *, 6> m_panels{};
     int m_previousTab = 0;
     bool m_loaded = false;

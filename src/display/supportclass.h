@@ -25,6 +25,10 @@ public:
     explicit SupportClass(QObject *parent = nullptr);
     ~SupportClass() override;
 
+    /// The shared instance of the main window (objSupport); null before load.
+    static SupportClass *shared();
+    static void setShared(SupportClass *support);
+
     // --- Representations and escapes (pure; see core/bytes.h).
     static bool IsPrintable(const QByteArray &strChar) { return !strChar.isEmpty() && Bytes::IsPrintable(strChar[0]); }
     static QByteArray GetChar(const QByteArray &strRaw) { return Bytes::GetChar(strRaw); }

@@ -1,5 +1,8 @@
 #include "ui/frmhelp.h"
 
+#include "core/programfolder.h"
+#include <QPointer>
+
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -144,4 +147,28 @@ void frmHelp::filterIndex(const QString &text)
         QListWidgetItem *item = m_index->item(i);
         item->setHidden(!item->text().contains(text, Qt::CaseInsensitive));
     }
+}
+
+frmHelp *frmHelp::shared(OsError *error)
+{
+    static QPointer<frmHelp> viewer;
+    if (!viewer)
+        viewer = new frmHelp;
+    // Read the topic list afresh each time, so a repaired help folder is found.
+    if (!viewer->load(ProgramFolder::dataFile(QStringLiteral("help")), error))
+        return nullptr;
+    return viewer;
+}
+
+bool frmHelp::showHelpTopic(int topic, OsError *error)
+{
+    frmHelp *viewer = shared(error);
+    if (!viewer)
+        return false;
+    if (!viewer->showTopic(topic)) {
+        if (error)
+            *error = OsError{13, QStringLiteral("The help topic %1 does not exist.").arg(topic)};
+        return false;
+    }
+    return true;
 }

@@ -27,6 +27,13 @@ public:
     bool showTopic(int topic);
 
     int currentTopic() const { return m_current; }
+
+    /// The program's one help viewer, loaded from the shipped help folder.
+    /// Null (with the reason) when the help pages cannot be read.
+    static frmHelp *shared(OsError *error = nullptr);
+    /// Opens the shared viewer at a topic number (F1 in a window); false when
+    /// the help cannot be shown.
+    static bool showHelpTopic(int topic, OsError *error = nullptr);
     QStringList topicTitles() const;
 
 private:
