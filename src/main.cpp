@@ -1,12 +1,14 @@
 #include "controller/frmtarnwell.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnwell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tarnwell"));
+    // The main window ends the program itself, after its shutdown steps.
     QApplication::setQuitOnLastWindowClosed(false);
 
     StartupOptions options;
@@ -14,5 +16,8 @@ int main(int argc, char *argv[])
     auto window = StartUp(options);
     if (!window)
         return 1;
+    // For smoke runs: close the window (through its normal shutdown) after a while.
+    if (const int ms = qEnvironmentVariableIntValue("TARNWELL_QUIT_AFTER_MS"); ms > 0)
+        QTimer::singleShot(ms, window.get(), [w = window.get()] { w->close(); });
     return app.exec();
 }

@@ -1,0 +1,252 @@
+#include "controller/frmtarnwell.h"
+#include "logging/frmevent.h"
+#include "support/testenv.h"
+#include "ui/scriptedui.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+// True when every wanted line occurs in the list, in this order.
+bool inOrder(const QStringList &lines, const QStringList &wanted)
+{
+    qsizetype at = 0;
+    for (const QString &w : wanted) {
+        at = lines.indexOf(w, at);
+        if (at < 0)
+            return false;
+        ++at;
+    }
+    return true;
+}
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void firstRunUsesDefaults();
+    void storedModeGivesItsEvents();
+    void closingWritesEveryKey();
+    void damagedValuesAreSurvived_data();
+    void damagedValuesAreSurvived();
+    void missingAnimationEndsStartUp();
+    void configurationsDisableTheMainWindow();
+    void namedControlsExistPerMode();
+};
+
+void TestStartup::firstRunUsesDefaults()
+{
+    TempSettings t;
+    ScriptedUi ui;
+    frmTarnwell w;
+    QVERIFY(w.Load());
+    QCOMPARE(w.tabMode->currentIndex(), 0);
+    QCOMPARE(w.intCurrentMode, 0);
+    QCOMPARE(w.tabMode->tabText(2), QStringLiteral("Pass Through"));
+    QCOMPARE(w.tabs[0].txtPortConnectTo->text(), QStringLiteral("80"));
+    QCOMPARE(w.tabs[1].txtPort->text(), QStringLiteral("80"));
+    QCOMPARE(w.tabs[2].txtPort->text(), QStringLiteral("80"));
+    QCOMPARE(w.tabs[2].txtPortConnectTo->text(), QStringLiteral("80"));
+    QVERIFY(!w.tabs[0].txtServer->text().isEmpty());
+    QVERIFY(!w.tabs[2].txtServer->text().isEmpty());
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(w.tabs[i].cboShow->currentIndex(), 0);
+        QVERIFY(!w.tabs[i].chkReceivedFields->isChecked());
+    }
+    QCOMPARE(w.tabs[2].cboShow->itemText(1), QStringLiteral("Client to Server Only"));
+    QCOMPARE(w.tabs[0].cboShow->itemText(3), QStringLiteral("Nothing (Fast)!"));
+    QVERIFY(!w.tabs[1].lblServer->text().isEmpty());
+    QVERIFY(w.shouldShowConfigurations());
+    QVERIFY(inOrder(w.eventHistory()->eventTexts(), {QStringLiteral("Tarnwell has been started in the Client mode.")}));
+    QVERIFY(!w.eventHistory()->eventTexts().contains(QStringLiteral("Tarnwell has been placed in the Client mode.")));
+    // The clock shows at once, and the polls of the Client mode run.
+    QVERIFY(!w.statusPanel(6).isEmpty());
+    QVERIFY(w.tmrPollClientState->isRunning());
+    QVERIFY(!w.tmrPollServerState->isRunning());
+    QVERIFY(ui.prompts.isEmpty());
+}
+
+void TestStartup::storedModeGivesItsEvents()
+{
+    TempSettings t;
+    t.writeIni("[Mode]\nMode=1\n");
+    ScriptedUi ui;
+    frmTarnwell w;
+    QVERIFY(w.Load());
+    QCOMPARE(w.tabMode->currentIndex(), 1);
+    QCOMPARE(w.intCurrentMode, 1);
+    QVERIFY(inOrder(w.eventHistory()->eventTexts(), {QStringLiteral("Tarnwell has been placed in the Server mode."),
+                                                     QStringLiteral("Tarnwell has been started in the Server mode.")}));
+    QVERIFY(w.tmrPollServerState->isRunning());
+    QVERIFY(!w.tmrPollClientState->isRunning());
+}
+
+void TestStartup::closingWritesEveryKey()
+{
+    TempSettings t;
+    ScriptedUi ui;
+    {
+        frmTarnwell w;
+        QVERIFY(w.Load());
+        w.tabs[0].txtServer->setText(QStringLiteral("example.test"));
+        w.tabs[2].txtPortConnectTo->setText(QStringLiteral("8080"));
+        w.tabs[1].cboShow->setCurrentIndex(2);
+        w.tabs[2].chkReceivedFields->setChecked(true);
+        w.tabMode->setCurrentIndex(2);
+        w.close();
+        QVERIFY(inOrder(w.eventHistory()->eventTexts(),
+                        {QStringLiteral("Tarnwell is terminating"), QStringLiteral("Tarnwell terminated.")}));
+    }
+    t.reopen();
+    SettingsStore &s = t.store();
+    const QStringList endPoints = {QStringLiteral("ClientEP"), QStringLiteral("ClientPort"),
+                                   QStringLiteral("ServerPort"), QStringLiteral("ServerPortPS"),
+                                   QStringLiteral("PassThroughEP"), QStringLiteral("PassThroughPort")};
+    for (const QString &k : endPoints)
+        QVERIFY2(s.contains(QStringLiteral("EndPoints"), k), qPrintable(k));
+    for (const QString &k : {QStringLiteral("Client"), QStringLiteral("Server"), QStringLiteral("PassThrough")})
+        QVERIFY2(s.contains(QStringLiteral("Show"), k), qPrintable(k));
+    for (const QString &k : {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")})
+        QVERIFY(s.contains(QStringLiteral("ReceiveDetails"), k));
+    QVERIFY(s.contains(QStringLiteral("StartUp"), QStringLiteral("Width")));
+    QVERIFY(s.contains(QStringLiteral("StartUp"), QStringLiteral("Height")));
+    QVERIFY(!s.contains(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations")));
+    QCOMPARE(s.Read(QStringLiteral("Mode"), QStringLiteral("Mode")), QStringLiteral("2"));
+    QCOMPARE(s.Read(QStringLiteral("EndPoints"), QStringLiteral("ClientEP")), QStringLiteral("example.test"));
+    QCOMPARE(s.Read(QStringLiteral("EndPoints"), QStringLiteral("PassThroughPort")), QStringLiteral("8080"));
+    QCOMPARE(s.Read(QStringLiteral("Show"), QStringLiteral("Server")), QStringLiteral("2"));
+    QCOMPARE(s.Read(QStringLiteral("ReceiveDetails"), QStringLiteral("2")), QStringLiteral("1"));
+    QVERIFY(s.Read(QStringLiteral("StartUp"), QStringLiteral("Width")).toInt() > 0);
+
+    // The next run restores what was saved.
+    frmTarnwell again;
+    QVERIFY(again.Load());
+    QCOMPARE(again.tabMode->currentIndex(), 2);
+    QCOMPARE(again.tabs[0].txtServer->text(), QStringLiteral("example.test"));
+    QCOMPARE(again.tabs[1].cboShow->currentIndex(), 2);
+    QVERIFY(again.tabs[2].chkReceivedFields->isChecked());
+}
+
+void TestStartup::damagedValuesAreSurvived_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("mode not a number") << QByteArray("[Mode]\nMode=server\n") << "Mode" << "server";
+    QTest::newRow("mode out of range") << QByteArray("[Mode]\nMode=7\n") << "Mode" << "7";
+    QTest::newRow("negative mode") << QByteArray("[Mode]\nMode=-1\n") << "Mode" << "-1";
+    QTest::newRow("show position") << QByteArray("[Show]\nServer=4\n") << "Server" << "4";
+    QTest::newRow("details") << QByteArray("[ReceiveDetails]\n1=2\n") << "1" << "2";
+    QTest::newRow("width") << QByteArray("[StartUp]\nWidth=wide\n") << "Width" << "wide";
+    QTest::newRow("empty height") << QByteArray("[Startup]\nHeight=\n") << "Height" << "";
+}
+
+void TestStartup::damagedValuesAreSurvived()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    TempSettings t;
+    t.writeIni(ini);
+    ScriptedUi ui;
+    frmTarnwell w;
+    QVERIFY(w.Load());
+    QCOMPARE(w.tabMode->currentIndex(), 0);
+    QCOMPARE(w.tabs[1].cboShow->currentIndex(), 0);
+    QVERIFY(!w.tabs[1].chkReceivedFields->isChecked());
+    const QStringList events = w.eventHistory()->eventTexts();
+    const auto hit = std::find_if(events.cbegin(), events.cend(), [&](const QString &e) {
+        return e.contains(QLatin1Char('\'') + key + QLatin1Char('\'')) &&
+               e.contains(QLatin1Char('\'') + value + QLatin1Char('\'')) && e.contains(QStringLiteral("default"));
+    });
+    QVERIFY2(hit != events.cend(), qPrintable(events.join(QLatin1Char('\n'))));
+    QVERIFY(ui.prompts.isEmpty());
+}
+
+void TestStartup::missingAnimationEndsStartUp()
+{
+    TempSettings t;
+    ScriptedUi ui;
+    QTemporaryDir empty;
+    const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
+    qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
+    StartupOptions options;
+    options.showSplash = false;
+    auto w = StartUp(options);
+    qputenv("TARNWELL_DATA_DIR", saved);
+    QVERIFY(!w);
+    QCOMPARE(ui.messages().size(), 1);
+    const QString text = ui.messages().first();
+    QVERIFY(text.startsWith(QStringLiteral("An essential Tarnwell file '") + empty.path()));
+    QVERIFY(text.endsWith(QStringLiteral("' cannot be found. Tarnwell cannot continue.")));
+    QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
+    QCOMPARE(ui.prompts.first().title, QStringLiteral("Tarnwell III"));
+}
+
+void TestStartup::configurationsDisableTheMainWindow()
+{
+    TempSettings t;
+    ScriptedUi ui;
+    StartupOptions options;
+    options.showSplash = false;
+    {
+        auto w = StartUp(options);
+        QVERIFY(w);
+        QVERIFY(!w->isEnabled());
+        QWidget *configs = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == QLatin1String("frmConfigurations") && top->isVisible())
+                configs = top;
+        }
+        QVERIFY(configs);
+        auto *chk = configs->findChild<QCheckBox *>(QStringLiteral("chkShowAtStartup"));
+        QVERIFY(chk && chk->isChecked());
+        chk->setChecked(false);
+        configs->close();
+        QVERIFY(w->isEnabled());
+        QCOMPARE(t.store().Read(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations")), QStringLiteral("0"));
+        w->close();
+    }
+    auto again = StartUp(options);
+    QVERIFY(again);
+    QVERIFY(again->isEnabled());
+}
+
+void TestStartup::namedControlsExistPerMode()
+{
+    TempSettings t;
+    ScriptedUi ui;
+    frmTarnwell w;
+    QVERIFY(w.Load());
+    const QStringList everywhere = {QStringLiteral("lvwReceived"), QStringLiteral("txtReceived"),
+                                    QStringLiteral("cboShow"), QStringLiteral("chkReceivedFields"),
+                                    QStringLiteral("aniAnimation"), QStringLiteral("panAniHolder"),
+                                    QStringLiteral("cmdReceivedClear"), QStringLiteral("panReceived"),
+                                    QStringLiteral("panSent")};
+    for (int i = 0; i < 3; ++i) {
+        for (const QString &n : everywhere)
+            QVERIFY2(w.findChild<QWidget *>(n + QLatin1Char('_') + QString::number(i)), qPrintable(n));
+    }
+    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdConnect_0")));
+    QVERIFY(!w.findChild<QWidget *>(QStringLiteral("cmdConnect_1")));
+    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdListen_1")));
+    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdPort_3")));
+    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdStartBoth")));
+    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdFilter_1")));
+    QVERIFY(!w.findChild<QWidget *>(QStringLiteral("cmdFilter_2")));
+    QVERIFY(w.findChild<QAction *>(QStringLiteral("mnuHelpTarnwell")));
+    // The view toggle swaps the list and the text view, and the filter follows the list.
+    QVERIFY(!w.tabs[0].cmdFilter->isEnabled());
+    w.tabs[0].chkReceivedFields->click();
+    QVERIFY(w.tabs[0].cmdFilter->isEnabled());
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
