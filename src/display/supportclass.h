@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <deque>
+#include <functional>
 #include <optional>
 
 class DataListModel;
@@ -78,7 +80,17 @@ public:
     /// The progress window shared by GetRaw and DisplayData (created on demand).
     frmWait *progressWindow();
 
+    /// Work is done in slices of this many milliseconds between event passes.
+    static constexpr int kSliceMs = 5;
+
 private:
+    bool deferIfBusy(std::function<void()> call);
+    void runPathCall(const std::function<void()> &call);
+    void receive(const QByteArray &strData, const QString &strSocketNum, bool blnReceivedOnClient);
+    void send(const QByteArray &strData, std::optional<bool> blnThroughToServer);
+
+    int m_pathDepth = 0;
+    std::deque<std::function<void()>> m_pathQueue;
     SupportHost *m_host = nullptr;
     bool m_cancelled = false;
     bool m_stopped = false;
