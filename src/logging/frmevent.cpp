@@ -6,8 +6,9 @@
 #include <cstdio>
 
 frmEvent::frmEvent(QWidget *parent)
-    : HistoryWindow(QStringLiteral("frmEvent"), {QStringLiteral("#"), QStringLiteral("Time"), QStringLiteral("Event")},
-                    {500, 1000, 3000}, kHelpTopic, parent)
+    : HistoryWindow(QStringLiteral("frmEvent"),
+                    {QStringLiteral("#"), QStringLiteral("Time"), QStringLiteral("Event")}, {500, 1000, 3000},
+                    kHelpTopic, parent)
 {
     setWindowTitle(QStringLiteral("Event History"));
 }

@@ -11,7 +11,12 @@ class frmEvent : public HistoryWindow, public EventLog
 {
     Q_OBJECT
 public:
-    enum Column { ColNumber, ColTime, ColEvent };
+    enum Column
+    {
+        ColNumber,
+        ColTime,
+        ColEvent
+    };
     static constexpr int kHelpTopic = 12;
     static inline const QString kClearedNotice =
         QStringLiteral("Event log cleared because it exceeded the maximum number of rows.");

@@ -5,9 +5,10 @@
 #include "logging/historymodel.h"
 
 frmState::frmState(QWidget *parent)
-    : HistoryWindow(QStringLiteral("frmState"),
-                    {QStringLiteral("#"), QStringLiteral("Time"), QStringLiteral("Sock#"), QStringLiteral("State")},
-                    {500, 1000, 700}, kHelpTopic, parent)
+    : HistoryWindow(
+          QStringLiteral("frmState"),
+          {QStringLiteral("#"), QStringLiteral("Time"), QStringLiteral("Sock#"), QStringLiteral("State")},
+          {500, 1000, 700}, kHelpTopic, parent)
 {
 }
 

@@ -12,7 +12,13 @@ class frmState : public HistoryWindow
 {
     Q_OBJECT
 public:
-    enum Column { ColNumber, ColTime, ColSocket, ColState };
+    enum Column
+    {
+        ColNumber,
+        ColTime,
+        ColSocket,
+        ColState
+    };
     static constexpr int kHelpTopic = 11;
     static inline const QString kClearedNotice =
         QStringLiteral("State log cleared because it exceeded the maximum number of rows.");

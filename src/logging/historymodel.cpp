@@ -61,7 +61,8 @@ QStringList HistoryModel::columnInAddedOrder(int column) const
 
 bool HistoryModel::before(const Row &a, const Row &b) const
 {
-    const int c = QString::compare(a.cells.value(m_sortColumn), b.cells.value(m_sortColumn), Qt::CaseInsensitive);
+    const int c =
+        QString::compare(a.cells.value(m_sortColumn), b.cells.value(m_sortColumn), Qt::CaseInsensitive);
     return m_sortOrder == Qt::AscendingOrder ? c < 0 : c > 0;
 }
 
@@ -105,7 +106,8 @@ void HistoryModel::sort(int column, Qt::SortOrder order)
 
     m_sortColumn = column;
     m_sortOrder = order;
-    std::stable_sort(m_rows.begin(), m_rows.end(), [this](const Row &a, const Row &b) { return before(a, b); });
+    std::stable_sort(m_rows.begin(), m_rows.end(),
+                     [this](const Row &a, const Row &b) { return before(a, b); });
 
     QModelIndexList newPersistent;
     newPersistent.reserve(oldPersistent.size());

@@ -55,10 +55,11 @@ HistoryWindow::HistoryWindow(const QString &name, const QStringList &headers, st
     connect(help, &QShortcut::activated, this, [this] {
         OsError error;
         if (!frmHelp::showHelpTopic(m_helpTopic, &error))
-            tw::ui().failure(this,
-                             QStringLiteral("An error occurred while attempting to show the help.  The operating "
-                                            "system reports: "),
-                             error);
+            tw::ui().failure(
+                this,
+                QStringLiteral("An error occurred while attempting to show the help.  The operating "
+                               "system reports: "),
+                error);
     });
 
     setMinimumSize(Twips::toPixels(kMinWidthTwips, kMinHeightTwips));
@@ -109,9 +110,9 @@ void HistoryWindow::selectRow(int row)
 
 void HistoryWindow::sortByColumn(int column)
 {
-    const Qt::SortOrder order = (column == m_model->sortColumn() && m_model->sortOrder() == Qt::AscendingOrder)
-                                    ? Qt::DescendingOrder
-                                    : Qt::AscendingOrder;
+    const Qt::SortOrder order =
+        (column == m_model->sortColumn() && m_model->sortOrder() == Qt::AscendingOrder) ? Qt::DescendingOrder
+                                                                                        : Qt::AscendingOrder;
     m_model->sort(column, order);
     m_list->header()->setSortIndicatorShown(true);
     m_list->header()->setSortIndicator(column, order);
@@ -131,7 +132,8 @@ void HistoryWindow::widenLastColumn()
     const int last = m_model->columnCount() - 1;
     if (last < 0)
         return;
-    const int width = m_list->width() - m_list->header()->sectionPosition(last) - Twips::toPixelsX(kLastColumnSlackTwips);
+    const int width =
+        m_list->width() - m_list->header()->sectionPosition(last) - Twips::toPixelsX(kLastColumnSlackTwips);
     m_list->setColumnWidth(last, std::max(m_list->header()->minimumSectionSize(), width));
 }
 
@@ -148,7 +150,8 @@ void HistoryWindow::layoutControls()
     const QSize button = Twips::toPixels(kButtonWidthTwips, kButtonHeightTwips);
     const int below = top + listHeight;
     m_cmdClose->setGeometry(margin + listWidth - button.width(),
-                            below + (height() - below - button.height()) / 2, button.width(), button.height());
+                            below + (height() - below - button.height()) / 2, button.width(),
+                            button.height());
     widenLastColumn();
 }
 

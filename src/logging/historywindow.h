@@ -40,8 +40,8 @@ Q_SIGNALS:
     void lineLogged(const QString &text);
 
 protected:
-    HistoryWindow(const QString &name, const QStringList &headers, std::vector<int> widthsTwips, int helpTopic,
-                  QWidget *parent);
+    HistoryWindow(const QString &name, const QStringList &headers, std::vector<int> widthsTwips,
+                  int helpTopic, QWidget *parent);
 
     /// The row limit, never below 0 (a negative one would clear without end).
     static int rowLimit();

@@ -39,19 +39,22 @@ const std::array<CheckInfo, OptionsModel::kCheckCount> &checkInfo()
          QStringLiteral("Verbose logging is ")},
         {QStringLiteral("chkCaseInsensitive"), QStringLiteral("CaseInsensitive"), 1,
          QStringLiteral("Case insensitive searching is ")},
-        {QStringLiteral("chkAutoDisconnect"), QStringLiteral("AutoDisconnect"), 1, QStringLiteral("Auto disconnect is ")},
+        {QStringLiteral("chkAutoDisconnect"), QStringLiteral("AutoDisconnect"), 1,
+         QStringLiteral("Auto disconnect is ")},
         {QStringLiteral("chkConcatMsgSeps"), QStringLiteral("ConcatMsgSeps"), 1,
          QStringLiteral("Message separator concatenation is ")},
         {QStringLiteral("chkFieldSeparator"), QStringLiteral("DisplayFieldSeparator"), 0,
          QStringLiteral("Display of field separator is ")},
         {QStringLiteral("chkMessageSeparator"), QStringLiteral("DisplayMessageSeparator"), 0,
          QStringLiteral("Display of message separator is ")},
-        {QStringLiteral("chkAutoReconnect"), QStringLiteral("AutoReconnect"), 0, QStringLiteral("Auto reconnection is ")},
+        {QStringLiteral("chkAutoReconnect"), QStringLiteral("AutoReconnect"), 0,
+         QStringLiteral("Auto reconnection is ")},
         {QStringLiteral("chkIgnoreBetween"), QStringLiteral("FieldSeparatorIngoreOn"), 0,
          QStringLiteral("Ignore field separator between a special character is ")},
         {QStringLiteral("chkMultipleClients"), QStringLiteral("AllowMultipleClients"), 0,
          QStringLiteral("Allowing multiple client to connect in Pass Through mode is ")},
-        {QStringLiteral("chkClearAllLists"), QStringLiteral("ClearAllLists"), 0, QStringLiteral("Clear all lists is ")},
+        {QStringLiteral("chkClearAllLists"), QStringLiteral("ClearAllLists"), 0,
+         QStringLiteral("Clear all lists is ")},
     }};
     return k;
 }
@@ -69,8 +72,8 @@ const std::array<TextInfo, OptionsModel::kTextCount> &textInfo()
          QStringLiteral("The message separator is '"), QStringLiteral("'")},
         {QStringLiteral("cboField"), QStringLiteral("FieldSeparatorText"), OptionsModel::kNoSplitting,
          QStringLiteral("The field separator is '"), QStringLiteral("'")},
-        {QStringLiteral("cboIgnoreBetween"), QStringLiteral("FieldSeparatorIngoreBetween"), QStringLiteral("\""),
-         QStringLiteral("Ignore field separator string is '"), QStringLiteral("'")},
+        {QStringLiteral("cboIgnoreBetween"), QStringLiteral("FieldSeparatorIngoreBetween"),
+         QStringLiteral("\""), QStringLiteral("Ignore field separator string is '"), QStringLiteral("'")},
     }};
     return k;
 }
@@ -162,7 +165,8 @@ OptionsModel::OptionsModel(QObject *parent) : QObject(parent)
         m_texts[size_t(i)] = textInfo()[size_t(i)].defaultValue;
 
     m_loading = true;
-    const std::array<Text, kRawCount> owners{Text::MessageSeparator, Text::FieldSeparator, Text::IgnoreBetweenText};
+    const std::array<Text, kRawCount> owners{Text::MessageSeparator, Text::FieldSeparator,
+                                             Text::IgnoreBetweenText};
     for (int i = 0; i < kRawCount; ++i) {
         m_timers[size_t(i)] = new frmTimer(this);
         const Text t = owners[size_t(i)];
@@ -213,8 +217,8 @@ qint32 OptionsModel::GetMaxListSize() const
 
 qint32 OptionsModel::GetAutoReconnectPeriod() const
 {
-    return roundToInt32(numberOr(text(Text::ReconnectPeriod), info(Text::ReconnectPeriod).defaultValue) + 1.0, 0,
-                        std::numeric_limits<qint32>::max());
+    return roundToInt32(numberOr(text(Text::ReconnectPeriod), info(Text::ReconnectPeriod).defaultValue) + 1.0,
+                        0, std::numeric_limits<qint32>::max());
 }
 
 // ---------------------------------------------------------------- edits
@@ -328,7 +332,9 @@ void OptionsModel::LoadOptions()
 void OptionsModel::writeOptionBlock()
 {
     EventLog &log = tw::events();
-    const auto checkLine = [this](Check c) { return QStringLiteral("    ") + info(c).line + onOff(check(c)); };
+    const auto checkLine = [this](Check c) {
+        return QStringLiteral("    ") + info(c).line + onOff(check(c));
+    };
     const auto textLine = [this](Text t) {
         return QStringLiteral("    ") + info(t).linePrefix + text(t) + info(t).lineSuffix;
     };
@@ -357,7 +363,8 @@ bool OptionsModel::SaveOptions()
     bool ok = true;
     for (const StoreSlot &s : kStoreOrder) {
         if (s.isCheck)
-            ok = store.Save(kSection, checkInfo()[size_t(s.index)].key, QString::number(m_checks[size_t(s.index)])) &&
+            ok = store.Save(kSection, checkInfo()[size_t(s.index)].key,
+                            QString::number(m_checks[size_t(s.index)])) &&
                  ok;
         else
             ok = store.Save(kSection, textInfo()[size_t(s.index)].key, m_texts[size_t(s.index)]) && ok;

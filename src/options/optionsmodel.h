@@ -24,7 +24,8 @@ class OptionsModel : public QObject, public OptionsSource
     Q_OBJECT
 public:
     /// The check boxes of the window.
-    enum class Check {
+    enum class Check
+    {
         VerboseLogging,   // chkVerboseLogging
         CaseInsensitive,  // chkCaseInsensitive
         AutoDisconnect,   // chkAutoDisconnect
@@ -40,7 +41,8 @@ public:
     static constexpr int kCheckCount = 10;
 
     /// The text boxes and combo boxes of the window.
-    enum class Text {
+    enum class Text
+    {
         MaxListLength,     // txtMaxListLength (rows)
         MaxListSize,       // txtMaxListSize (kilobytes)
         ReconnectPeriod,   // txtReconnectPeriod (milliseconds)
@@ -86,7 +88,10 @@ public:
     /// chkIgnoreBetween: only while field splitting is on.
     bool chkIgnoreBetweenEnabled() const { return SpiltMessageIntoFields(); }
     /// cboIgnoreBetween and cmdIgnoreBetween.
-    bool cboIgnoreBetweenEnabled() const { return chkIgnoreBetweenEnabled() && isChecked(Check::IgnoreBetween); }
+    bool cboIgnoreBetweenEnabled() const
+    {
+        return chkIgnoreBetweenEnabled() && isChecked(Check::IgnoreBetween);
+    }
     /// chkAutoReconnect.
     bool chkAutoReconnectEnabled() const { return isChecked(Check::AutoDisconnect); }
     /// txtReconnectPeriod and upReconnection.
@@ -157,7 +162,13 @@ Q_SIGNALS:
     void discarded();
 
 private:
-    enum RawField { kRawMessage, kRawField, kRawIgnore, kRawCount };
+    enum RawField
+    {
+        kRawMessage,
+        kRawField,
+        kRawIgnore,
+        kRawCount
+    };
 
     void writeOptionBlock();
     void separatorChanged(Text t);
@@ -167,6 +178,7 @@ private:
     std::array<int, kCheckCount> m_checks{};
     std::array<QString, kTextCount> m_texts;
     std::array<QByteArray, kRawCount> m_raw;
-    std::array<frmTimer *, kRawCount> m_timers{}; // mtmrMessageSepChanged, mtmrFieldSepChanged, mtmrIgnoreCharChanged
+    // mtmrMessageSepChanged, mtmrFieldSepChanged, mtmrIgnoreCharChanged
+    std::array<frmTimer *, kRawCount> m_timers{};
     bool m_loading = false;
 };

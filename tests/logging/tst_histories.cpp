@@ -58,8 +58,8 @@ private Q_SLOTS:
         tw::setOptions(&m_options);
         m_events = std::make_unique<frmEvent>();
         tw::setEventLog(m_events.get());
-        m_tester = std::make_unique<QAbstractItemModelTester>(m_events->model(),
-                                                             QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m_tester = std::make_unique<QAbstractItemModelTester>(
+            m_events->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     }
 
     void cleanup()
@@ -128,6 +128,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("socketColumn");
         QTest::addColumn<QString>("logText");
+        QTest::newRow("no mode source") << -1 << QStringLiteral("NA") << QStringLiteral("Connected");
         QTest::newRow("client") << 0 << QStringLiteral("NA") << QStringLiteral("Connected");
         QTest::newRow("server") << 1 << QStringLiteral("3") << QStringLiteral("3#, Connected");
         QTest::newRow("pass through") << 2 << QStringLiteral("3") << QStringLiteral("3#, Connected");
@@ -141,19 +142,13 @@ private Q_SLOTS:
         frmState state;
         state.Initialise(true, QStringLiteral("Server State History"));
         QCOMPARE(state.windowTitle(), QStringLiteral("Server State History"));
-        state.setModeSource([mode] { return mode; });
+        if (mode >= 0)
+            state.setModeSource([mode] { return mode; });
         QSignalSpy logged(&state, &HistoryWindow::lineLogged);
         state.AddState(QStringLiteral("Connected"), QStringLiteral("3"));
         QCOMPARE(column(state, frmState::ColSocket), QStringList{socketColumn});
         QCOMPARE(state.stateTexts(), QStringList{QStringLiteral("Connected")});
         QCOMPARE(spied(logged), QStringList{logText});
-    }
-
-    void stateWithoutModeSourceIsClient()
-    {
-        frmState state;
-        state.AddState(QStringLiteral("Closed"), QStringLiteral("0"));
-        QCOMPARE(state.model()->text(0, frmState::ColSocket), QStringLiteral("NA"));
     }
 
     void errorText()
@@ -177,7 +172,8 @@ private Q_SLOTS:
     {
         m_options.maxListLength = 2;
         frmState state;
-        QAbstractItemModelTester tester(state.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(state.model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         for (int i = 1; i <= 3; ++i)
             state.AddState(QStringLiteral("s%1").arg(i), QStringLiteral("1"));
         QCOMPARE(state.rowCount(), 3);
@@ -234,7 +230,8 @@ private Q_SLOTS:
     void closeOnlyHides()
     {
         QPointer<frmState> state = new frmState;
-        for (HistoryWindow *w : {static_cast<HistoryWindow *>(m_events.get()), static_cast<HistoryWindow *>(state)}) {
+        for (HistoryWindow *w :
+             {static_cast<HistoryWindow *>(m_events.get()), static_cast<HistoryWindow *>(state)}) {
             w->show();
             QVERIFY(QTest::qWaitForWindowExposed(w));
             auto *close = w->findChild<QPushButton *>(QStringLiteral("cmdClose"));
@@ -279,15 +276,6 @@ private Q_SLOTS:
         QTRY_COMPARE(list->width(), state.width() - Twips::toPixelsX(360));
         QCOMPARE(list->columnWidth(last),
                  list->width() - list->header()->sectionPosition(last) - Twips::toPixelsX(350));
-    }
-
-    void userFontReachesList()
-    {
-        QFont f(QStringLiteral("Monospace"), 13);
-        f.setBold(true);
-        m_events->SetUserFont(f);
-        QCOMPARE(m_events->list()->font().pointSize(), 13);
-        QVERIFY(m_events->list()->font().bold());
     }
 };
 

@@ -124,7 +124,8 @@ private Q_SLOTS:
         QCOMPARE(m_log.lines.value(6), QStringLiteral("    The maximum list length is  250 rows"));
         QCOMPARE(m_log.lines.value(11), QStringLiteral("    The message separator is '\\2C'"));
         QCOMPARE(m_log.lines.value(12), QStringLiteral("    The field separator is '\\09'"));
-        QCOMPARE(m_log.lines.value(13), QStringLiteral("    Ignore field separator between a special character is ON"));
+        QCOMPARE(m_log.lines.value(13),
+                 QStringLiteral("    Ignore field separator between a special character is ON"));
         QCOMPARE(m_log.lines.size(), kDefaultBlock.size());
         QVERIFY(m.VerboseLogging());
         QVERIFY(!m.CaseSensitive());
@@ -142,7 +143,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("box");
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("expected");
-        const int len = int(Text::MaxListLength), size = int(Text::MaxListSize), period = int(Text::ReconnectPeriod);
+        const int len = int(Text::MaxListLength), size = int(Text::MaxListSize),
+                  period = int(Text::ReconnectPeriod);
         const int max = std::numeric_limits<qint32>::max();
         QTest::newRow("period 500") << period << "500" << 501;
         QTest::newRow("period 0") << period << "0" << 1;
@@ -176,7 +178,7 @@ private Q_SLOTS:
         QCOMPARE(m.text(Text(box)), text);
         const qint32 got = Text(box) == Text::MaxListLength ? m.GetMaxListLength()
                            : Text(box) == Text::MaxListSize ? m.GetMaxListSize()
-                                                             : m.GetAutoReconnectPeriod();
+                                                            : m.GetAutoReconnectPeriod();
         QCOMPARE(got, expected);
     }
 
@@ -200,7 +202,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, stored);
         QFETCH(int, verbose);
         QFETCH(int, caseSensitive);
-        writeOptions(QStringLiteral("VerboseLogging=%1\nCaseInsensitive=%1\n").arg(QString::fromLatin1(stored)));
+        writeOptions(
+            QStringLiteral("VerboseLogging=%1\nCaseInsensitive=%1\n").arg(QString::fromLatin1(stored)));
         OptionsModel m;
         QCOMPARE(m.check(Check::VerboseLogging), verbose);
         QCOMPARE(m.check(Check::CaseInsensitive), caseSensitive);
@@ -209,6 +212,10 @@ private Q_SLOTS:
         QCOMPARE(m.CaseSensitive(), caseSensitive == 1);
         QCOMPARE(m_log.lines.value(1), QStringLiteral("    Verbose logging is ") +
                                            (verbose == 1 ? QStringLiteral("ON") : QStringLiteral("OFF")));
+        // OK writes the box's state back, so a damaged value is replaced by the default.
+        m.SaveOptions();
+        QCOMPARE(m_settings->store().Read(OptionsModel::kSection, QStringLiteral("VerboseLogging")),
+                 QString::number(verbose));
     }
 
     void liveEditsThenOK()
@@ -251,10 +258,11 @@ private Q_SLOTS:
         for (const auto &kv : saved)
             keys << kv.first;
         QCOMPARE(keys.join(QLatin1Char(',')),
-                 QStringLiteral("VerboseLogging,CaseInsensitive,AutoDisconnect,ConcatMsgSeps,DisplayFieldSeparator,"
-                                "DisplayMessageSeparator,MaxListLength,MaxListSize,AutoReconnect,AutoReconnectPeriod,"
-                                "MessageSeparatorText,FieldSeparatorText,FieldSeparatorIngoreBetween,"
-                                "FieldSeparatorIngoreOn,AllowMultipleClients,ClearAllLists"));
+                 QStringLiteral(
+                     "VerboseLogging,CaseInsensitive,AutoDisconnect,ConcatMsgSeps,DisplayFieldSeparator,"
+                     "DisplayMessageSeparator,MaxListLength,MaxListSize,AutoReconnect,AutoReconnectPeriod,"
+                     "MessageSeparatorText,FieldSeparatorText,FieldSeparatorIngoreBetween,"
+                     "FieldSeparatorIngoreOn,AllowMultipleClients,ClearAllLists"));
         QCOMPARE(saved.value(0).second, QStringLiteral("1"));
         QCOMPARE(saved.value(1).second, QStringLiteral("1"));
         QCOMPARE(saved.value(6).second, QStringLiteral("200"));
@@ -272,8 +280,9 @@ private Q_SLOTS:
         m_settings->reopen();
         QCOMPARE(m_settings->store().Read(OptionsModel::kSection, QStringLiteral("MaxListLength")),
                  QStringLiteral(" 12 rows"));
-        QCOMPARE(m_settings->store().Read(OptionsModel::kSection, QStringLiteral("FieldSeparatorIngoreBetween")),
-                 QStringLiteral("'"));
+        QCOMPARE(
+            m_settings->store().Read(OptionsModel::kSection, QStringLiteral("FieldSeparatorIngoreBetween")),
+            QStringLiteral("'"));
         // The next run reads it back as typed, and the getter falls back to its default.
         m_log.lines.clear();
         OptionsModel next;
