@@ -10,6 +10,7 @@
 #include "logging/frmevent.h"
 #include "logging/frmlogging.h"
 #include "logging/frmstate.h"
+#include "options/optionsmodel.h"
 #include "options/settingsstore.h"
 #include "sending/sendlist.h"
 #include "ui/frmhelp.h"
@@ -438,6 +439,10 @@ QString frmTarnwell::loadFailureText(const OsError &error)
 
 bool frmTarnwell::Load()
 {
+    // The first event line creates the options model, so its option block
+    // stands first in the history.
+    OptionsModel::install();
+
     // 1. The animation is the one file the program cannot run without.
     const QString animation = ProgramFolder::dataFile(kAnimationFile);
     if (!QFileInfo::exists(animation)) {
@@ -478,6 +483,11 @@ bool frmTarnwell::Load()
         m_frmStateClient = new frmState;
         m_frmLogging = new frmLogging;
         m_frmLogging->LoadLoggingInformation();
+        m_frmEvent->setLogging(m_frmLogging);
+        for (frmState *s : {m_frmStateServer, m_frmStateClient}) {
+            s->setLogging(m_frmLogging);
+            s->setModeSource([this] { return intCurrentMode; });
+        }
         m_frmStateServer->Initialise(true, QStringLiteral("Server State History"));
         m_frmStateClient->Initialise(false, QStringLiteral("Client State History"));
 

@@ -1,23 +1,29 @@
 #pragma once
 
 #include "core/eventlog.h"
+#include "logging/historywindow.h"
 
 #include <QStringList>
-#include <QWidget>
 
-/// The event history. Stand-in until the history window is built: it keeps
-/// the lines in memory and echoes them to standard error.
-class frmEvent : public QWidget, public EventLog
+/// The event history (caption "Event History"): every event line of the run,
+/// numbered and time-stamped, each also passed to the event log file.
+class frmEvent : public HistoryWindow, public EventLog
 {
     Q_OBJECT
 public:
+    enum Column
+    {
+        ColNumber,
+        ColTime,
+        ColEvent
+    };
+    static constexpr int kHelpTopic = 12;
+    static inline const QString kClearedNotice =
+        QStringLiteral("Event log cleared because it exceeded the maximum number of rows.");
+
     explicit frmEvent(QWidget *parent = nullptr);
     void AddEvent(const QString &strEvent) override;
-    void SetUserFont(const QFont &font) { Q_UNUSED(font); }
 
-    /// Texts of the event column, oldest first (for checks and scripts).
-    QStringList eventTexts() const { return m_lines; }
-
-private:
-    QStringList m_lines;
+    /// Texts of the event column of the rows in the list, oldest first.
+    QStringList eventTexts() const;
 };

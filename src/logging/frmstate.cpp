@@ -1,26 +1,61 @@
 #include "logging/frmstate.h"
 
-frmState::frmState(QWidget *parent) : QWidget(parent, Qt::Window)
+#include "core/eventlog.h"
+#include "logging/frmlogging.h"
+#include "logging/historymodel.h"
+
+frmState::frmState(QWidget *parent)
+    : HistoryWindow(
+          QStringLiteral("frmState"),
+          {QStringLiteral("#"), QStringLiteral("Time"), QStringLiteral("Sock#"), QStringLiteral("State")},
+          {500, 1000, 700}, kHelpTopic, parent)
 {
-    setObjectName(QStringLiteral("frmState"));
 }
 
-void frmState::Initialise(bool, const QString &strCaption)
+void frmState::Initialise(bool blnShowSocketInstance, const QString &strCaption)
 {
+    // Both windows show the socket column; the flag is kept for callers that ask.
+    m_showSocketInstance = blnShowSocketInstance;
     setWindowTitle(strCaption);
 }
 
-void frmState::AddState(const QString &strState, const QString &)
+void frmState::clearIfFull()
 {
-    m_rows << strState;
+    // The notice goes to the event history; this list starts again at "001".
+    if (clearIfOverLimit())
+        tw::events().AddEvent(kClearedNotice);
+}
+
+void frmState::addStateRow(const QString &strSocket, const QString &text)
+{
+    addLine({inClientMode() ? QStringLiteral("NA") : strSocket, text});
+}
+
+void frmState::AddState(const QString &strState, const QString &strSocket)
+{
+    clearIfFull();
+    addStateRow(strSocket, strState);
+    const QString logText = inClientMode() ? strState : strSocket + QStringLiteral("#, ") + strState;
+    if (m_logging)
+        m_logging->StateDataArrived(logText);
+    Q_EMIT lineLogged(logText);
 }
 
 void frmState::AddError(int intError, const QString &strDescription, qint32 Scode, const QString &strSource,
-                        const QString &)
+                        const QString &strSocket)
 {
-    m_rows << QStringLiteral("Error Info: %1, %2 SCode: %3 Source: %4")
-                  .arg(intError)
-                  .arg(strDescription)
-                  .arg(Scode)
-                  .arg(strSource);
+    clearIfFull();
+    // Joined, not formatted: a description may itself hold "%1".
+    const QString text = QStringLiteral("Error Info: ") + QString::number(intError) + QStringLiteral(", ") +
+                         strDescription + QStringLiteral(" SCode: ") + QString::number(Scode) +
+                         QStringLiteral(" Source: ") + strSource;
+    addStateRow(strSocket, text);
+    if (m_logging)
+        m_logging->StateDataArrived(text);
+    Q_EMIT lineLogged(text);
+}
+
+QStringList frmState::stateTexts() const
+{
+    return model()->columnInAddedOrder(ColState);
 }

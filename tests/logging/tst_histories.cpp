@@ -1,0 +1,283 @@
+#include "core/optionssource.h"
+#include "logging/frmevent.h"
+#include "logging/frmstate.h"
+#include "logging/historymodel.h"
+#include "support/testenv.h"
+#include "ui/twips.h"
+
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTreeView>
+#include <QtTest>
+#include <memory>
+
+namespace {
+QStringList column(const HistoryWindow &w, int col)
+{
+    QStringList out;
+    for (int r = 0; r < w.rowCount(); ++r)
+        out << w.model()->text(r, col);
+    return out;
+}
+
+QStringList spied(const QSignalSpy &spy)
+{
+    QStringList out;
+    for (const QList<QVariant> &args : spy)
+        out << args.at(0).toString();
+    return out;
+}
+
+QStringList strings(std::initializer_list<const char *> texts)
+{
+    QStringList out;
+    for (const char *t : texts)
+        out << QString::fromLatin1(t);
+    return out;
+}
+} // namespace
+
+class TestHistories : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<TempSettings> m_settings;
+    DefaultOptions m_options;
+    std::unique_ptr<frmEvent> m_events;
+    std::unique_ptr<QAbstractItemModelTester> m_tester;
+
+private Q_SLOTS:
+    void init()
+    {
+        m_settings = std::make_unique<TempSettings>();
+        m_options = DefaultOptions();
+        tw::setOptions(&m_options);
+        m_events = std::make_unique<frmEvent>();
+        tw::setEventLog(m_events.get());
+        m_tester = std::make_unique<QAbstractItemModelTester>(
+            m_events->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    }
+
+    void cleanup()
+    {
+        m_tester.reset();
+        tw::setEventLog(nullptr);
+        m_events.reset();
+        tw::setOptions(nullptr);
+        m_settings.reset();
+    }
+
+    void eventRowsAreNumberedAndTimed()
+    {
+        QSignalSpy logged(m_events.get(), &HistoryWindow::lineLogged);
+        m_options.maxListLength = 2000;
+        for (int i = 1; i <= 1000; ++i)
+            m_events->AddEvent(QStringLiteral("line %1").arg(i));
+        QCOMPARE(m_events->rowCount(), 1000);
+        QCOMPARE(m_events->model()->text(0, frmEvent::ColNumber), QStringLiteral("001"));
+        QCOMPARE(m_events->model()->text(98, frmEvent::ColNumber), QStringLiteral("099"));
+        QCOMPARE(m_events->model()->text(999, frmEvent::ColNumber), QStringLiteral("1000"));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$"))
+                    .match(m_events->model()->text(0, frmEvent::ColTime))
+                    .hasMatch());
+        QCOMPARE(m_events->model()->text(999, frmEvent::ColEvent), QStringLiteral("line 1000"));
+        // The newest row is the selected one, and every line went to the log.
+        QCOMPARE(m_events->list()->currentIndex().row(), 999);
+        QCOMPARE(logged.count(), 1000);
+        QCOMPARE(m_events->windowTitle(), QStringLiteral("Event History"));
+    }
+
+    void eventLimit_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("fullRows");
+        QTest::newRow("100") << 100 << 101;
+        QTest::newRow("0") << 0 << 1;
+        // A negative limit behaves as 0 instead of clearing without end.
+        QTest::newRow("negative") << -3 << 1;
+    }
+
+    void eventLimit()
+    {
+        QFETCH(int, limit);
+        QFETCH(int, fullRows);
+        m_options.maxListLength = limit;
+        QSignalSpy logged(m_events.get(), &HistoryWindow::lineLogged);
+        for (int i = 1; i <= fullRows; ++i)
+            m_events->AddEvent(QStringLiteral("line %1").arg(i));
+        QCOMPARE(m_events->rowCount(), fullRows);
+
+        // With a limit of 0 every further line clears again; with 100 once.
+        for (const QString &next : {QStringLiteral("next"), QStringLiteral("after")}) {
+            logged.clear();
+            m_events->AddEvent(next);
+            QCOMPARE(column(*m_events, frmEvent::ColNumber), strings({"001", "002"}));
+            QCOMPARE(m_events->eventTexts(), QStringList({frmEvent::kClearedNotice, next}));
+            QCOMPARE(spied(logged), QStringList({frmEvent::kClearedNotice, next}));
+            if (limit > 1)
+                break;
+        }
+    }
+
+    void stateRowsByMode_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("socketColumn");
+        QTest::addColumn<QString>("logText");
+        QTest::newRow("no mode source") << -1 << QStringLiteral("NA") << QStringLiteral("Connected");
+        QTest::newRow("client") << 0 << QStringLiteral("NA") << QStringLiteral("Connected");
+        QTest::newRow("server") << 1 << QStringLiteral("3") << QStringLiteral("3#, Connected");
+        QTest::newRow("pass through") << 2 << QStringLiteral("3") << QStringLiteral("3#, Connected");
+    }
+
+    void stateRowsByMode()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, socketColumn);
+        QFETCH(QString, logText);
+        frmState state;
+        state.Initialise(true, QStringLiteral("Server State History"));
+        QCOMPARE(state.windowTitle(), QStringLiteral("Server State History"));
+        if (mode >= 0)
+            state.setModeSource([mode] { return mode; });
+        QSignalSpy logged(&state, &HistoryWindow::lineLogged);
+        state.AddState(QStringLiteral("Connected"), QStringLiteral("3"));
+        QCOMPARE(column(state, frmState::ColSocket), QStringList{socketColumn});
+        QCOMPARE(state.stateTexts(), QStringList{QStringLiteral("Connected")});
+        QCOMPARE(spied(logged), QStringList{logText});
+    }
+
+    void errorText()
+    {
+        frmState state;
+        state.setModeSource([] { return 1; });
+        QSignalSpy logged(&state, &HistoryWindow::lineLogged);
+        state.AddError(10061, QStringLiteral("D"), 0, QStringLiteral("R"), QStringLiteral("2"));
+        // A description that looks like a format placeholder is shown as given.
+        state.AddError(-1, QStringLiteral("%1 %2"), -2147467259, QStringLiteral("sck"), QStringLiteral("4"));
+        const QStringList texts{QStringLiteral("Error Info: 10061, D SCode: 0 Source: R"),
+                                QStringLiteral("Error Info: -1, %1 %2 SCode: -2147467259 Source: sck")};
+        QCOMPARE(state.stateTexts(), texts);
+        QCOMPARE(column(state, frmState::ColSocket), strings({"2", "4"}));
+        // The log gets the text without the socket.
+        QCOMPARE(spied(logged), texts);
+        QCOMPARE(state.list()->currentIndex().row(), 1);
+    }
+
+    void fullStateListNoticeGoesToEvents()
+    {
+        m_options.maxListLength = 2;
+        frmState state;
+        QAbstractItemModelTester tester(state.model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        for (int i = 1; i <= 3; ++i)
+            state.AddState(QStringLiteral("s%1").arg(i), QStringLiteral("1"));
+        QCOMPARE(state.rowCount(), 3);
+        QVERIFY(m_events->eventTexts().isEmpty());
+
+        state.AddError(1, QStringLiteral("x"), 0, QStringLiteral("y"), QStringLiteral("1"));
+        QCOMPARE(column(state, frmState::ColNumber), QStringList{QStringLiteral("001")});
+        QCOMPARE(state.stateTexts(), QStringList{QStringLiteral("Error Info: 1, x SCode: 0 Source: y")});
+        QCOMPARE(m_events->eventTexts(), QStringList{frmState::kClearedNotice});
+
+        m_options.maxListLength = -1;
+        state.AddState(QStringLiteral("a"), QStringLiteral("1"));
+        state.AddState(QStringLiteral("b"), QStringLiteral("1"));
+        QCOMPARE(state.stateTexts(), QStringList{QStringLiteral("b")});
+        // The event history is bounded too, so it holds its own notice and the latest state notice.
+        QCOMPARE(m_events->eventTexts(), QStringList({frmEvent::kClearedNotice, frmState::kClearedNotice}));
+    }
+
+    void headerClicksSort()
+    {
+        m_events->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_events.get()));
+        for (const char *t : {"bravo", "alpha", "Charlie", "alpha"})
+            m_events->AddEvent(QString::fromLatin1(t));
+        QHeaderView *header = m_events->list()->header();
+        const auto clickHeader = [header](int section) {
+            const QPoint at(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                            header->height() / 2);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+        };
+
+        clickHeader(frmEvent::ColEvent);
+        QCOMPARE(column(*m_events, frmEvent::ColEvent), strings({"alpha", "alpha", "bravo", "Charlie"}));
+        // Equal texts keep the order they were added in.
+        QCOMPARE(column(*m_events, frmEvent::ColNumber), strings({"002", "004", "001", "003"}));
+        clickHeader(frmEvent::ColEvent);
+        QCOMPARE(column(*m_events, frmEvent::ColEvent), strings({"Charlie", "bravo", "alpha", "alpha"}));
+        clickHeader(frmEvent::ColEvent);
+        QCOMPARE(column(*m_events, frmEvent::ColEvent).first(), QStringLiteral("alpha"));
+
+        // A new column starts ascending; a second click reverses it.
+        clickHeader(frmEvent::ColNumber);
+        QCOMPARE(column(*m_events, frmEvent::ColNumber), strings({"001", "002", "003", "004"}));
+        clickHeader(frmEvent::ColNumber);
+        QCOMPARE(column(*m_events, frmEvent::ColNumber), strings({"004", "003", "002", "001"}));
+
+        // The list stays sorted: a new row takes its place and is selected.
+        m_events->AddEvent(QStringLiteral("echo"));
+        QCOMPARE(m_events->model()->text(0, frmEvent::ColNumber), QStringLiteral("005"));
+        QCOMPARE(m_events->list()->currentIndex().row(), 0);
+        QCOMPARE(m_events->eventTexts(), strings({"bravo", "alpha", "Charlie", "alpha", "echo"}));
+    }
+
+    void closeOnlyHides()
+    {
+        QPointer<frmState> state = new frmState;
+        for (HistoryWindow *w :
+             {static_cast<HistoryWindow *>(m_events.get()), static_cast<HistoryWindow *>(state)}) {
+            w->show();
+            QVERIFY(QTest::qWaitForWindowExposed(w));
+            auto *close = w->findChild<QPushButton *>(QStringLiteral("cmdClose"));
+            QVERIFY(close);
+            QCOMPARE(close->text(), QStringLiteral("Close"));
+            QTest::mouseClick(close, Qt::LeftButton);
+            QVERIFY(!w->isVisible());
+            w->show();
+            w->close();
+            QVERIFY(!w->isVisible());
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(state);
+        // Rows may still be added while hidden.
+        state->AddState(QStringLiteral("Listening"), QStringLiteral("0"));
+        QCOMPARE(state->rowCount(), 1);
+        delete state;
+    }
+
+    void layoutInTwips()
+    {
+        frmState state;
+        state.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&state));
+        state.resize(10, 10);
+        QTRY_VERIFY(state.width() >= Twips::toPixelsX(HistoryWindow::kMinWidthTwips));
+        QVERIFY(state.height() >= Twips::toPixelsY(HistoryWindow::kMinHeightTwips));
+
+        state.resize(Twips::toPixels(9000, 5000));
+        QTRY_COMPARE(state.width(), Twips::toPixelsX(9000));
+        state.list()->setColumnWidth(frmState::ColSocket, 5);
+        state.applyColumnWidths();
+        QTreeView *list = state.list();
+        QCOMPARE(list->columnWidth(frmState::ColSocket), Twips::toPixelsX(700));
+        QCOMPARE(list->width(), state.width() - Twips::toPixelsX(360));
+        const int last = frmState::ColState;
+        QCOMPARE(list->columnWidth(last),
+                 list->width() - list->header()->sectionPosition(last) - Twips::toPixelsX(350));
+
+        // Every resize widens the last column again.
+        state.resize(Twips::toPixels(12000, 5000));
+        QTRY_COMPARE(list->width(), state.width() - Twips::toPixelsX(360));
+        QCOMPARE(list->columnWidth(last),
+                 list->width() - list->header()->sectionPosition(last) - Twips::toPixelsX(350));
+    }
+};
+
+QTEST_MAIN(TestHistories)
+#include "tst_histories.moc"
