@@ -40,12 +40,31 @@ constexpr std::array<signed char, 256> kHexValue = [] {
     return t;
 }();
 
-constexpr CellTable<3> kEscapeCells = [] {
-    CellTable<3> t{};
-    for (unsigned v = 0; v < 256; ++v)
-        t[v] = {'\\', kHexDigits[v >> 4], kHexDigits[v & 15]};
+// Escaping: each byte is a cell of one character or of three ("\" and
+// two hex digits), padded to four so every cell is copied the same way.
+struct EscapeTable
+{
+    CellTable<4> cell;
+    std::array<unsigned char, 256> length;
+};
+
+constexpr EscapeTable makeEscapeTable(bool keepLineEnds)
+{
+    EscapeTable t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        if (printable(v) || (keepLineEnds && (v == '\r' || v == '\n'))) {
+            t.cell[v] = {char(v), 0, 0, 0};
+            t.length[v] = 1;
+        } else {
+            t.cell[v] = {'\\', kHexDigits[v >> 4], kHexDigits[v & 15], 0};
+            t.length[v] = 3;
+        }
+    }
     return t;
-}();
+}
+
+constexpr EscapeTable kEscapeAll = makeEscapeTable(false);
+constexpr EscapeTable kEscapeKeepLineEnds = makeEscapeTable(true);
 
 constexpr CellTable<3> kHexCells = [] {
     CellTable<3> t{};
@@ -81,8 +100,9 @@ constexpr CellTable<9> kBinaryCells = [] {
 template<size_t Width>
 QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
 {
-    QByteArray out;
-    out.resize(raw.size() * Width);
+    // Exact allocation: growing a fresh array would round it up to a power
+    // of two, and a large block is fresh, page-faulting memory every time.
+    QByteArray out(raw.size() * qsizetype(Width), Qt::Uninitialized);
     char *o = out.data();
     for (const char c : raw) {
         std::memcpy(o, table[static_cast<uchar>(c)].data(), Width);
@@ -91,33 +111,21 @@ QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
     return out;
 }
 
-// Printable runs are copied whole; everything else becomes its three-character
-// escape. keepLineEnds leaves CR and LF as they are.
-QByteArray escape(QByteArrayView raw, bool keepLineEnds)
+QByteArray escape(QByteArrayView raw, const EscapeTable &table)
 {
-    QByteArray out;
-    out.resize(raw.size() * 3);
+    // Sized exactly first, so the result is allocated once; the three spare
+    // bytes let the last cell be copied whole like all the others.
+    qsizetype size = 0;
+    for (const char c : raw)
+        size += table.length[static_cast<uchar>(c)];
+    QByteArray out(size + 3, Qt::Uninitialized);
     char *o = out.data();
-    const char *s = raw.data();
-    const char *end = s + raw.size();
-    while (s < end) {
-        const char *run = s;
-        while (s < end && kPrintable[static_cast<uchar>(*s)])
-            ++s;
-        if (s > run) {
-            std::memcpy(o, run, size_t(s - run));
-            o += s - run;
-        }
-        for (; s < end && !kPrintable[static_cast<uchar>(*s)]; ++s) {
-            if (keepLineEnds && (*s == '\r' || *s == '\n')) {
-                *o++ = *s;
-            } else {
-                std::memcpy(o, kEscapeCells[static_cast<uchar>(*s)].data(), 3);
-                o += 3;
-            }
-        }
+    for (const char c : raw) {
+        const auto v = static_cast<uchar>(c);
+        std::memcpy(o, table.cell[v].data(), 4);
+        o += table.length[v];
     }
-    out.truncate(o - out.constData());
+    out.truncate(size);
     return out;
 }
 
@@ -166,12 +174,12 @@ bool IsPrintable(char c)
 
 QByteArray GetChar(QByteArrayView raw)
 {
-    return escape(raw, false);
+    return escape(raw, kEscapeAll);
 }
 
 QByteArray GetChar2(QByteArrayView raw)
 {
-    return escape(raw, true);
+    return escape(raw, kEscapeKeepLineEnds);
 }
 
 QByteArray GetAscII(QByteArrayView raw)
