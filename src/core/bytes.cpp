@@ -272,21 +272,27 @@ QByteArray fromText(const QString &text)
 
     QByteArray out = QStringView(s, firstWide).toLatin1();
     out.reserve(n + (n - firstWide) * 3);
-    qsizetype i = firstWide;
-    while (i < n) {
-        const char16_t u = s[i].unicode();
+    for (qsizetype i = firstWide; i < n; ++i) {
+        char32_t u = s[i].unicode();
         if (u <= 0xFF) {
             out.append(static_cast<char>(u));
-            ++i;
             continue;
         }
-        // A run of characters beyond 0..255 goes out as UTF-8; a surrogate
-        // pair is one character there.
-        qsizetype j = i;
-        while (j < n && s[j].unicode() > 0xFF)
-            ++j;
-        out.append(QStringView(s + i, j - i).toUtf8());
-        i = j;
+        if (QChar::isHighSurrogate(u) && i + 1 < n && s[i + 1].isLowSurrogate())
+            u = QChar::surrogateToUcs4(char16_t(u), s[++i].unicode());
+        else if (QChar::isSurrogate(u))
+            u = 0xFFFD; // half a pair is no character; Qt's encoder would give "?"
+        if (u < 0x800) {
+            out.append(char(0xC0 | (u >> 6)));
+        } else if (u < 0x10000) {
+            out.append(char(0xE0 | (u >> 12)));
+            out.append(char(0x80 | ((u >> 6) & 0x3F)));
+        } else {
+            out.append(char(0xF0 | (u >> 18)));
+            out.append(char(0x80 | ((u >> 12) & 0x3F)));
+            out.append(char(0x80 | ((u >> 6) & 0x3F)));
+        }
+        out.append(char(0x80 | (u & 0x3F)));
     }
     return out;
 }

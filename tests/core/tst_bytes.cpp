@@ -298,6 +298,10 @@ void TestBytes::textMapping_data()
     QTest::newRow("mixed") << (QStringLiteral("a") + QChar(0x20AC) + QChar(0xFF) + QChar(0x3A9))
                            << QByteArray("a\xe2\x82\xac\xff\xce\xa9");
     QTest::newRow("surrogate pair") << QString::fromUcs4(U"\U0001F600") << QByteArray("\xf0\x9f\x98\x80");
+    QTest::newRow("two-byte form") << QString(QChar(0x100)) << QByteArray("\xc4\x80");
+    QTest::newRow("largest") << QString::fromUcs4(U"\U0010FFFF") << QByteArray("\xf4\x8f\xbf\xbf");
+    QTest::newRow("lone surrogate") << (QString(QChar(0xD800)) + QLatin1Char('a'))
+                                    << QByteArray("\xef\xbf\xbd" "a");
 }
 
 void TestBytes::textMapping()
