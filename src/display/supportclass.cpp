@@ -50,16 +50,20 @@ bool SupportClass::GetRaw(const QByteArray &strText, bool blnConvertEscapedChars
     QElapsedTimer sinceStart;
     sinceStart.start();
     QElapsedTimer slice;
+    // Events run between slices of work, not after the last one: a short
+    // conversion finishes at once, without re-entering its caller.
     while (!decoder.done()) {
         slice.start();
         const qsizetype sliceEnd = decoder.position() + kSliceMaxChars;
         do {
             decoder.step(qMin(kStepChars, sliceEnd - decoder.position()));
         } while (!decoder.done() && decoder.position() < sliceEnd && slice.elapsed() < kSliceMs);
+        if (decoder.done())
+            break;
 
         if (progress) {
             progress->SetPercent(qRound(float(decoder.position()) * step));
-            if (!decoder.done() && !progress->isVisible() && sinceStart.elapsed() >= kShowProgressAfterMs) {
+            if (!progress->isVisible() && sinceStart.elapsed() >= kShowProgressAfterMs) {
                 progress->setLabel(QStringLiteral("Preparing data..."));
                 progress->show();
             }
