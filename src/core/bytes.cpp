@@ -19,13 +19,6 @@ constexpr bool printable(unsigned v)
     return v >= 32 && v <= 126 && v != '\\';
 }
 
-constexpr std::array<bool, 256> kPrintable = [] {
-    std::array<bool, 256> t{};
-    for (unsigned v = 0; v < 256; ++v)
-        t[v] = printable(v);
-    return t;
-}();
-
 // Value of a hex digit in either case, -1 for anything else.
 constexpr std::array<signed char, 256> kHexValue = [] {
     std::array<signed char, 256> t{};
@@ -100,8 +93,9 @@ constexpr CellTable<9> kBinaryCells = [] {
 template<size_t Width>
 QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
 {
-    // Exact allocation: growing a fresh array would round it up to a power
-    // of two, and a large block is fresh, page-faulting memory every time.
+    // Allocated exactly: growing would round a large block up to a power of
+    // two, past what the allocator recycles, so every call would fault in
+    // fresh pages.
     QByteArray out(raw.size() * qsizetype(Width), Qt::Uninitialized);
     char *o = out.data();
     for (const char c : raw) {
@@ -169,7 +163,7 @@ qsizetype decodeRange(QByteArrayView text, qsizetype pos, qsizetype limit, char 
 
 bool IsPrintable(char c)
 {
-    return kPrintable[static_cast<uchar>(c)];
+    return printable(static_cast<uchar>(c));
 }
 
 QByteArray GetChar(QByteArrayView raw)
