@@ -25,17 +25,18 @@ constexpr qsizetype kStepChars = qsizetype(1) << 16;
 
 bool SupportClass::GetRaw(const QByteArray &strText, bool blnConvertEscapedChars, QByteArray &strRaw)
 {
+    // Our own reference to the text: the caller may pass one variable as
+    // both text and result, and may change it while events run.
+    const QByteArray text = strText;
     m_cancelled = false;
     m_stopped = false;
     strRaw.clear();
     if (!blnConvertEscapedChars) {
-        strRaw = strText;
+        strRaw = text;
         return true;
     }
 
-    // Events run while converting: keep our own reference to the text, and
-    // notice if this object goes away in the meantime.
-    const QByteArray text = strText;
+    // Events run while converting: this object may go away meanwhile.
     const QPointer<SupportClass> self(this);
     Bytes::EscapeDecoder decoder(text);
 

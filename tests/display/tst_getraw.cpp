@@ -112,7 +112,7 @@ class TestGetRaw : public QObject
 private Q_SLOTS:
     void conversions_data();
     void conversions();
-    void withoutConversion();
+    void withoutConversionAndAliasing();
     void longTextMatchesFromEscaped();
     void progressWindowOverThousand_data();
     void progressWindowOverThousand();
@@ -146,7 +146,7 @@ void TestGetRaw::conversions()
     QVERIFY(ui.prompts.isEmpty());
 }
 
-void TestGetRaw::withoutConversion()
+void TestGetRaw::withoutConversionAndAliasing()
 {
     ScriptedUi ui;
     SupportClass support;
@@ -154,6 +154,13 @@ void TestGetRaw::withoutConversion()
     QByteArray out;
     QVERIFY(support.GetRaw(text, false, out));
     QCOMPARE(out, text);
+
+    // One variable as both text and result.
+    QByteArray same = text;
+    QVERIFY(support.GetRaw(same, false, same));
+    QCOMPARE(same, text);
+    QVERIFY(support.GetRaw(same, true, same));
+    QCOMPARE(same, QByteArray("a\r\n\\b"));
 }
 
 void TestGetRaw::longTextMatchesFromEscaped()
