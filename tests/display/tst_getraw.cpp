@@ -110,8 +110,6 @@ class TestGetRaw : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void conversions_data();
-    void conversions();
     void withoutConversionAndAliasing();
     void longTextMatchesFromEscaped();
     void progressWindowOverThousand_data();
@@ -121,30 +119,6 @@ private Q_SLOTS:
     void supportDeletedDuringConversion();
     void framingReadsOptionsAtEveryCall();
 };
-
-void TestGetRaw::conversions_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("raw");
-    QTest::newRow("escaped backslash") << QByteArray("\\5C") << QByteArray("\\");
-    QTest::newRow("doubled backslash") << QByteArray("\\\\") << QByteArray("\\");
-    QTest::newRow("lower case") << QByteArray("\\0d\\0A") << QByteArray("\r\n");
-    QTest::newRow("not an escape") << QByteArray("\\G1") << QByteArray("\\G1");
-    QTest::newRow("escape before doubling") << QByteArray("\\\\41") << QByteArray("\\41");
-    QTest::newRow("empty") << QByteArray() << QByteArray();
-}
-
-void TestGetRaw::conversions()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(QByteArray, raw);
-    ScriptedUi ui;
-    SupportClass support;
-    QByteArray out("stale");
-    QVERIFY(support.GetRaw(text, true, out));
-    QCOMPARE(out, raw);
-    QVERIFY(ui.prompts.isEmpty());
-}
 
 void TestGetRaw::withoutConversionAndAliasing()
 {
