@@ -19,13 +19,6 @@ constexpr bool printable(unsigned v)
     return v >= 32 && v <= 126 && v != '\\';
 }
 
-constexpr std::array<bool, 256> kPrintable = [] {
-    std::array<bool, 256> t{};
-    for (unsigned v = 0; v < 256; ++v)
-        t[v] = printable(v);
-    return t;
-}();
-
 // Value of a hex digit in either case, -1 for anything else.
 constexpr std::array<signed char, 256> kHexValue = [] {
     std::array<signed char, 256> t{};
@@ -40,12 +33,31 @@ constexpr std::array<signed char, 256> kHexValue = [] {
     return t;
 }();
 
-constexpr CellTable<3> kEscapeCells = [] {
-    CellTable<3> t{};
-    for (unsigned v = 0; v < 256; ++v)
-        t[v] = {'\\', kHexDigits[v >> 4], kHexDigits[v & 15]};
+// Escaping: each byte is a cell of one character or of three ("\" and
+// two hex digits), padded to four so every cell is copied the same way.
+struct EscapeTable
+{
+    CellTable<4> cell;
+    std::array<unsigned char, 256> length;
+};
+
+constexpr EscapeTable makeEscapeTable(bool keepLineEnds)
+{
+    EscapeTable t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        if (printable(v) || (keepLineEnds && (v == '\r' || v == '\n'))) {
+            t.cell[v] = {char(v), 0, 0, 0};
+            t.length[v] = 1;
+        } else {
+            t.cell[v] = {'\\', kHexDigits[v >> 4], kHexDigits[v & 15], 0};
+            t.length[v] = 3;
+        }
+    }
     return t;
-}();
+}
+
+constexpr EscapeTable kEscapeAll = makeEscapeTable(false);
+constexpr EscapeTable kEscapeKeepLineEnds = makeEscapeTable(true);
 
 constexpr CellTable<3> kHexCells = [] {
     CellTable<3> t{};
@@ -81,8 +93,10 @@ constexpr CellTable<9> kBinaryCells = [] {
 template<size_t Width>
 QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
 {
-    QByteArray out;
-    out.resize(raw.size() * Width);
+    // Allocated exactly: growing would round a large block up to a power of
+    // two, past what the allocator recycles, so every call would fault in
+    // fresh pages.
+    QByteArray out(raw.size() * qsizetype(Width), Qt::Uninitialized);
     char *o = out.data();
     for (const char c : raw) {
         std::memcpy(o, table[static_cast<uchar>(c)].data(), Width);
@@ -91,33 +105,21 @@ QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
     return out;
 }
 
-// Printable runs are copied whole; everything else becomes its three-character
-// escape. keepLineEnds leaves CR and LF as they are.
-QByteArray escape(QByteArrayView raw, bool keepLineEnds)
+QByteArray escape(QByteArrayView raw, const EscapeTable &table)
 {
-    QByteArray out;
-    out.resize(raw.size() * 3);
+    // Sized exactly first, so the result is allocated once; the three spare
+    // bytes let the last cell be copied whole like all the others.
+    qsizetype size = 0;
+    for (const char c : raw)
+        size += table.length[static_cast<uchar>(c)];
+    QByteArray out(size + 3, Qt::Uninitialized);
     char *o = out.data();
-    const char *s = raw.data();
-    const char *end = s + raw.size();
-    while (s < end) {
-        const char *run = s;
-        while (s < end && kPrintable[static_cast<uchar>(*s)])
-            ++s;
-        if (s > run) {
-            std::memcpy(o, run, size_t(s - run));
-            o += s - run;
-        }
-        for (; s < end && !kPrintable[static_cast<uchar>(*s)]; ++s) {
-            if (keepLineEnds && (*s == '\r' || *s == '\n')) {
-                *o++ = *s;
-            } else {
-                std::memcpy(o, kEscapeCells[static_cast<uchar>(*s)].data(), 3);
-                o += 3;
-            }
-        }
+    for (const char c : raw) {
+        const auto v = static_cast<uchar>(c);
+        std::memcpy(o, table.cell[v].data(), 4);
+        o += table.length[v];
     }
-    out.truncate(o - out.constData());
+    out.truncate(size);
     return out;
 }
 
@@ -161,17 +163,17 @@ qsizetype decodeRange(QByteArrayView text, qsizetype pos, qsizetype limit, char 
 
 bool IsPrintable(char c)
 {
-    return kPrintable[static_cast<uchar>(c)];
+    return printable(static_cast<uchar>(c));
 }
 
 QByteArray GetChar(QByteArrayView raw)
 {
-    return escape(raw, false);
+    return escape(raw, kEscapeAll);
 }
 
 QByteArray GetChar2(QByteArrayView raw)
 {
-    return escape(raw, true);
+    return escape(raw, kEscapeKeepLineEnds);
 }
 
 QByteArray GetAscII(QByteArrayView raw)
@@ -264,21 +266,27 @@ QByteArray fromText(const QString &text)
 
     QByteArray out = QStringView(s, firstWide).toLatin1();
     out.reserve(n + (n - firstWide) * 3);
-    qsizetype i = firstWide;
-    while (i < n) {
-        const char16_t u = s[i].unicode();
+    for (qsizetype i = firstWide; i < n; ++i) {
+        char32_t u = s[i].unicode();
         if (u <= 0xFF) {
             out.append(static_cast<char>(u));
-            ++i;
             continue;
         }
-        // A run of characters beyond 0..255 goes out as UTF-8; a surrogate
-        // pair is one character there.
-        qsizetype j = i;
-        while (j < n && s[j].unicode() > 0xFF)
-            ++j;
-        out.append(QStringView(s + i, j - i).toUtf8());
-        i = j;
+        if (QChar::isHighSurrogate(u) && i + 1 < n && s[i + 1].isLowSurrogate())
+            u = QChar::surrogateToUcs4(char16_t(u), s[++i].unicode());
+        else if (QChar::isSurrogate(u))
+            u = 0xFFFD; // half a pair is no character; Qt's encoder would give "?"
+        if (u < 0x800) {
+            out.append(char(0xC0 | (u >> 6)));
+        } else if (u < 0x10000) {
+            out.append(char(0xE0 | (u >> 12)));
+            out.append(char(0x80 | ((u >> 6) & 0x3F)));
+        } else {
+            out.append(char(0xF0 | (u >> 18)));
+            out.append(char(0x80 | ((u >> 12) & 0x3F)));
+            out.append(char(0x80 | ((u >> 6) & 0x3F)));
+        }
+        out.append(char(0x80 | (u & 0x3F)));
     }
     return out;
 }

@@ -77,7 +77,8 @@ public:
     bool blnReceivePaused = false;
     QByteArray strReceiveBuffer;
 
-    /// The progress window shared by GetRaw and DisplayData (created on demand).
+    /// The display routine's progress window (created on demand); GetRaw
+    /// makes a fresh one for each long conversion. Both Cancels set cancelled.
     frmWait *progressWindow();
 
     /// Work is done in slices of this many milliseconds between event passes.
