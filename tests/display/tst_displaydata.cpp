@@ -9,6 +9,7 @@
 #include "ui/frmwait.h"
 #include "ui/scriptedui.h"
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
@@ -50,6 +51,9 @@ public:
                                   {QStringLiteral("Sock#"), 660},
                                   {QStringLiteral("Message"), 6180}});
             texts[i] = std::make_unique<DataTextView>();
+            // Every change the display makes is checked against the model rules.
+            new QAbstractItemModelTester(lists[i].get(), QAbstractItemModelTester::FailureReportingMode::QtTest,
+                                         lists[i].get());
         }
     }
 
