@@ -379,6 +379,8 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
     t.lvwReceived->setSelectionBehavior(QAbstractItemView::SelectRows);
     t.lvwReceived->header()->setSectionsClickable(true);
     t.lvwReceived->header()->setStretchLastSection(false);
+    // Header clicks sort, field columns get their widths, new rows are revealed.
+    t.model->attachView(t.lvwReceived);
     t.txtReceived = named(new DataTextView, "txtReceived", index);
     t.txtReceived->setToolTip(passThrough ? QStringLiteral("Data transmitted between the client and the server.")
                                           : QStringLiteral("Data sent or received on the socket"));

@@ -1,5 +1,76 @@
 #include "display/datalistmodel.h"
 
+#include "core/bytes.h"
+#include "ui/twips.h"
+
+#include <QColor>
+#include <QHeaderView>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPointer>
+#include <QTreeView>
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+
+namespace {
+
+constexpr int kIconSize = 16;
+
+QIcon drawTick()
+{
+    QPixmap pixmap(kIconSize, kIconSize);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0, 150, 0), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF points[] = {{3.0, 8.5}, {6.5, 12.0}, {13.0, 4.0}};
+    p.drawPolyline(points, 3);
+    return QIcon(pixmap);
+}
+
+QIcon drawUnpluggedCable()
+{
+    QPixmap pixmap(kIconSize, kIconSize);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor dark(60, 60, 60);
+    // The cable and its plug on the left, pins pointing right.
+    p.setPen(QPen(dark, 1.5));
+    QPainterPath cable;
+    cable.moveTo(0.5, 13.0);
+    cable.cubicTo(2.0, 13.0, 2.0, 8.0, 3.5, 8.0);
+    p.drawPath(cable);
+    p.fillRect(QRectF(3.5, 5.5, 3.5, 5.0), dark);
+    p.drawLine(QPointF(7.0, 6.8), QPointF(8.5, 6.8));
+    p.drawLine(QPointF(7.0, 9.2), QPointF(8.5, 9.2));
+    // The socket on the right, apart from the plug.
+    p.fillRect(QRectF(11.5, 4.5, 4.0, 7.0), dark);
+    // A red mark in the gap.
+    p.setPen(QPen(QColor(220, 0, 0), 1.5));
+    p.drawLine(QPointF(9.2, 2.0), QPointF(10.8, 4.0));
+    p.drawLine(QPointF(9.2, 14.0), QPointF(10.8, 12.0));
+    return QIcon(pixmap);
+}
+
+void putLength(QByteArray &out, quint32 length)
+{
+    char bytes[sizeof length];
+    std::memcpy(bytes, &length, sizeof length);
+    out.append(bytes, sizeof length);
+}
+
+quint32 getLength(const char *at)
+{
+    quint32 length;
+    std::memcpy(&length, at, sizeof length);
+    return length;
+}
+
+} // namespace
+
 DataListModel::DataListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 void DataListModel::setColumns(const QList<Column_> &columns)
@@ -11,15 +82,279 @@ void DataListModel::setColumns(const QList<Column_> &columns)
 
 void DataListModel::setHeaderText(int column, const QString &text)
 {
-    if (column < 0 || column >= m_columns.size())
+    if (column < 0 || column >= m_columns.size() || m_columns[column].header == text)
         return;
     m_columns[column].header = text;
     Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
 }
 
+void DataListModel::setColumnWidthTwips(int column, int twips)
+{
+    if (column < 0 || column >= m_columns.size() || m_columns[column].widthTwips == twips)
+        return;
+    m_columns[column].widthTwips = twips;
+    Q_EMIT columnWidthTwipsChanged(column, twips);
+}
+
+void DataListModel::appendColumn(const QString &header, int widthTwips)
+{
+    const int at = int(m_columns.size());
+    beginInsertColumns(QModelIndex(), at, at);
+    m_columns.append({header, widthTwips});
+    endInsertColumns();
+}
+
+quint32 DataListModel::intern(const QString &label)
+{
+    const auto it = m_labelIndex.constFind(label);
+    if (it != m_labelIndex.constEnd())
+        return it.value();
+    const quint32 index = quint32(m_labels.size());
+    m_labels.append(label);
+    m_labelIndex.insert(label, index);
+    return index;
+}
+
+int DataListModel::appendRow(NewRow &&row)
+{
+    Row r;
+    r.number = int(m_rows.size()) + 1;
+    r.timeMs = (row.time.isValid() ? row.time : QTime::currentTime()).msecsSinceStartOfDay();
+    r.direction = intern(row.direction);
+    r.socket = intern(row.socket);
+    r.flags = quint8((row.incoming ? kIncomingFlag : 0) | (quint8(row.icon) << kIconShift));
+    r.raw = std::move(row.raw);
+    r.cellCount = quint32(row.cells.size());
+    if (row.cells.size() == 1) {
+        r.cells = std::move(row.cells[0]);
+    } else if (row.cells.size() > 1) {
+        qsizetype total = 0;
+        for (const QByteArray &c : row.cells)
+            total += qsizetype(sizeof(quint32)) + c.size();
+        r.cells.reserve(total);
+        for (const QByteArray &c : row.cells) {
+            putLength(r.cells, quint32(c.size()));
+            r.cells.append(c);
+        }
+    }
+    m_rows.push_back(std::move(r));
+    if (m_batchDepth == 0)
+        flush();
+    return int(m_rows.size()) - 1;
+}
+
+void DataListModel::clear()
+{
+    if (m_announced > 0) {
+        beginRemoveRows(QModelIndex(), 0, m_announced - 1);
+        m_rows.clear();
+        m_announced = 0;
+        endRemoveRows();
+    } else {
+        m_rows.clear();
+    }
+    // A flood of short rows leaves the store at its high-water mark; give
+    // back what a normal list would never need again.
+    if (m_rows.capacity() > 4096)
+        std::vector<Row>().swap(m_rows);
+    m_labels.clear();
+    m_labelIndex.clear();
+}
+
+void DataListModel::beginBatch()
+{
+    ++m_batchDepth;
+}
+
+void DataListModel::endBatch()
+{
+    if (m_batchDepth > 0 && --m_batchDepth == 0)
+        flush();
+}
+
+void DataListModel::flush()
+{
+    const int held = int(m_rows.size());
+    if (held <= m_announced)
+        return;
+    beginInsertRows(QModelIndex(), m_announced, held - 1);
+    m_announced = held;
+    endInsertRows();
+}
+
+QByteArray DataListModel::rawTag(int row) const
+{
+    if (row < 0 || row >= heldRowCount())
+        return {};
+    return m_rows[size_t(row)].raw;
+}
+
+QByteArrayView DataListModel::cellView(const Row &row, int cellIndex)
+{
+    if (cellIndex < 0 || quint32(cellIndex) >= row.cellCount)
+        return {};
+    if (row.cellCount == 1)
+        return row.cells;
+    const char *at = row.cells.constData();
+    for (int i = 0; i < cellIndex; ++i)
+        at += sizeof(quint32) + getLength(at);
+    return QByteArrayView(at + sizeof(quint32), qsizetype(getLength(at)));
+}
+
+QByteArray DataListModel::cell(int row, int column) const
+{
+    if (row < 0 || row >= heldRowCount())
+        return {};
+    return cellView(m_rows[size_t(row)], column - ColMessage).toByteArray();
+}
+
+QString DataListModel::formatNumber(int number)
+{
+    return QStringLiteral("%1").arg(number, 3, 10, QLatin1Char('0'));
+}
+
+QString DataListModel::numberText(int row) const
+{
+    if (row < 0 || row >= heldRowCount())
+        return {};
+    return formatNumber(m_rows[size_t(row)].number);
+}
+
+bool DataListModel::isIncoming(int row) const
+{
+    return row >= 0 && row < heldRowCount() && (m_rows[size_t(row)].flags & kIncomingFlag);
+}
+
+DataListModel::RowIcon DataListModel::icon(int row) const
+{
+    if (row < 0 || row >= heldRowCount())
+        return RowIcon::None;
+    return RowIcon(m_rows[size_t(row)].flags >> kIconShift);
+}
+
+QString DataListModel::displayText(const Row &row, int column) const
+{
+    switch (column) {
+    case ColNumber:
+        return formatNumber(row.number);
+    case ColTime:
+        return Bytes::GetTime(true, QTime::fromMSecsSinceStartOfDay(row.timeMs));
+    case ColDirection:
+        return m_labels.value(qsizetype(row.direction));
+    case ColSocket:
+        return m_labels.value(qsizetype(row.socket));
+    default:
+        return Bytes::toText(cellView(row, column - ColMessage));
+    }
+}
+
+QIcon DataListModel::iconFor(RowIcon icon) const
+{
+    // Drawn on first use: a model may exist before any painting is possible.
+    switch (icon) {
+    case RowIcon::Tick:
+        if (m_tickIcon.isNull())
+            m_tickIcon = drawTick();
+        return m_tickIcon;
+    case RowIcon::Unplugged:
+        if (m_unpluggedIcon.isNull())
+            m_unpluggedIcon = drawUnpluggedCable();
+        return m_unpluggedIcon;
+    case RowIcon::None:
+        break;
+    }
+    return {};
+}
+
+void DataListModel::sortByHeader(int column)
+{
+    const Qt::SortOrder order = (column == m_sortColumn && m_sortOrder == Qt::AscendingOrder) ? Qt::DescendingOrder
+                                                                                               : Qt::AscendingOrder;
+    sort(column, order);
+}
+
+void DataListModel::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= columnCount())
+        return;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    flush();
+    const int n = m_announced;
+    if (n < 2)
+        return;
+
+    const size_t count = size_t(n);
+    std::vector<QString> keys(count);
+    for (size_t i = 0; i < count; ++i)
+        keys[i] = displayText(m_rows[i], column);
+    std::vector<int> permutation(count);
+    std::iota(permutation.begin(), permutation.end(), 0);
+    const auto less = [&keys](int a, int b) {
+        return QString::compare(keys[size_t(a)], keys[size_t(b)], Qt::CaseInsensitive) < 0;
+    };
+    if (order == Qt::AscendingOrder)
+        std::stable_sort(permutation.begin(), permutation.end(), less);
+    else
+        std::stable_sort(permutation.begin(), permutation.end(), [&less](int a, int b) { return less(b, a); });
+
+    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newRowOf(count);
+    std::vector<Row> sorted;
+    sorted.reserve(m_rows.capacity());
+    for (int i = 0; i < n; ++i) {
+        newRowOf[size_t(permutation[size_t(i)])] = i;
+        sorted.push_back(std::move(m_rows[size_t(permutation[size_t(i)])]));
+    }
+    m_rows.swap(sorted);
+
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex &idx : before)
+        after.append(index(newRowOf[size_t(idx.row())], idx.column()));
+    changePersistentIndexList(before, after);
+    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void DataListModel::showLastRow()
+{
+    flush();
+    Q_EMIT lastRowShown();
+}
+
+void DataListModel::attachView(QTreeView *view)
+{
+    const QPointer<QTreeView> guard(view);
+    QHeaderView *header = view->header();
+    header->setSectionsClickable(true);
+    connect(header, &QHeaderView::sectionClicked, view, [this, guard](int section) {
+        sortByHeader(section);
+        if (guard) {
+            guard->header()->setSortIndicatorShown(true);
+            guard->header()->setSortIndicator(m_sortColumn, m_sortOrder);
+        }
+    });
+    connect(this, &QAbstractItemModel::columnsInserted, view, [this, guard](const QModelIndex &, int first, int last) {
+        for (int c = first; guard && c <= last; ++c)
+            guard->setColumnWidth(c, Twips::toPixelsX(columnWidthTwips(c)));
+    });
+    connect(this, &DataListModel::columnWidthTwipsChanged, view, [guard](int column, int twips) {
+        if (guard)
+            guard->setColumnWidth(column, Twips::toPixelsX(twips));
+    });
+    connect(this, &DataListModel::lastRowShown, view, [this, guard] {
+        if (!guard || m_announced == 0)
+            return;
+        const QModelIndex last = index(m_announced - 1, 0);
+        guard->setCurrentIndex(last);
+        guard->scrollTo(last);
+    });
+}
+
 int DataListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : 0;
+    return parent.isValid() ? 0 : m_announced;
 }
 
 int DataListModel::columnCount(const QModelIndex &parent) const
@@ -27,9 +362,32 @@ int DataListModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-QVariant DataListModel::data(const QModelIndex &, int) const
+QVariant DataListModel::data(const QModelIndex &index, int role) const
 {
-    return {};
+    if (!index.isValid() || index.row() >= m_announced || index.column() >= m_columns.size())
+        return {};
+    const Row &row = m_rows[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return displayText(row, index.column());
+    case Qt::ForegroundRole:
+        if (index.column() == ColNumber)
+            return (row.flags & kIncomingFlag) ? QColor(255, 0, 0) : QColor(0, 0, 255);
+        return {};
+    case Qt::DecorationRole:
+        if (index.column() == ColNumber) {
+            const QIcon icon = iconFor(RowIcon(row.flags >> kIconShift));
+            if (!icon.isNull())
+                return icon;
+        }
+        return {};
+    case RawRole:
+        return row.raw;
+    case IncomingRole:
+        return bool(row.flags & kIncomingFlag);
+    default:
+        return {};
+    }
 }
 
 QVariant DataListModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -3,6 +3,7 @@
 #include "core/bytes.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -92,7 +93,26 @@ private:
 
     int m_pathDepth = 0;
     std::deque<std::function<void()>> m_pathQueue;
+
+    // One DisplayData call; arrivals during a running display wait as these.
+    struct PendingDisplay
+    {
+        bool blnIncoming;
+        QByteArray strData;
+        QPointer<DataListModel> list;
+        QPointer<DataTextView> text;
+        bool blnSocketReady;
+        bool blnShowIcons;
+        bool blnApplyFilter;
+        QString strSocketLabel;
+    };
+    /// False when this object was destroyed while events ran.
+    bool runDisplay(const PendingDisplay &job);
+
     SupportHost *m_host = nullptr;
+    QList<PendingDisplay> m_displayQueue;
+    bool m_displayRunning = false;
+    bool m_progressHooked = false;
     bool m_cancelled = false;
     bool m_stopped = false;
     QPointer<frmWait> m_progress;

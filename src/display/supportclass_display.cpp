@@ -1,0 +1,198 @@
+#include "display/supportclass.h"
+
+#include "core/eventlog.h"
+#include "core/frmtimer.h"
+#include "core/optionssource.h"
+#include "display/datalistmodel.h"
+#include "display/datatextview.h"
+#include "display/supporthost.h"
+#include "ui/frmwait.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+namespace {
+// The progress window appears when a display outlasts this.
+constexpr int kProgressDelayMs = 1000;
+// Pending events run after this much display work, so a flood of messages
+// neither freezes the window nor pays for an event-loop turn per message.
+constexpr qint64 kSliceMs = 8;
+// Width of the field columns.
+constexpr int kFieldColumnTwips = 1200;
+constexpr int kPassThroughTab = 2;
+
+void dropOneSeparator(QByteArray &text, const QByteArray &separator)
+{
+    if (!separator.isEmpty() && text.endsWith(separator))
+        text.chop(separator.size());
+}
+} // namespace
+
+bool SupportClass::ShouldDisplay(bool blnInput) const
+{
+    if (!m_host)
+        return false;
+    const int position = m_host->showPosition(m_host->currentMode());
+    return blnInput ? (position == 0 || position == 1) : (position == 0 || position == 2);
+}
+
+void SupportClass::DisplayData(bool blnIncoming, const QByteArray &strData, DataListModel *list, DataTextView *text,
+                               bool blnSocketReady, bool blnShowIcons, bool blnApplyFilter,
+                               const QString &strSocketLabel)
+{
+    PendingDisplay job{blnIncoming, strData,       list,          text, blnSocketReady,
+                       blnShowIcons, blnApplyFilter, strSocketLabel};
+    // Events run inside a display, so data may arrive while one is running:
+    // it waits its turn, and rows and text stay in the order of arrival.
+    if (m_displayRunning) {
+        m_displayQueue.append(std::move(job));
+        return;
+    }
+    if (!m_progressHooked) {
+        m_progressHooked = true;
+        connect(m_tmrProgress, &frmTimer::TimerFired, this, [this] {
+            if (!m_displayRunning)
+                return;
+            frmWait *progress = progressWindow();
+            progress->setLabel(QStringLiteral("Parsing the data..."));
+            progress->show();
+        });
+    }
+
+    m_displayRunning = true;
+    bool alive = runDisplay(job);
+    while (alive && !m_displayQueue.isEmpty())
+        alive = runDisplay(m_displayQueue.takeFirst());
+    if (alive)
+        m_displayRunning = false;
+}
+
+bool SupportClass::runDisplay(const PendingDisplay &job)
+{
+    m_cancelled = false;
+    m_tmrProgress->StartTimer(kProgressDelayMs, true);
+
+    const QPointer<SupportClass> self(this);
+    const QByteArray &data = job.strData;
+    DataListModel *list = job.list.data();
+    const bool passThrough = list && m_host && m_host->dataList(kPassThroughTab) == list;
+    const QString direction = passThrough ? (job.blnIncoming ? QStringLiteral("S2C") : QStringLiteral("C2S"))
+                                          : (job.blnIncoming ? QStringLiteral("In") : QStringLiteral("Out"));
+    const QString socketLabel = job.strSocketLabel.isEmpty() ? QStringLiteral("NA") : job.strSocketLabel;
+    const DataListModel::RowIcon icon = !job.blnShowIcons ? DataListModel::RowIcon::None
+                                        : job.blnSocketReady ? DataListModel::RowIcon::Tick
+                                                             : DataListModel::RowIcon::Unplugged;
+
+    if (list)
+        list->beginBatch();
+    bool rowAdded = false;
+    int shownPercent = -1;
+    qint64 position = 0;
+    bool more = false;
+    QElapsedTimer slice;
+    slice.start();
+    do {
+        if (slice.elapsed() >= kSliceMs) {
+            if (list)
+                list->flush();
+            QCoreApplication::processEvents();
+            if (!self) {
+                if (job.list)
+                    job.list->endBatch();
+                return false;
+            }
+            list = job.list.data();
+            if (m_cancelled)
+                break;
+            slice.restart();
+        }
+
+        QByteArray message;
+        qint64 consecutive = 0;
+        more = GetNextMessage(data, position, message, true, consecutive);
+
+        if (m_progress && !data.isEmpty()) {
+            const int percent = qRound(double(position) / double(data.size()) * 100.0);
+            if (percent != shownPercent) {
+                shownPercent = percent;
+                m_progress->SetPercent(percent);
+            }
+        }
+
+        if (job.blnApplyFilter && m_host && m_host->filterOn() && !m_host->passesFilter(message))
+            continue;
+        if (!list)
+            continue;
+
+        const OptionsSource &options = tw::options();
+        const qint32 maxLength = options.GetMaxListLength();
+        const qint32 maxSize = options.GetMaxListSize();
+        DataTextView *text = job.text.data();
+        const bool sizeReached = text && text->length() >= maxSize;
+        if (list->heldRowCount() >= maxLength || sizeReached) {
+            if (text)
+                text->clear();
+            list->clear();
+            tw::events().AddEvent(QStringLiteral("Cleared the window because the amount of data exceeded ")
+                                  + (sizeReached ? QString::number(maxSize) + QStringLiteral(" bytes.")
+                                                 : QString::number(maxLength) + QStringLiteral(" rows.")));
+        }
+
+        DataListModel::NewRow row;
+        row.incoming = job.blnIncoming;
+        row.icon = icon;
+        row.direction = direction;
+        row.socket = socketLabel;
+        row.raw = message;
+
+        if (tw::options().SpiltMessageIntoFields()) {
+            if (list->headerText(DataListModel::ColMessage).compare(QStringLiteral("field 1"), Qt::CaseInsensitive)
+                != 0) {
+                list->setColumnWidthTwips(DataListModel::ColMessage, kFieldColumnTwips);
+                list->setHeaderText(DataListModel::ColMessage, QStringLiteral("Field 1"));
+            }
+            qint64 fieldPosition = 0;
+            int n = 0;
+            bool moreFields = false;
+            do {
+                const bool includeFieldSeparator = tw::options().DisplayFieldSeparator();
+                // Without a field separator the scanner leaves the field as
+                // it finds it: the rest of the message is then one field.
+                QByteArray field = message.mid(fieldPosition);
+                moreFields = GetNextField(message, fieldPosition, field, includeFieldSeparator);
+                ++n;
+                while (list->columnCount() < n + 4)
+                    list->appendColumn(QStringLiteral("Field ") + QString::number(list->columnCount() - 3),
+                                       kFieldColumnTwips);
+                if (!moreFields && !tw::options().DisplayMessageSeparator())
+                    dropOneSeparator(field, tw::options().GetMessageSeparator());
+                row.cells.append(GetChar(field));
+            } while (moreFields);
+        } else {
+            list->setHeaderText(DataListModel::ColMessage, QStringLiteral("Message"));
+            QByteArray shown = message;
+            if (!tw::options().DisplayMessageSeparator())
+                dropOneSeparator(shown, tw::options().GetMessageSeparator());
+            row.cells.append(GetChar(shown));
+        }
+        list->appendRow(std::move(row));
+        rowAdded = true;
+    } while (more && !m_cancelled);
+
+    if (list) {
+        list->endBatch();
+        // Selecting and revealing the last row once per arrival, rather than
+        // per message, keeps floods cheap; the outcome is the same.
+        if (rowAdded)
+            list->showLastRow();
+    }
+
+    // The text view gets the whole data, shown messages or not.
+    if (DataTextView *text = job.text.data())
+        text->append(GetChar2(data), job.blnIncoming);
+
+    m_tmrProgress->StopTimer();
+    if (m_progress)
+        m_progress->hide();
+    return true;
+}
