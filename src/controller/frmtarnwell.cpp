@@ -1,12 +1,15 @@
 #include "controller/frmtarnwell.h"
 
 #include "controller/frmabout.h"
+#include "controller/frmnotabchange.h"
+#include "net/socketcontrol.h"
 #include "core/eventlog.h"
 #include "core/programfolder.h"
 #include "display/datalistmodel.h"
 #include "display/datatextview.h"
 #include "display/frmdetails.h"
 #include "display/frmfilter.h"
+#include "display/supportclass.h"
 #include "logging/frmevent.h"
 #include "logging/frmlogging.h"
 #include "logging/frmstate.h"
@@ -127,6 +130,11 @@ void frmTarnwell::buildUi()
         barStatus->addWidget(m_panels[i], i == 0 ? 1 : 0);
     }
     m_panels[5]->setMinimumWidth(70);
+    m_cmdFormHide = named(new QPushButton(this), "cmdFormHide");
+    m_cmdFormHide->setFlat(true);
+    m_cmdFormHide->setFocusPolicy(Qt::NoFocus);
+    m_cmdFormHide->hide();
+    setMinimumSize(Twips::toPixels(7275, 6255));
     m_panels[5]->setAlignment(Qt::AlignCenter);
     buildMenus();
 }
@@ -466,6 +474,7 @@ bool frmTarnwell::Load()
     try {
         // 5. The main window's timers, in this order.
         tmrResize = new frmTimer(this);
+        connect(tmrResize, &frmTimer::TimerFired, this, [this] { tmrResize_TimerFired(); });
         tmrPollClientState = new frmTimer(this);
         tmrPollServerState = new frmTimer(this);
         tmrAutoDisconnect = new frmTimer(this);
@@ -474,6 +483,9 @@ bool frmTarnwell::Load()
         tmrSentDisplayTimer = new frmTimer(this);
         tmrClockTick = new frmTimer(this);
         connect(tmrClockTick, &frmTimer::TimerFired, this, [this] { tmrClockTick_TimerFired(); });
+
+        // 4. The shared support object, and the sockets it reaches.
+        createSockets();
 
         // 6. Details and history windows, logging settings.
         m_frmEvent = new frmEvent;
@@ -681,15 +693,27 @@ QString frmTarnwell::StateText(int state)
 
 bool frmTarnwell::IsConnectionBusy() const
 {
-    // Stand-in until the sockets exist: nothing can be busy yet.
-    return false;
+    if (!sckClient)
+        return false;
+    auto idle = [](int s) { return s == 0 || s == 9; };
+    const bool clientBusy =
+        !idle(sckClient->State()) || tmrReconnectTimer->isRunning() || tmrAutoDisconnect->isRunning();
+    const bool serverBusy = !idle(sckServer[0]->State());
+    switch (intCurrentMode) {
+    case 0:
+        return clientBusy;
+    case 1:
+        return serverBusy;
+    default:
+        return clientBusy || serverBusy;
+    }
 }
 
 void frmTarnwell::RefreshStatusLine()
 {
     setStatusPanel(1, QString());
-    setStatusPanel(2, QString());
-    setStatusPanel(3, QString());
+    setStatusPanel(2, objSupport && objSupport->blnReceivePaused ? QStringLiteral("Receive Pause On ") : QString());
+    setStatusPanel(3, intCurrentMode != 2 && filterOn() ? QStringLiteral("Filtering On ") : QString());
 }
 
 void frmTarnwell::setStatusPanel(int panel, const QString &text)
@@ -731,6 +755,8 @@ void frmTarnwell::tabMode_Click(int previousTab)
     if (IsConnectionBusy()) {
         blnTabChangeGuard = true;
         tabMode->setCurrentIndex(previousTab);
+        auto *notice = new frmNoTabChange(this);
+        notice->show();
         return;
     }
     if (tmrReconnectTimer)
@@ -829,8 +855,33 @@ void frmTarnwell::Unload()
     }
 }
 
+void frmTarnwell::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (isMinimized() || !tmrResize || !m_cmdFormHide)
+        return;
+    // Cover the controls while the size changes; they are shown again once
+    // the resizing has paused for 50 ms.
+    m_cmdFormHide->setGeometry(centralWidget()->geometry());
+    m_cmdFormHide->raise();
+    m_cmdFormHide->show();
+    tmrResize->StartTimer(50, true);
+    setWindowTitle(QStringLiteral("Tarnwell"));
+}
+
+void frmTarnwell::tmrResize_TimerFired()
+{
+    if (m_cmdFormHide)
+        m_cmdFormHide->hide();
+}
+
 void frmTarnwell::changeEvent(QEvent *event)
 {
+    if (event->type() == QEvent::WindowStateChange) {
+        static const char *const shortCaption[] = {"TWL (Client)", "TWL (Server)", "TWL (Pass Through)"};
+        setWindowTitle(isMinimized() ? QString::fromLatin1(shortCaption[qBound(0, intCurrentMode, 2)])
+                                     : QStringLiteral("Tarnwell"));
+    }
     if (event->type() == QEvent::ActivationChange && isActiveWindow() && tmrClockTick)
         tmrClockTick->StartTimer(200, false);
     QMainWindow::changeEvent(event);

@@ -2,10 +2,13 @@
 
 #include "core/frmtimer.h"
 #include "core/oserror.h"
+#include "display/supporthost.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 #include <array>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -21,7 +24,10 @@ class QTabWidget;
 class QToolButton;
 class QTreeView;
 
+class QAbstractButton;
 class DataListModel;
+class SocketControl;
+class SupportClass;
 class DataTextView;
 class frmDetails;
 class frmEvent;
@@ -85,7 +91,7 @@ struct StartupOptions
 
 /// The main window: three mode tabs with their connection controls and data
 /// views, the status bar, the menus, and the objects everything else hangs off.
-class frmTarnwell : public QMainWindow
+class frmTarnwell : public QMainWindow, public SupportHost
 {
     Q_OBJECT
 public:
@@ -127,6 +133,63 @@ public:
     frmTimer *tmrSentDisplayTimer = nullptr;
     frmTimer *tmrClockTick = nullptr;
 
+    // Sockets: the client, and the server set (element 0 listens).
+    SocketControl *sckClient = nullptr;
+    QList<SocketControl *> sckServer;
+    /// The shared support object (objSupport).
+    SupportClass *objSupport = nullptr;
+
+    // Client connection.
+    void cmdConnect_Click(int index);
+    void ConnectDisconnectToSocket(bool blnAutoOccurred);
+    void tmrPollClientState_TimerFired();
+    void tmrAutoDisconnect_TimerFired();
+    void tmrReconnectTimer_TimerFired();
+
+    // Listening side and Pass Through.
+    void cmdListen_Click(int index);
+    void cmdStartBoth_Click();
+    void cmdStopBoth_Click();
+    void tmrPollServerState_TimerFired();
+    /// The element with this index, created (Closed) if it does not exist yet.
+    SocketControl *serverElement(int index);
+
+    // Indicators and the pause gauge.
+    void DataHasBeenReceived();
+    void cmdReceivedPause_Click(int index);
+    void cmdEmptyReceived_Click(int index);
+    void cmdReceivedClear_Click(int index);
+
+    /// Hooks for the protocols window (merge with reconnection).
+    std::function<void()> ConnectionReestablished;
+    std::function<void()> MessageSuccessfullySent;
+
+    // SupportHost.
+    int currentMode() const override { return intCurrentMode; }
+    int showPosition(int mode) const override;
+    DataListModel *dataList(int mode) const override;
+    DataTextView *textView(int mode) const override;
+    bool filterOn() const override;
+    bool passesFilter(const QByteArray &message) const override;
+    int clientState() const override;
+    int serverState(int index) const override;
+    int highestServerIndex() const override { return int(sckServer.size()) - 1; }
+    bool writeClient(const QByteArray &data) override;
+    bool writeServer(int index, const QByteArray &data) override;
+    void closeClient() override;
+    void closeServer(int index) override;
+    void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) override;
+    void OutgoingDataArrived(const QByteArray &strData) override;
+    void ClientToServerDataArrived(const QByteArray &strData) override;
+    void ServerToClientDataArrived(const QByteArray &strData) override;
+    void SentDataAdded() override;
+    void ReceivedDataAdded() override;
+    void DataHasBeenSent() override;
+    void UpdateReceivePauseBufferIndicator() override;
+
+    /// A button's caption without its access-key marker, in lower case.
+    static QString captionKey(const QAbstractButton *button);
+
     // Companion windows.
     frmEvent *eventHistory() const { return m_frmEvent; }
     frmState *clientStateHistory() const { return m_frmStateClient; }
@@ -160,11 +223,23 @@ public:
     /// The fatal load message (settings could not be opened, objects not made).
     static QString loadFailureText(const OsError &error);
 
+    void tmrResize_TimerFired();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
+    void createSockets();
+    void wireClientSocket();
+    void wireServerElement(int index);
+    void onClientDataArrival();
+    void onServerConnectionRequest(qintptr requestID);
+    void onServerDataArrival(int index);
+    void onServerClosed(int index);
+    void setLocked(QLineEdit *box, bool locked);
+    void playAnimation(int index, bool play);
     void buildUi();
     void buildMenus();
     void buildClientTab();
@@ -185,6 +260,10 @@ private:
     frmDetails *m_frmDetailsReceived = nullptr;
     frmDetails *m_frmDetailsSent = nullptr;
     std::array<QLabel *, 6> m_panels{};
+    qint64 m_gaugeScale = 1000;
+    QPushButton *m_cmdFormHide = nullptr;
+    // Elements whose close is being handled are not handed to new clients.
+    QSet<int> m_closingElements;
     int m_previousTab = 0;
     bool m_loaded = false;
     bool m_unloaded = false;

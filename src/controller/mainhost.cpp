@@ -1,0 +1,226 @@
+// What the support object reaches through the main window: the mode's views,
+// the filter, the sockets, the logs, the lamps and the pause gauge.
+
+#include "controller/frmtarnwell.h"
+#include "core/eventlog.h"
+#include "core/optionssource.h"
+#include "display/datalistmodel.h"
+#include "display/datatextview.h"
+#include "display/frmfilter.h"
+#include "display/supportclass.h"
+#include "logging/frmlogging.h"
+#include "net/socketcontrol.h"
+#include "ui/uiservice.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QToolButton>
+
+namespace {
+const QString kSendFailure =
+    QStringLiteral("An error occurred while attempting to send the data through the socket.  The operating system "
+                   "reports: ");
+const QString kCloseFailure =
+    QStringLiteral("An error occurred while attempting to close the socket.  The operating system reports: ");
+
+void paint(QFrame *lamp, const QColor &colour)
+{
+    if (!lamp)
+        return;
+    QPalette p = lamp->palette();
+    p.setColor(QPalette::Window, colour);
+    lamp->setPalette(p);
+}
+} // namespace
+
+void frmTarnwell::createSockets()
+{
+    objSupport = new SupportClass(this);
+    objSupport->setHost(this);
+    SupportClass::setShared(objSupport);
+    sckClient = new SocketControl(this);
+    wireClientSocket();
+    serverElement(0);
+
+    connect(tmrPollClientState, &frmTimer::TimerFired, this, [this] { tmrPollClientState_TimerFired(); });
+    connect(tmrPollServerState, &frmTimer::TimerFired, this, [this] { tmrPollServerState_TimerFired(); });
+    connect(tmrAutoDisconnect, &frmTimer::TimerFired, this, [this] { tmrAutoDisconnect_TimerFired(); });
+    connect(tmrReconnectTimer, &frmTimer::TimerFired, this, [this] { tmrReconnectTimer_TimerFired(); });
+    connect(tmrReceiveDisplayTimer, &frmTimer::TimerFired, this,
+            [this] { paint(tabs[intCurrentMode].panReceived, palette().color(QPalette::Button)); });
+    connect(tmrSentDisplayTimer, &frmTimer::TimerFired, this,
+            [this] { paint(tabs[intCurrentMode].panSent, palette().color(QPalette::Button)); });
+
+    for (int i = 0; i < 3; ++i) {
+        ModeControls &t = tabs[i];
+        if (t.cmdConnect)
+            connect(t.cmdConnect, &QAbstractButton::clicked, this, [this, i] { cmdConnect_Click(i); });
+        if (t.cmdListen)
+            connect(t.cmdListen, &QAbstractButton::clicked, this, [this, i] { cmdListen_Click(i); });
+        if (t.cmdReceivedPause)
+            connect(t.cmdReceivedPause, &QAbstractButton::clicked, this, [this, i] { cmdReceivedPause_Click(i); });
+        if (t.cmdEmptyReceived)
+            connect(t.cmdEmptyReceived, &QAbstractButton::clicked, this, [this, i] { cmdEmptyReceived_Click(i); });
+        connect(t.cmdReceivedClear, &QAbstractButton::clicked, this, [this, i] { cmdReceivedClear_Click(i); });
+        paint(t.panReceived, palette().color(QPalette::Button));
+        paint(t.panSent, palette().color(QPalette::Button));
+    }
+    if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStartBoth")))
+        connect(b, &QAbstractButton::clicked, this, [this] { cmdStartBoth_Click(); });
+    if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStopBoth")))
+        connect(b, &QAbstractButton::clicked, this, [this] { cmdStopBoth_Click(); });
+}
+
+int frmTarnwell::showPosition(int mode) const
+{
+    return (mode >= 0 && mode < 3) ? tabs[mode].cboShow->currentIndex() : 3;
+}
+
+DataListModel *frmTarnwell::dataList(int mode) const
+{
+    return (mode >= 0 && mode < 3) ? tabs[mode].model : nullptr;
+}
+
+DataTextView *frmTarnwell::textView(int mode) const
+{
+    return (mode >= 0 && mode < 3) ? tabs[mode].txtReceived : nullptr;
+}
+
+bool frmTarnwell::filterOn() const
+{
+    return m_frmFilter && m_frmFilter->FilterOn();
+}
+
+bool frmTarnwell::passesFilter(const QByteArray &message) const
+{
+    return !m_frmFilter || m_frmFilter->PassesFilter(message);
+}
+
+int frmTarnwell::clientState() const
+{
+    return sckClient ? sckClient->State() : 0;
+}
+
+int frmTarnwell::serverState(int index) const
+{
+    return (index >= 0 && index < sckServer.size()) ? sckServer[index]->State() : 0;
+}
+
+bool frmTarnwell::writeClient(const QByteArray &data)
+{
+    if (const OsError e = sckClient->SendData(data); e.isError()) {
+        tw::ui().failure(this, kSendFailure, e);
+        return false;
+    }
+    return true;
+}
+
+bool frmTarnwell::writeServer(int index, const QByteArray &data)
+{
+    if (const OsError e = sckServer[index]->SendData(data); e.isError()) {
+        tw::ui().failure(this, kSendFailure, e);
+        return false;
+    }
+    return true;
+}
+
+void frmTarnwell::closeClient()
+{
+    if (const OsError e = sckClient->Close(); e.isError())
+        tw::ui().failure(this, kCloseFailure, e);
+}
+
+void frmTarnwell::closeServer(int index)
+{
+    if (index < 0 || index >= sckServer.size())
+        return;
+    if (const OsError e = sckServer[index]->Close(); e.isError())
+        tw::ui().failure(this, kCloseFailure, e);
+}
+
+void frmTarnwell::IncomingDataArrived(const QString &strSocket, const QByteArray &strData)
+{
+    m_frmLogging->IncomingDataArrived(strSocket, strData);
+}
+
+void frmTarnwell::OutgoingDataArrived(const QByteArray &strData)
+{
+    m_frmLogging->OutgoingDataArrived(strData);
+}
+
+void frmTarnwell::ClientToServerDataArrived(const QByteArray &strData)
+{
+    m_frmLogging->ClientToServerDataArrived(strData);
+}
+
+void frmTarnwell::ServerToClientDataArrived(const QByteArray &strData)
+{
+    m_frmLogging->ServerToClientDataArrived(strData);
+}
+
+// The details viewers follow the newest data once they are built.
+void frmTarnwell::SentDataAdded() {}
+void frmTarnwell::ReceivedDataAdded() {}
+
+void frmTarnwell::DataHasBeenReceived()
+{
+    paint(tabs[intCurrentMode].panReceived, QColor(255, 0, 0));
+    tmrReceiveDisplayTimer->StartTimer(50, true);
+}
+
+void frmTarnwell::DataHasBeenSent()
+{
+    paint(tabs[intCurrentMode].panSent, QColor(0, 0, 255));
+    tmrSentDisplayTimer->StartTimer(50, true);
+}
+
+void frmTarnwell::UpdateReceivePauseBufferIndicator()
+{
+    const qint64 length = objSupport->strReceiveBuffer.size();
+    while (m_gaugeScale < length)
+        m_gaugeScale *= 10;
+    while (m_gaugeScale >= 1001 && m_gaugeScale / 10 > length)
+        m_gaugeScale /= 10;
+    // The Pass Through tab has no gauge; the buffer is still kept.
+    ModeControls &t = tabs[intCurrentMode];
+    if (!t.lblReceivePausePerc)
+        return;
+    if (length > 0) {
+        t.lblReceivePausePerc->setText(QString::number(length) + QStringLiteral(" bytes buffered"));
+        t.panReceivePausePerc->setValue(int(double(length) / double(m_gaugeScale) * 100.0));
+    } else {
+        t.lblReceivePausePerc->clear();
+        t.panReceivePausePerc->setValue(0);
+    }
+}
+
+void frmTarnwell::cmdReceivedPause_Click(int index)
+{
+    QCoreApplication::processEvents();
+    objSupport->blnReceivePaused = !objSupport->blnReceivePaused;
+    tw::events().AddEvent(objSupport->blnReceivePaused ? QStringLiteral("The receive pause has been activated.")
+                                                       : QStringLiteral("The receive pause has been deactivated."));
+    if (tabs[index].cmdReceivedPause)
+        tabs[index].cmdReceivedPause->setChecked(objSupport->blnReceivePaused);
+    if (!objSupport->blnReceivePaused)
+        objSupport->ReleaseReceiveBuffer();
+    RefreshStatusLine();
+}
+
+void frmTarnwell::cmdEmptyReceived_Click(int)
+{
+    if (!objSupport->strReceiveBuffer.isEmpty())
+        objSupport->DestroyReceiveBuffer();
+}
+
+void frmTarnwell::cmdReceivedClear_Click(int index)
+{
+    tw::events().AddEvent(tw::options().ClearBothLists() ? QStringLiteral("All the data has been cleared by the user.")
+                                                         : QStringLiteral("The Receive data has been cleared by the user."));
+    tabs[index].txtReceived->clear();
+    tabs[index].model->clear();
+}

@@ -1,0 +1,243 @@
+#include "controller/frmtarnwell.h"
+#include "core/optionssource.h"
+#include "display/datalistmodel.h"
+#include "display/supportclass.h"
+#include "logging/frmevent.h"
+#include "logging/frmstate.h"
+#include "net/socketcontrol.h"
+#include "support/testenv.h"
+#include "ui/scriptedui.h"
+
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+// A main window on a private settings file, scripted dialogs and fixed options.
+struct MainWindow
+{
+    TempSettings settings;
+    ScriptedUi ui;
+    DefaultOptions opts;
+    std::unique_ptr<frmTarnwell> w;
+
+    MainWindow()
+    {
+        settings.writeIni("[StartUp]\nShowConfigurations=0\n");
+        tw::setOptions(&opts);
+        w = std::make_unique<frmTarnwell>();
+        QVERIFY(w->Load());
+        // The first poll after start-up sees Closed; only later closes reconnect.
+        QTRY_COMPARE(w->intLastClientState, qint16(0));
+    }
+    ~MainWindow()
+    {
+        w.reset();
+        tw::setOptions(nullptr);
+    }
+    QStringList events() const { return w->eventHistory()->eventTexts(); }
+    void target(quint16 port, int tab = 0)
+    {
+        w->tabs[tab].txtServer->setText(QStringLiteral("127.0.0.1"));
+        w->tabs[tab].txtPortConnectTo->setText(QString::number(port));
+    }
+};
+
+quint16 unusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+} // namespace
+
+class TestClientMode : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void connectsReceivesAndDisconnects();
+    void refusedConnectionIsRecordedAndTornDown();
+    void peerCloseReconnectsAutomatically();
+    void userDisconnectNeverReconnects();
+    void inputIsCheckedBeforeConnecting();
+    void sentDataReachesThePeerByteExact();
+    void tabChangeIsRefusedWhileConnected();
+};
+
+void TestClientMode::connectsReceivesAndDisconnects()
+{
+    MainWindow m;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    m.target(server.serverPort());
+    m.w->tabs[0].cmdConnect->click();
+    QCOMPARE(m.w->tabs[0].cmdConnect->text(), QStringLiteral("&Disconnect"));
+    QVERIFY(m.w->tabs[0].txtServer->isReadOnly());
+    QVERIFY(!m.w->tabs[0].cmdServer->isEnabled());
+    QVERIFY(m.events().contains(QStringLiteral("Attempted client connection to 127.0.0.1 on port %1.")
+                                    .arg(server.serverPort())));
+    QVERIFY(server.waitForNewConnection(5000));
+    QTcpSocket *peer = server.nextPendingConnection();
+    QTRY_COMPARE(m.w->tabs[0].lblClientState->text(), QStringLiteral("Connected"));
+    QVERIFY(m.w->clientStateHistory()->stateTexts().contains(QStringLiteral("Connected")));
+    QTRY_VERIFY(m.events().contains(QStringLiteral("Socket connected (Local port %1)").arg(peer->peerPort())));
+
+    peer->write("a\r\nb\r\n");
+    QTRY_COMPARE(m.w->tabs[0].model->rowCount(), 2);
+
+    m.w->tabs[0].cmdConnect->click();
+    QCOMPARE(m.w->tabs[0].cmdConnect->text(), QStringLiteral("&Connect"));
+    QVERIFY(!m.w->tabs[0].txtServer->isReadOnly());
+    QVERIFY(m.events().contains(QStringLiteral("Closing the socket.")));
+    QVERIFY(m.events().contains(QStringLiteral("Client disconnected from 127.0.0.1 on port %1.")
+                                    .arg(server.serverPort())));
+    QTRY_COMPARE(m.w->tabs[0].lblClientState->text(), QStringLiteral("Closed"));
+    // The program's own close is not the peer's.
+    QVERIFY(!m.events().join(QLatin1Char('\n')).contains(QStringLiteral("Socket closed")));
+    QVERIFY(m.ui.prompts.isEmpty());
+}
+
+void TestClientMode::refusedConnectionIsRecordedAndTornDown()
+{
+    MainWindow m;
+    m.target(unusedPort());
+    m.w->tabs[0].cmdConnect->click();
+    QTRY_VERIFY(m.w->clientStateHistory()->stateTexts().join(QLatin1Char('\n')).contains(
+        QStringLiteral("Error Info: 10061, ")));
+    QTRY_VERIFY(m.events().join(QLatin1Char('\n')).contains(QStringLiteral("An error occurred on the socket - '10061, ")));
+    QTRY_COMPARE(m.w->tabs[0].lblClientState->text(), QStringLiteral("Error"));
+    // Automatic closing tears the failed connection down a second later.
+    QTRY_COMPARE_WITH_TIMEOUT(m.w->tabs[0].cmdConnect->text(), QStringLiteral("&Connect"), 5000);
+    QVERIFY(m.events().join(QLatin1Char('\n')).contains(QStringLiteral("Client auto-disconnected from 127.0.0.1")));
+}
+
+void TestClientMode::peerCloseReconnectsAutomatically()
+{
+    MainWindow m;
+    m.opts.autoReconnect = true;
+    m.opts.reconnectPeriod = 201;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    m.target(server.serverPort());
+    m.w->tabs[0].cmdConnect->click();
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(server.waitForNewConnection(5000) || server.hasPendingConnections());
+        QTcpSocket *peer = server.nextPendingConnection();
+        QVERIFY(peer);
+        QTRY_COMPARE(m.w->tabs[0].lblClientState->text(), QStringLiteral("Connected"));
+        const quint16 localPort = peer->peerPort();
+        peer->write("bye\r\n");
+        peer->flush();
+        peer->disconnectFromHost();
+        QTRY_VERIFY(m.events().contains(QStringLiteral("Socket closed (Local port %1)").arg(localPort)));
+        QTRY_VERIFY_WITH_TIMEOUT(m.w->statusPanel(4) == QStringLiteral("Auto-Reconnect: 201 mSecs"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(m.events().count(QStringLiteral("Attempted client auto-connection to 127.0.0.1 on port %1.")
+                                                      .arg(server.serverPort())) == round + 1,
+                                 5000);
+        delete peer;
+    }
+    QVERIFY(m.w->tabs[0].model->rowCount() >= 2);
+    QVERIFY(m.events().join(QLatin1Char('\n')).contains(QStringLiteral("Client auto-disconnected from")));
+    QVERIFY(!m.events().join(QLatin1Char('\n')).contains(QStringLiteral("An error occurred")));
+}
+
+void TestClientMode::userDisconnectNeverReconnects()
+{
+    MainWindow m;
+    m.opts.autoReconnect = true;
+    m.opts.reconnectPeriod = 51;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    m.target(server.serverPort());
+    m.w->tabs[0].cmdConnect->click();
+    QTRY_COMPARE(m.w->tabs[0].lblClientState->text(), QStringLiteral("Connected"));
+    m.w->tabs[0].cmdConnect->click();
+    QTRY_COMPARE(m.w->tabs[0].lblClientState->text(), QStringLiteral("Closed"));
+    QTest::qWait(400);
+    QVERIFY(m.w->statusPanel(4).isEmpty());
+    QVERIFY(!m.w->tmrReconnectTimer->isRunning());
+    QCOMPARE(m.w->tabs[0].cmdConnect->text(), QStringLiteral("&Connect"));
+    QVERIFY(!m.events().join(QLatin1Char('\n')).contains(QStringLiteral("auto-connection")));
+}
+
+void TestClientMode::inputIsCheckedBeforeConnecting()
+{
+    MainWindow m;
+    m.w->tabs[0].txtServer->clear();
+    m.w->tabs[0].cmdConnect->click();
+    m.w->tabs[0].txtServer->setText(QStringLiteral("127.0.0.1"));
+    m.w->tabs[0].txtPortConnectTo->clear();
+    m.w->tabs[0].cmdConnect->click();
+    m.w->tabs[0].txtPortConnectTo->setText(QStringLiteral("70000"));
+    m.w->tabs[0].cmdConnect->click();
+    const QStringList msgs = m.ui.messages();
+    QCOMPARE(msgs.size(), 3);
+    QCOMPARE(msgs[0], QStringLiteral("A socket server needs to be entered."));
+    QCOMPARE(msgs[1], QStringLiteral("A socket port needs to be entered."));
+    QVERIFY(msgs[2].startsWith(QStringLiteral("An error occurred while attempting to connect the socket.  The "
+                                              "operating system reports: 380, ")));
+    // Nothing changed: the button still offers to connect and the socket is usable.
+    QCOMPARE(m.w->tabs[0].cmdConnect->text(), QStringLiteral("&Connect"));
+    QCOMPARE(m.w->sckClient->State(), 0);
+}
+
+void TestClientMode::sentDataReachesThePeerByteExact()
+{
+    MainWindow m;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    m.target(server.serverPort());
+    m.w->tabs[0].cmdConnect->click();
+    QVERIFY(server.waitForNewConnection(5000));
+    QTcpSocket *peer = server.nextPendingConnection();
+    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    QByteArray every;
+    for (int r = 0; r < 64; ++r)
+        for (int i = 0; i < 256; ++i)
+            every += char(i);
+    m.w->objSupport->SendDataDownSocket(every);
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += peer->readAll()).size() >= every.size(), 10000);
+    QCOMPARE(got, every);
+    QVERIFY(m.w->tabs[0].model->rowCount() > 0);
+}
+
+void TestClientMode::tabChangeIsRefusedWhileConnected()
+{
+    MainWindow m;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    m.target(server.serverPort());
+    m.w->tabs[0].cmdConnect->click();
+    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    const qsizetype before = m.events().size();
+    m.w->tabMode->setCurrentIndex(1);
+    QCOMPARE(m.w->tabMode->currentIndex(), 0);
+    QCOMPARE(m.w->intCurrentMode, 0);
+    QVERIFY(m.w->findChild<QDialog *>(QStringLiteral("frmNoTabChange")));
+    QCOMPARE(m.events().size(), before);
+    QVERIFY(m.w->tmrPollClientState->isRunning());
+    QVERIFY(!m.w->tmrPollServerState->isRunning());
+
+    // Closed with a reconnect pending is still busy.
+    m.w->tabs[0].cmdConnect->click();
+    QTRY_COMPARE(m.w->sckClient->State(), 0);
+    m.w->tmrReconnectTimer->StartTimer(60000, true);
+    m.w->tabMode->setCurrentIndex(2);
+    QCOMPARE(m.w->tabMode->currentIndex(), 0);
+    m.w->tmrReconnectTimer->StopTimer();
+    m.w->tabMode->setCurrentIndex(2);
+    QCOMPARE(m.w->intCurrentMode, 2);
+    QVERIFY(m.events().contains(QStringLiteral("Tarnwell has been placed in the Pass Through mode.")));
+    QVERIFY(m.w->tmrPollServerState->isRunning() && m.w->tmrPollClientState->isRunning());
+}
+
+QTEST_MAIN(TestClientMode)
+#include "tst_clientmode.moc"

@@ -1,0 +1,256 @@
+#include "controller/frmtarnwell.h"
+#include "core/optionssource.h"
+#include "display/datalistmodel.h"
+#include "display/supportclass.h"
+#include "logging/frmevent.h"
+#include "logging/frmstate.h"
+#include "net/socketcontrol.h"
+#include "support/testenv.h"
+#include "ui/scriptedui.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+#include <memory>
+
+namespace {
+struct MainWindow
+{
+    TempSettings settings;
+    ScriptedUi ui;
+    DefaultOptions opts;
+    std::unique_ptr<frmTarnwell> w;
+
+    explicit MainWindow(int mode)
+    {
+        settings.writeIni(QByteArray("[StartUp]\nShowConfigurations=0\n[Mode]\nMode=") + QByteArray::number(mode) +
+                          "\n");
+        tw::setOptions(&opts);
+        w = std::make_unique<frmTarnwell>();
+        QVERIFY(w->Load());
+    }
+    ~MainWindow()
+    {
+        w.reset();
+        tw::setOptions(nullptr);
+    }
+    QStringList events() const { return w->eventHistory()->eventTexts(); }
+    quint16 listen(int tab)
+    {
+        w->tabs[tab].txtPort->setText(QStringLiteral("0"));
+        w->tabs[tab].cmdListen->click();
+        return quint16(w->sckServer[0]->LocalPort());
+    }
+};
+
+std::unique_ptr<QTcpSocket> connectTo(quint16 port)
+{
+    auto s = std::make_unique<QTcpSocket>();
+    s->connectToHost(QHostAddress::LocalHost, port);
+    return s;
+}
+
+// Reads from a socket until it has n bytes or the wait runs out.
+QByteArray readExactly(QTcpSocket &s, qsizetype n)
+{
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < n && t.elapsed() < 20000) {
+        if (s.bytesAvailable() == 0)
+            QTest::qWait(5);
+        got += s.readAll();
+    }
+    return got;
+}
+} // namespace
+
+class TestServerMode : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void elementsAreReusedAndCounted();
+    void stoppingClosesEveryClient();
+    void portInUseAsksToRetry();
+    void passThroughRelaysBothWaysByteExact();
+    void declinedPassThroughRequestIsClosed();
+    void manyClientsAtOnce();
+};
+
+void TestServerMode::elementsAreReusedAndCounted()
+{
+    MainWindow m(1);
+    const quint16 port = m.listen(1);
+    QVERIFY(port != 0);
+    QCOMPARE(m.w->tabs[1].cmdListen->text(), QStringLiteral("Stop &Listening"));
+    QVERIFY(m.events().contains(QStringLiteral("Socket server placed into the 'Listening' mode.")));
+    auto a = connectTo(port);
+    QTRY_COMPARE(m.w->intClientCount, qint16(1));
+    auto b = connectTo(port);
+    QTRY_COMPARE(m.w->intClientCount, qint16(2));
+    auto c = connectTo(port);
+    QTRY_COMPARE(m.w->intClientCount, qint16(3));
+    QTRY_COMPARE(m.w->tabs[1].lblState->text(), QStringLiteral("Listening (3 clients)"));
+
+    b->disconnectFromHost();
+    QTRY_COMPARE(m.w->intClientCount, qint16(2));
+    QVERIFY(m.events().contains(QStringLiteral("Socket client 2 closed their connection.")));
+    auto d = connectTo(port);
+    QTRY_COMPARE(m.w->intClientCount, qint16(3));
+    QCOMPARE(m.w->sckServer[2]->State(), 7);
+    QCOMPARE(m.w->sckServer.size(), 4);
+    QTRY_COMPARE(m.w->tabs[1].lblState->text(), QStringLiteral("Listening (3 clients)"));
+
+    // Data from the reused element carries its number.
+    d->write("hello\r\n");
+    QTRY_COMPARE(m.w->tabs[1].model->rowCount(), 1);
+    QCOMPARE(m.w->tabs[1].model->index(0, DataListModel::ColSocket).data().toString(), QStringLiteral("2"));
+}
+
+void TestServerMode::stoppingClosesEveryClient()
+{
+    MainWindow m(1);
+    const quint16 port = m.listen(1);
+    auto a = connectTo(port);
+    auto b = connectTo(port);
+    QTRY_COMPARE(m.w->intClientCount, qint16(2));
+    QVERIFY(a->waitForConnected(5000));
+    m.w->tabs[1].cmdListen->click();
+    QCOMPARE(m.w->tabs[1].cmdListen->text(), QStringLiteral("&Listen"));
+    QVERIFY(m.events().contains(QStringLiteral("Closing all of the socket connections to the clients.")));
+    QVERIFY(m.events().contains(QStringLiteral("Socket server is no longer in the 'Listening' mode.")));
+    QCOMPARE(m.w->intClientCount, qint16(0));
+    QTRY_COMPARE(a->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(b->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m.w->tabs[1].lblState->text(), QStringLiteral("Closed (0 clients)"));
+    // Closed by us, so no client is reported as having gone, and the count stays at 0.
+    QTest::qWait(200);
+    QVERIFY(!m.events().join(QLatin1Char('\n')).contains(QStringLiteral("closed their connection")));
+    QCOMPARE(m.w->intClientCount, qint16(0));
+}
+
+void TestServerMode::portInUseAsksToRetry()
+{
+    MainWindow m(1);
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::Any, 0));
+    m.w->tabs[1].txtPort->setText(QString::number(other.serverPort()));
+    m.ui.yesNoAnswers << true << false;
+    m.w->tabs[1].cmdListen->click();
+    QCOMPARE(m.ui.prompts.size(), 2);
+    QVERIFY(m.ui.prompts[0].text.startsWith(QStringLiteral(
+        "An error occurred while attempting to listen on the socket.  The operating system reports: 10048, ")));
+    QVERIFY(m.ui.prompts[0].text.endsWith(QStringLiteral("\r\n\r\nWould you like to retry this operation?")));
+    QCOMPARE(m.w->tabs[1].cmdListen->text(), QStringLiteral("&Listen"));
+    QCOMPARE(m.w->sckServer[0]->State(), 0);
+    // The socket stays usable: once the port is free, listening works.
+    other.close();
+    m.w->tabs[1].cmdListen->click();
+    QCOMPARE(m.w->sckServer[0]->State(), 2);
+}
+
+void TestServerMode::passThroughRelaysBothWaysByteExact()
+{
+    MainWindow m(2);
+    m.opts.multipleClients = true;
+    QTcpServer real;
+    QVERIFY(real.listen(QHostAddress::LocalHost, 0));
+    m.w->tabs[2].txtServer->setText(QStringLiteral("127.0.0.1"));
+    m.w->tabs[2].txtPortConnectTo->setText(QString::number(real.serverPort()));
+    m.w->tabs[2].txtPort->setText(QStringLiteral("0"));
+    m.w->findChild<QPushButton *>(QStringLiteral("cmdStartBoth"))->click();
+    QVERIFY(real.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> upstream(real.nextPendingConnection());
+    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    const quint16 port = quint16(m.w->sckServer[0]->LocalPort());
+
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(connectTo(port));
+        QVERIFY(clients.back()->waitForConnected(5000));
+    }
+    QTRY_COMPARE(m.w->intClientCount, qint16(3));
+
+    QRandomGenerator rng(1234);
+    auto randomBytes = [&](int n) {
+        QByteArray b(n, Qt::Uninitialized);
+        for (char &c : b)
+            c = char(rng.bounded(256));
+        return b;
+    };
+    // Each client sends its own stream in random chunks; the server must see
+    // each stream whole and in order (they may interleave between clients).
+    QByteArray expectedUp;
+    for (auto &c : clients) {
+        QByteArray stream = randomBytes(50000);
+        for (qsizetype at = 0; at < stream.size();) {
+            const int n = int(rng.bounded(1, 4000));
+            c->write(stream.mid(at, n));
+            at += n;
+            QTest::qWait(0);
+        }
+        QVERIFY(c->waitForBytesWritten(5000) || c->bytesToWrite() == 0);
+        const QByteArray got = readExactly(*upstream, stream.size());
+        QCOMPARE(got.size(), stream.size());
+        QVERIFY(got == stream);
+    }
+
+    // The server's stream reaches every client whole.
+    const QByteArray down = randomBytes(200000);
+    for (qsizetype at = 0; at < down.size();) {
+        const int n = int(rng.bounded(1, 8000));
+        upstream->write(down.mid(at, n));
+        at += n;
+    }
+    for (auto &c : clients) {
+        const QByteArray got = readExactly(*c, down.size());
+        QCOMPARE(got.size(), down.size());
+        QVERIFY(got == down);
+    }
+}
+
+void TestServerMode::declinedPassThroughRequestIsClosed()
+{
+    MainWindow m(2);
+    QTcpServer real;
+    QVERIFY(real.listen(QHostAddress::LocalHost, 0));
+    m.w->tabs[2].txtServer->setText(QStringLiteral("127.0.0.1"));
+    m.w->tabs[2].txtPortConnectTo->setText(QString::number(real.serverPort()));
+    const quint16 port = m.listen(2);
+    auto first = connectTo(port);
+    QTRY_COMPARE(m.w->intClientCount, qint16(1));
+    auto second = connectTo(port);
+    // Refused at once rather than left hanging.
+    QTRY_COMPARE_WITH_TIMEOUT(second->state(), QAbstractSocket::UnconnectedState, 5000);
+    QVERIFY(m.events().join(QLatin1Char('\n')).contains(QStringLiteral("was declined because Tarnwell is in Pass "
+                                                                      "Through Mode")));
+    QCOMPARE(m.w->intClientCount, qint16(1));
+    QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestServerMode::manyClientsAtOnce()
+{
+    MainWindow m(1);
+    m.w->tabs[1].cboShow->setCurrentIndex(3);
+    const quint16 port = m.listen(1);
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 200; ++i)
+        clients.push_back(connectTo(port));
+    QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(200), 20000);
+    // Half of them reset at once; the count follows and never goes below zero.
+    for (int i = 0; i < 100; ++i)
+        clients[i]->abort();
+    QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(100), 20000);
+    clients.clear();
+    QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(0), 20000);
+    QTRY_COMPARE(m.w->tabs[1].lblState->text(), QStringLiteral("Listening (0 clients)"));
+}
+
+QTEST_MAIN(TestServerMode)
+#include "tst_servermode.moc"
