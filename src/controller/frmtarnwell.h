@@ -232,6 +232,8 @@ protected:
 
 private:
     void createSockets();
+    void holdBackIfBacklogged();
+    void releaseIfDrained();
     void wireClientSocket();
     void wireServerElement(int index);
     void onClientDataArrival();
@@ -262,6 +264,12 @@ private:
     std::array<QLabel *, 6> m_panels{};
     qint64 m_gaugeScale = 1000;
     QPushButton *m_cmdFormHide = nullptr;
+    // Relay flow control: backlog above which the fast side stops being read.
+    static constexpr qint64 kRelayHighWater = 4 * 1024 * 1024;
+    static constexpr qint64 kRelayLowWater = 1024 * 1024;
+    static constexpr qint64 kReadBufferSize = 1024 * 1024;
+    bool m_clientsHeldBack = false;
+    bool m_serverHeldBack = false;
     // Elements whose close is being handled are not handed to new clients.
     QSet<int> m_closingElements;
     int m_previousTab = 0;

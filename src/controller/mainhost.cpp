@@ -29,7 +29,9 @@ const QString kCloseFailure =
 
 void paint(QFrame *lamp, const QColor &colour)
 {
-    if (!lamp)
+    // A steady stream lights the lamp thousands of times a second; only a
+    // change of colour is worth a repaint.
+    if (!lamp || lamp->palette().color(QPalette::Window) == colour)
         return;
     QPalette p = lamp->palette();
     p.setColor(QPalette::Window, colour);
@@ -43,7 +45,9 @@ void frmTarnwell::createSockets()
     objSupport->setHost(this);
     SupportClass::setShared(objSupport);
     sckClient = new SocketControl(this);
+    sckClient->setReadBufferSize(kReadBufferSize);
     wireClientSocket();
+    connect(sckClient, &SocketControl::BytesWritten, this, [this](qint64) { releaseIfDrained(); });
     serverElement(0);
 
     connect(tmrPollClientState, &frmTimer::TimerFired, this, [this] { tmrPollClientState_TimerFired(); });
@@ -116,6 +120,7 @@ bool frmTarnwell::writeClient(const QByteArray &data)
         tw::ui().failure(this, kSendFailure, e);
         return false;
     }
+    holdBackIfBacklogged();
     return true;
 }
 
@@ -125,13 +130,56 @@ bool frmTarnwell::writeServer(int index, const QByteArray &data)
         tw::ui().failure(this, kSendFailure, e);
         return false;
     }
+    holdBackIfBacklogged();
     return true;
+}
+
+// When one side of the relay reads slower than the other sends, stop reading
+// from the fast side until the slow side's backlog drains: TCP then holds the
+// sender back, and memory stays bounded. Resuming announces whatever waited
+// in the paused sockets, so every byte is still handled, in order.
+void frmTarnwell::holdBackIfBacklogged()
+{
+    if (intCurrentMode != 2)
+        return;
+    if (sckClient->bytesToWrite() > kRelayHighWater && !m_clientsHeldBack) {
+        m_clientsHeldBack = true;
+        for (int n = 1; n < sckServer.size(); ++n)
+            sckServer[n]->setReadingPaused(true);
+    }
+    if (!m_serverHeldBack) {
+        for (int n = 1; n < sckServer.size(); ++n) {
+            if (sckServer[n]->bytesToWrite() > kRelayHighWater) {
+                m_serverHeldBack = true;
+                sckClient->setReadingPaused(true);
+                break;
+            }
+        }
+    }
+}
+
+void frmTarnwell::releaseIfDrained()
+{
+    if (m_clientsHeldBack && sckClient->bytesToWrite() <= kRelayLowWater) {
+        m_clientsHeldBack = false;
+        for (int n = 1; n < sckServer.size(); ++n)
+            sckServer[n]->setReadingPaused(false);
+    }
+    if (m_serverHeldBack) {
+        for (int n = 1; n < sckServer.size(); ++n) {
+            if (sckServer[n]->State() == SocketControl::sckConnected && sckServer[n]->bytesToWrite() > kRelayLowWater)
+                return;
+        }
+        m_serverHeldBack = false;
+        sckClient->setReadingPaused(false);
+    }
 }
 
 void frmTarnwell::closeClient()
 {
     if (const OsError e = sckClient->Close(); e.isError())
         tw::ui().failure(this, kCloseFailure, e);
+    releaseIfDrained();
 }
 
 void frmTarnwell::closeServer(int index)
@@ -140,6 +188,7 @@ void frmTarnwell::closeServer(int index)
         return;
     if (const OsError e = sckServer[index]->Close(); e.isError())
         tw::ui().failure(this, kCloseFailure, e);
+    releaseIfDrained();
 }
 
 void frmTarnwell::IncomingDataArrived(const QString &strSocket, const QByteArray &strData)

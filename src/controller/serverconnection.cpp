@@ -24,6 +24,11 @@ SocketControl *frmTarnwell::serverElement(int index)
 {
     while (sckServer.size() <= index) {
         auto *element = new SocketControl(this);
+        element->setReadBufferSize(kReadBufferSize);
+        // A client accepted while the relay holds the clients back waits too.
+        if (m_clientsHeldBack && !sckServer.isEmpty())
+            element->setReadingPaused(true);
+        connect(element, &SocketControl::BytesWritten, this, [this](qint64) { releaseIfDrained(); });
         sckServer.append(element);
         wireServerElement(int(sckServer.size()) - 1);
     }
@@ -158,6 +163,7 @@ void frmTarnwell::onServerClosed(int index)
     tw::events().AddEvent(QStringLiteral("Socket client ") + QString::number(index) +
                           QStringLiteral(" closed their connection."));
     sckServer[index]->Close();
+    releaseIfDrained(); // a gone client no longer holds the server back
     if (intClientCount > 0)
         --intClientCount;
     m_closingElements.remove(index);

@@ -80,6 +80,7 @@ private Q_SLOTS:
     void portInUseAsksToRetry();
     void passThroughRelaysBothWaysByteExact();
     void declinedPassThroughRequestIsClosed();
+    void relayMemoryStaysBoundedWhenTheServerIsSlow();
     void manyClientsAtOnce();
 };
 
@@ -232,6 +233,44 @@ void TestServerMode::declinedPassThroughRequestIsClosed()
                                                                       "Through Mode")));
     QCOMPARE(m.w->intClientCount, qint16(1));
     QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestServerMode::relayMemoryStaysBoundedWhenTheServerIsSlow()
+{
+    MainWindow m(2);
+    m.w->tabs[2].cboShow->setCurrentIndex(3);
+    QTcpServer real;
+    QVERIFY(real.listen(QHostAddress::LocalHost, 0));
+    m.w->tabs[2].txtServer->setText(QStringLiteral("127.0.0.1"));
+    m.w->tabs[2].txtPortConnectTo->setText(QString::number(real.serverPort()));
+    m.w->tabs[2].txtPort->setText(QStringLiteral("0"));
+    m.w->findChild<QPushButton *>(QStringLiteral("cmdStartBoth"))->click();
+    QVERIFY(real.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> upstream(real.nextPendingConnection());
+    upstream->setReadBufferSize(64 * 1024); // a server that reads slowly
+    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    auto client = connectTo(quint16(m.w->sckServer[0]->LocalPort()));
+    QVERIFY(client->waitForConnected(5000));
+    QTRY_COMPARE(m.w->intClientCount, qint16(1));
+
+    QByteArray stream(48 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < stream.size(); ++i)
+        stream[i] = char((i * 131 + i / 4096) & 0xff);
+    client->write(stream);
+    // While the server does not read, the relay's backlog stays bounded.
+    qint64 worst = 0;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1500) {
+        QTest::qWait(10);
+        worst = std::max(worst, m.w->sckClient->bytesToWrite());
+    }
+    QVERIFY2(worst < 12 * 1024 * 1024, qPrintable(QString::number(worst)));
+    // Once it reads, every byte arrives, in order.
+    upstream->setReadBufferSize(0);
+    const QByteArray got = readExactly(*upstream, stream.size());
+    QCOMPARE(got.size(), stream.size());
+    QVERIFY(got == stream);
 }
 
 void TestServerMode::manyClientsAtOnce()
