@@ -1,0 +1,626 @@
+// Pass Through on loopback: how fast the main window relays a stream in each
+// direction, with the show selector at "Nothing (Fast)!" and with everything
+// displayed, beside socat relaying the same stream and the bare loopback;
+// and what each relay adds to the round trip of a 100-byte request.
+//
+// The traffic ends are plain blocking sockets on threads of their own, so
+// the GUI thread belongs to the main window alone, and the sink checks every
+// byte it receives. The stream is lines of printable text of 16 to 160
+// characters ending in CR LF. Each figure is the median of three runs, and
+// every run gets a fresh main window or socat.
+//
+//   bench_relay [--mib N] [--repeats N] [--only fast|display|socat|latency]
+// (smaller runs are for profiling).
+
+#include "controller/frmtarnwell.h"
+#include "core/optionssource.h"
+#include "net/socketcontrol.h"
+#include "options/settingsstore.h"
+#include "ui/scriptedui.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr qsizetype kChunk = 256 * 1024;
+// Not a multiple of the chunk, so reads and writes wander across the pattern.
+constexpr qsizetype kPatternBytes = 4 * 1024 * 1024 + 13;
+constexpr int kPingBytes = 100;
+constexpr int kPingWarmup = 200;
+constexpr int kPings = 3000;
+constexpr int kShowEverything = 0;
+constexpr int kShowNothing = 3;
+constexpr int kSetupTimeoutMs = 10000;
+constexpr int kTransferTimeoutMs = 120000;
+
+qint64 g_streamBytes = qint64(1) << 30;
+int g_repeats = 3;
+
+// --- Plain sockets for the traffic ends -------------------------------------
+
+class Fd
+{
+public:
+    Fd() = default;
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(Fd &&other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd &operator=(Fd &&other) noexcept
+    {
+        reset(std::exchange(other.m_fd, -1));
+        return *this;
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() { reset(); }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+sockaddr_in loopback(quint16 port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+Fd listenLoopback(quint16 &port)
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int one = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a = loopback(0);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd.get(), 16) != 0)
+        return Fd();
+    socklen_t len = sizeof a;
+    ::getsockname(fd.get(), reinterpret_cast<sockaddr *>(&a), &len);
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+quint16 freePort()
+{
+    quint16 port = 0;
+    listenLoopback(port);
+    return port;
+}
+
+Fd acceptWithin(int listener, int ms)
+{
+    pollfd p{listener, POLLIN, 0};
+    if (::poll(&p, 1, ms) != 1)
+        return Fd();
+    return Fd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+Fd connectLoopback(quint16 port)
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in a = loopback(port);
+    if (::connect(fd.get(), reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
+        return Fd();
+    return fd;
+}
+
+void setNoDelay(int fd)
+{
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+bool writeAll(int fd, const char *data, qint64 n)
+{
+    while (n > 0) {
+        const ssize_t w = ::send(fd, data, size_t(n), MSG_NOSIGNAL);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        data += w;
+        n -= w;
+    }
+    return true;
+}
+
+bool readExactly(int fd, char *data, qint64 n)
+{
+    while (n > 0) {
+        const ssize_t r = ::recv(fd, data, size_t(n), 0);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        data += r;
+        n -= r;
+    }
+    return true;
+}
+
+// --- The stream -------------------------------------------------------------
+
+// A pattern of text lines, held twice in a row so that any piece of up to one
+// pattern length starting anywhere in it is contiguous.
+class Stream
+{
+public:
+    Stream()
+    {
+        QRandomGenerator rng(20240611);
+        QByteArray pattern;
+        pattern.reserve(kPatternBytes + 200);
+        while (pattern.size() < kPatternBytes) {
+            const int length = int(rng.bounded(16, 161));
+            for (int i = 0; i < length; ++i)
+                pattern.append(char(rng.bounded(32, 127)));
+            pattern.append("\r\n");
+        }
+        pattern.truncate(kPatternBytes);
+        m_doubled = pattern + pattern;
+    }
+    const char *at(qint64 offset) const { return m_doubled.constData() + offset % kPatternBytes; }
+
+private:
+    QByteArray m_doubled;
+};
+
+void source(int fd, qint64 total, const Stream &stream, std::atomic<bool> &failed)
+{
+    for (qint64 sent = 0; sent < total;) {
+        const qint64 n = std::min<qint64>(kChunk, total - sent);
+        const ssize_t w = ::send(fd, stream.at(sent), size_t(n), MSG_NOSIGNAL);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0) {
+            failed = true;
+            return;
+        }
+        sent += w;
+    }
+}
+
+void sink(int fd, qint64 total, const Stream &stream, std::atomic<bool> &failed)
+{
+    std::vector<char> buffer(kChunk);
+    for (qint64 got = 0; got < total;) {
+        const ssize_t r = ::recv(fd, buffer.data(), size_t(std::min<qint64>(kChunk, total - got)), 0);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0 || std::memcmp(buffer.data(), stream.at(got), size_t(r)) != 0) {
+            failed = true;
+            return;
+        }
+        got += r;
+    }
+}
+
+// --- The GUI thread's turn --------------------------------------------------
+
+struct Watch
+{
+    bool ok = true;
+    double maxGapMs = 0;
+};
+
+// Runs the GUI thread's events until done() holds or the time is up, with a
+// 1 ms timer that records the longest gap between two of its firings.
+Watch runEventsUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    Watch watch;
+    if (done())
+        return watch;
+    QEventLoop loop;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QElapsedTimer total;
+    QElapsedTimer since;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        watch.maxGapMs = std::max(watch.maxGapMs, double(since.nsecsElapsed()) / 1e6);
+        since.restart();
+        if (done()) {
+            loop.quit();
+        } else if (total.elapsed() > timeoutMs) {
+            watch.ok = false;
+            loop.quit();
+        }
+    });
+    total.start();
+    since.start();
+    tick.start();
+    loop.exec();
+    return watch;
+}
+
+// --- What carries the stream ------------------------------------------------
+
+enum class Via { Direct, Window, Socat };
+
+struct Setup
+{
+    Via via = Via::Direct;
+    int show = kShowNothing;
+    QStringList socatOptions;
+};
+
+// A main window in Pass Through mode with its own options and scripted dialogs.
+struct WindowRelay
+{
+    DefaultOptions opts;
+    ScriptedUi ui;
+    std::unique_ptr<frmTarnwell> w;
+
+    WindowRelay() { tw::setOptions(&opts); }
+    ~WindowRelay()
+    {
+        w.reset();
+        tw::setOptions(nullptr);
+    }
+};
+
+// The two ends of one connection through the relay under test: what the
+// client end writes reaches the server end, and back.
+struct Path
+{
+    Fd client;
+    Fd server;
+    std::unique_ptr<WindowRelay> window;
+    std::unique_ptr<QProcess> socat;
+
+    ~Path()
+    {
+        client.reset();
+        server.reset();
+        if (window) {
+            // Let the window see the ends go before it is torn down.
+            runEventsUntil([] { return false; }, 20);
+            window.reset();
+        }
+        if (socat && !socat->waitForFinished(3000)) {
+            socat->kill();
+            socat->waitForFinished(1000);
+        }
+    }
+};
+
+bool socatAvailable()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty();
+}
+
+std::unique_ptr<Path> openPath(const Setup &setup)
+{
+    auto path = std::make_unique<Path>();
+    quint16 upstreamPort = 0;
+    Fd upstream = listenLoopback(upstreamPort);
+    if (!upstream)
+        return nullptr;
+
+    if (setup.via == Via::Direct) {
+        path->client = connectLoopback(upstreamPort);
+        path->server = acceptWithin(upstream.get(), kSetupTimeoutMs);
+    } else if (setup.via == Via::Socat) {
+        const quint16 port = freePort();
+        path->socat = std::make_unique<QProcess>();
+        path->socat->setProcessChannelMode(QProcess::ForwardedChannels);
+        path->socat->start(QStringLiteral("socat"),
+                           QStringList(setup.socatOptions)
+                               << QStringLiteral("TCP-LISTEN:%1,reuseaddr,bind=127.0.0.1").arg(port)
+                               << QStringLiteral("TCP:127.0.0.1:%1").arg(upstreamPort));
+        if (!path->socat->waitForStarted(kSetupTimeoutMs))
+            return nullptr;
+        // socat serves one connection; the first one that gets through is ours.
+        QElapsedTimer t;
+        t.start();
+        while (!path->client && t.elapsed() < kSetupTimeoutMs) {
+            path->client = connectLoopback(port);
+            if (!path->client)
+                ::usleep(2000);
+        }
+        if (path->client)
+            path->server = acceptWithin(upstream.get(), kSetupTimeoutMs);
+    } else {
+        path->window = std::make_unique<WindowRelay>();
+        frmTarnwell *w = nullptr;
+        path->window->w = std::make_unique<frmTarnwell>();
+        w = path->window->w.get();
+        if (!w->Load())
+            return nullptr;
+        w->show();
+        ModeControls &t = w->tabs[2];
+        t.cboShow->setCurrentIndex(setup.show);
+        t.txtServer->setText(QStringLiteral("127.0.0.1"));
+        t.txtPortConnectTo->setText(QString::number(upstreamPort));
+        t.txtPort->setText(QStringLiteral("0"));
+        w->findChild<QPushButton *>(QStringLiteral("cmdStartBoth"))->click();
+        Path *p = path.get();
+        const int upstreamFd = upstream.get();
+        if (!runEventsUntil(
+                 [&] {
+                     if (!p->server)
+                         p->server = acceptWithin(upstreamFd, 0);
+                     return p->server && w->sckClient->State() == SocketControl::sckConnected;
+                 },
+                 kSetupTimeoutMs)
+                 .ok)
+            return nullptr;
+        path->client = connectLoopback(quint16(w->sckServer[0]->LocalPort()));
+        if (!runEventsUntil([&] { return w->intClientCount == 1; }, kSetupTimeoutMs).ok)
+            return nullptr;
+        // The window is up and painted before the stream starts.
+        runEventsUntil([] { return false; }, 100);
+    }
+    if (!path->client || !path->server)
+        return nullptr;
+    return path;
+}
+
+// --- Measurements -----------------------------------------------------------
+
+struct Flow
+{
+    bool ok = false;
+    double gbps = 0;
+    double maxStallMs = 0;
+};
+
+Flow transfer(const Setup &setup, bool clientToServer, const Stream &stream)
+{
+    Flow flow;
+    std::unique_ptr<Path> path = openPath(setup);
+    if (!path)
+        return flow;
+    const int from = clientToServer ? path->client.get() : path->server.get();
+    const int to = clientToServer ? path->server.get() : path->client.get();
+    std::atomic<bool> failed{false};
+    std::atomic<bool> done{false};
+    const qint64 total = g_streamBytes;
+
+    const Clock::time_point start = Clock::now();
+    Clock::time_point end;
+    std::thread rx([&] {
+        sink(to, total, stream, failed);
+        end = Clock::now();
+        done = true;
+    });
+    std::thread tx([&] { source(from, total, stream, failed); });
+    const Watch watch = runEventsUntil([&] { return done.load(); }, kTransferTimeoutMs);
+    if (!watch.ok) {
+        ::shutdown(from, SHUT_RDWR);
+        ::shutdown(to, SHUT_RDWR);
+    }
+    tx.join();
+    rx.join();
+    flow.ok = watch.ok && !failed;
+    flow.maxStallMs = watch.maxGapMs;
+    flow.gbps = double(total) * 8.0 / std::chrono::duration<double>(end - start).count() / 1e9;
+    return flow;
+}
+
+// The median round trip of a 100-byte request answered by a 100-byte reply,
+// in microseconds; negative on failure.
+double roundTrip(const Setup &setup)
+{
+    std::unique_ptr<Path> path = openPath(setup);
+    if (!path)
+        return -1;
+    setNoDelay(path->client.get());
+    setNoDelay(path->server.get());
+    const int client = path->client.get();
+    const int server = path->server.get();
+    std::atomic<bool> done{false};
+    std::atomic<bool> failed{false};
+    std::vector<double> trips;
+    trips.reserve(kPings);
+
+    std::thread echo([&] {
+        char buffer[kPingBytes];
+        while (readExactly(server, buffer, kPingBytes) && writeAll(server, buffer, kPingBytes)) {
+        }
+    });
+    std::thread ping([&] {
+        char request[kPingBytes];
+        char reply[kPingBytes];
+        std::memset(request, 'p', sizeof request);
+        request[kPingBytes - 2] = '\r';
+        request[kPingBytes - 1] = '\n';
+        for (int i = 0; i < kPingWarmup + kPings; ++i) {
+            const Clock::time_point t0 = Clock::now();
+            if (!writeAll(client, request, kPingBytes) || !readExactly(client, reply, kPingBytes)) {
+                failed = true;
+                break;
+            }
+            if (i >= kPingWarmup)
+                trips.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        }
+        done = true;
+    });
+    const Watch watch = runEventsUntil([&] { return done.load(); }, kTransferTimeoutMs);
+    ::shutdown(client, SHUT_RDWR);
+    ::shutdown(server, SHUT_RDWR);
+    ping.join();
+    echo.join();
+    if (!watch.ok || failed || trips.empty())
+        return -1;
+    std::nth_element(trips.begin(), trips.begin() + trips.size() / 2, trips.end());
+    return trips[trips.size() / 2];
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Every sample of every figure, printed as medians at the end.
+std::map<std::string, std::vector<double>> g_samples;
+std::vector<std::string> g_order;
+bool g_failed = false;
+
+void record(const std::string &name, double value)
+{
+    if (!g_samples.count(name))
+        g_order.push_back(name);
+    g_samples[name].push_back(value);
+}
+
+void measureFlows(const std::string &name, const Setup &setup, const Stream &stream, bool stalls)
+{
+    double worst = 0;
+    for (const bool c2s : {true, false}) {
+        const Flow f = transfer(setup, c2s, stream);
+        if (!f.ok) {
+            std::fprintf(stderr, "%s %s: the stream did not get through whole\n", name.c_str(), c2s ? "c2s" : "s2c");
+            g_failed = true;
+            continue;
+        }
+        record(name + (c2s ? "_c2s" : "_s2c"), f.gbps);
+        worst = std::max(worst, f.maxStallMs);
+    }
+    if (stalls)
+        record(name + "_max_stall", worst);
+}
+
+double med(const std::string &name)
+{
+    return median(g_samples[name]);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::signal(SIGPIPE, SIG_IGN);
+    QApplication app(argc, argv);
+
+    QString only;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--mib"))
+            g_streamBytes = args[i + 1].toLongLong() * 1024 * 1024;
+        else if (args[i] == QLatin1String("--repeats"))
+            g_repeats = std::max(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--only"))
+            only = args[i + 1];
+    }
+    auto wanted = [&](const char *part) { return only.isEmpty() || only == QLatin1String(part); };
+
+    // A private settings file and home: nothing touches the user's own.
+    QTemporaryDir home;
+    qputenv("TARNWELL_HOME", home.path().toLocal8Bit());
+    qputenv("TARNWELL_CONFIG_DIR", home.path().toLocal8Bit());
+    SettingsStore store(home.path() + QStringLiteral("/tarnwell.ini"));
+    store.Save(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations"), QStringLiteral("0"));
+    store.Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("2"));
+    SettingsStore::setInstance(&store);
+
+    const Stream stream;
+    const bool haveSocat = socatAvailable();
+    if (!haveSocat)
+        std::printf("socat is not installed (scripts/install-deps --bench): its figures are skipped\n");
+
+    const Setup direct{Via::Direct, kShowNothing, {}};
+    const Setup fast{Via::Window, kShowNothing, {}};
+    const Setup display{Via::Window, kShowEverything, {}};
+    const Setup socatDefault{Via::Socat, kShowNothing, {}};
+    const Setup socatTuned{Via::Socat, kShowNothing, {QStringLiteral("-b"), QStringLiteral("262144")}};
+
+    for (int r = 0; r < g_repeats; ++r) {
+        if (wanted("socat")) {
+            const Flow f = transfer(direct, true, stream);
+            if (f.ok)
+                record("direct_loopback", f.gbps);
+            if (haveSocat) {
+                measureFlows("socat_default", socatDefault, stream, false);
+                measureFlows("socat_tuned", socatTuned, stream, false);
+            }
+        }
+        if (wanted("fast"))
+            measureFlows("relay_fast", fast, stream, true);
+        if (wanted("display"))
+            measureFlows("relay_display", display, stream, true);
+        if (wanted("latency")) {
+            const double base = roundTrip(direct);
+            const double relay = roundTrip(fast);
+            if (base >= 0 && relay >= 0) {
+                record("direct_round_trip", base);
+                record("relay_added_latency", relay - base);
+            }
+            if (haveSocat) {
+                const double viaSocat = roundTrip(socatDefault);
+                if (base >= 0 && viaSocat >= 0)
+                    record("socat_added_latency", viaSocat - base);
+            }
+        }
+    }
+
+    for (const std::string &name : g_order) {
+        const char *unit = "Gbit/s";
+        if (name.find("latency") != std::string::npos || name.find("round_trip") != std::string::npos)
+            unit = "us";
+        else if (name.find("stall") != std::string::npos)
+            unit = "ms";
+        std::printf("%s: %.2f %s\n", name.c_str(), med(name), unit);
+        if (name.find("stall") != std::string::npos) {
+            const auto &v = g_samples[name];
+            std::printf("%s_worst: %.2f ms\n", name.c_str(), *std::max_element(v.begin(), v.end()));
+        }
+    }
+    auto ratio = [&](const char *name, const std::string &a, const std::string &b) {
+        if (g_samples.count(a) && g_samples.count(b) && med(b) > 0)
+            std::printf("%s: %.2f ratio\n", name, med(a) / med(b));
+    };
+    ratio("relay_fast_vs_socat_ratio", "relay_fast_c2s", "socat_tuned_c2s");
+    ratio("relay_fast_vs_socat_default_ratio", "relay_fast_c2s", "socat_default_c2s");
+    ratio("relay_display_vs_socat_default_ratio", "relay_display_c2s", "socat_default_c2s");
+    ratio("relay_fast_s2c_vs_socat_ratio", "relay_fast_s2c", "socat_tuned_s2c");
+    ratio("relay_display_s2c_vs_socat_default_ratio", "relay_display_s2c", "socat_default_s2c");
+    SettingsStore::setInstance(nullptr);
+    return g_failed ? 1 : 0;
+}
