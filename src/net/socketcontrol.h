@@ -133,6 +133,8 @@ private:
     void onConnected();
     void onReadyRead();
     void onBytesWritten(qint64 bytes);
+    void announceQueuedWritten();
+    void announceWritten(qint64 bytes);
     void onSocketError(QAbstractSocket::SocketError qtError);
     void onDisconnected();
 
@@ -161,6 +163,10 @@ private:
     bool m_needAnnounce = false;
     bool m_pumpQueued = false;
     quint64 m_bytesTaken = 0;
+    // Bytes the system took during SendData, told from the event loop.
+    bool m_inSend = false;
+    bool m_writtenQueued = false;
+    qint64 m_unannouncedWritten = 0;
     End m_end = End::None;
     OsError m_endError;
 

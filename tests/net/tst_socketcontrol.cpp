@@ -371,6 +371,44 @@ private Q_SLOTS:
         QCOMPARE(sck.bytesToWrite(), 0);
     }
 
+    // Data handed to the system at once is still told of from the event loop,
+    // never from inside SendData, so a sender is not called back mid-send;
+    // a second send while the first is unannounced is told of with it.
+    void writesAreToldOfAfterSendDataReturns()
+    {
+        SocketControl sck;
+        QTcpServer peer;
+        std::unique_ptr<QTcpSocket> other(connectClient(sck, peer));
+        QVERIFY(other);
+        bool sending = false;
+        int insideSend = 0;
+        qint64 written = 0;
+        QObject::connect(&sck, &SocketControl::BytesWritten, &sck, [&](qint64 n) {
+            insideSend += sending ? 1 : 0;
+            written += n;
+        });
+        QObject::connect(&sck, &SocketControl::SendComplete, &sck, [&] { insideSend += sending ? 1 : 0; });
+        QSignalSpy complete(&sck, &SocketControl::SendComplete);
+        sending = true;
+        QVERIFY(!sck.SendData("ping\r\n").isError());
+        QVERIFY(!sck.SendData("pong\r\n").isError());
+        sending = false;
+        QCOMPARE(written, 0);
+        QVERIFY(complete.wait(kWaitMs));
+        QCOMPARE(insideSend, 0);
+        QCOMPARE(written, 12);
+        QCOMPARE(sck.bytesToWrite(), 0);
+        QByteArray got;
+        QTRY_VERIFY((got += other->readAll()).size() >= 12);
+        QCOMPARE(got, QByteArray("ping\r\npong\r\n"));
+
+        // Closed before the notice is due: nothing is told of the old connection.
+        QVERIFY(!sck.SendData("late\r\n").isError());
+        sck.Close();
+        QTest::qWait(50);
+        QCOMPARE(written, 12);
+    }
+
     // A handler that runs a nested event loop gets no fresh readyRead for
     // data that came meanwhile; that data must still be announced.
     void nestedLoopInHandlerLosesNothing_data()
