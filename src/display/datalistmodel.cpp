@@ -4,6 +4,7 @@
 #include "ui/twips.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QPainter>
 #include <QPainterPath>
@@ -69,6 +70,31 @@ quint32 getLength(const char *at)
     return length;
 }
 
+// The local time of day for a row's stamp. Asking the system for local time
+// consults the time zone files every time, which in a flood costs more than
+// the rest of a row; the zone's offset is taken at most once a second and
+// applied to the clock, which is cheap.
+QTime currentLocalTime()
+{
+    constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
+    constexpr qint64 kOffsetCheckMs = 1000;
+    static qint64 offsetMs = 0;
+    static qint64 checkedAt = 0;
+    static bool checked = false;
+    qint64 utc = QDateTime::currentMSecsSinceEpoch();
+    if (!checked || utc - checkedAt >= kOffsetCheckMs || utc < checkedAt) {
+        const QDateTime now = QDateTime::currentDateTime();
+        utc = now.toMSecsSinceEpoch();
+        offsetMs = qint64(now.offsetFromUtc()) * 1000;
+        checkedAt = utc;
+        checked = true;
+    }
+    qint64 ms = (utc + offsetMs) % kDayMs;
+    if (ms < 0)
+        ms += kDayMs;
+    return QTime::fromMSecsSinceStartOfDay(int(ms));
+}
+
 } // namespace
 
 DataListModel::DataListModel(QObject *parent) : QAbstractTableModel(parent) {}
@@ -119,13 +145,16 @@ int DataListModel::appendRow(NewRow &&row)
 {
     Row r;
     r.number = int(m_rows.size()) + 1;
-    r.timeMs = (row.time.isValid() ? row.time : QTime::currentTime()).msecsSinceStartOfDay();
+    r.timeMs = (row.time.isValid() ? row.time : currentLocalTime()).msecsSinceStartOfDay();
     r.direction = intern(row.direction);
     r.socket = intern(row.socket);
     r.flags = quint8((row.incoming ? kIncomingFlag : 0) | (quint8(row.icon) << kIconShift));
     r.raw = std::move(row.raw);
     r.cellCount = quint32(row.cells.size());
-    if (row.cells.size() == 1) {
+    if (row.cells.isEmpty() && row.cellFromRawChop >= 0) {
+        r.flags |= kCellFromRawFlag;
+        r.cellCount = quint32(qMin(row.cellFromRawChop, r.raw.size()));
+    } else if (row.cells.size() == 1) {
         r.cells = std::move(row.cells[0]);
     } else if (row.cells.size() > 1) {
         qsizetype total = 0;
@@ -189,8 +218,11 @@ QByteArray DataListModel::rawTag(int row) const
     return m_rows[size_t(row)].raw;
 }
 
-QByteArrayView DataListModel::cellView(const Row &row, int cellIndex)
+QByteArray DataListModel::cellOf(const Row &row, int cellIndex)
 {
+    if (row.flags & kCellFromRawFlag)
+        return cellIndex == 0 ? Bytes::GetChar(QByteArrayView(row.raw).first(row.raw.size() - qsizetype(row.cellCount)))
+                              : QByteArray();
     if (cellIndex < 0 || quint32(cellIndex) >= row.cellCount)
         return {};
     if (row.cellCount == 1)
@@ -198,14 +230,14 @@ QByteArrayView DataListModel::cellView(const Row &row, int cellIndex)
     const char *at = row.cells.constData();
     for (int i = 0; i < cellIndex; ++i)
         at += sizeof(quint32) + getLength(at);
-    return QByteArrayView(at + sizeof(quint32), qsizetype(getLength(at)));
+    return QByteArray(at + sizeof(quint32), qsizetype(getLength(at)));
 }
 
 QByteArray DataListModel::cell(int row, int column) const
 {
     if (row < 0 || row >= heldRowCount())
         return {};
-    return cellView(m_rows[size_t(row)], column - ColMessage).toByteArray();
+    return cellOf(m_rows[size_t(row)], column - ColMessage);
 }
 
 QString DataListModel::formatNumber(int number)
@@ -229,7 +261,7 @@ DataListModel::RowIcon DataListModel::icon(int row) const
 {
     if (row < 0 || row >= heldRowCount())
         return RowIcon::None;
-    return RowIcon(m_rows[size_t(row)].flags >> kIconShift);
+    return RowIcon((m_rows[size_t(row)].flags >> kIconShift) & kIconMask);
 }
 
 QString DataListModel::displayText(const Row &row, int column) const
@@ -244,7 +276,7 @@ QString DataListModel::displayText(const Row &row, int column) const
     case ColSocket:
         return m_labels.value(qsizetype(row.socket));
     default:
-        return Bytes::toText(cellView(row, column - ColMessage));
+        return Bytes::toText(cellOf(row, column - ColMessage));
     }
 }
 
@@ -376,7 +408,7 @@ QVariant DataListModel::data(const QModelIndex &index, int role) const
         return {};
     case Qt::DecorationRole:
         if (index.column() == ColNumber) {
-            const QIcon icon = iconFor(RowIcon(row.flags >> kIconShift));
+            const QIcon icon = iconFor(RowIcon((row.flags >> kIconShift) & kIconMask));
             if (!icon.isNull())
                 return icon;
         }

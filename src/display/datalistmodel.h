@@ -48,6 +48,11 @@ public:
         QString socket;
         QByteArray raw;
         QVarLengthArray<QByteArray, 4> cells;
+        /// With no cells given and this at 0 or more, the row has one cell:
+        /// the raw message less this many bytes at its end, in escaped form
+        /// (Bytes::GetChar), made only when it is asked for. A flood keeps
+        /// few of its rows and shows fewer, so most are never made at all.
+        qsizetype cellFromRawChop = -1;
         /// The time stamp; a null time means "now".
         QTime time;
     };
@@ -127,9 +132,13 @@ private:
     };
     static constexpr quint8 kIncomingFlag = 0x01;
     static constexpr int kIconShift = 1;
+    // The one cell is made from raw; cells then holds nothing and
+    // cellCount the number of bytes to leave off raw's end.
+    static constexpr quint8 kCellFromRawFlag = 0x80;
+    static constexpr quint8 kIconMask = 0x03;
 
     quint32 intern(const QString &label);
-    static QByteArrayView cellView(const Row &row, int cellIndex);
+    static QByteArray cellOf(const Row &row, int cellIndex);
     QString displayText(const Row &row, int column) const;
     QIcon iconFor(RowIcon icon) const;
 

@@ -51,7 +51,11 @@ void DataTextView::clear()
     m_blockStart.assign(1, 0);
     m_rendered = 0;
     m_hintPosition = -1;
-    QPlainTextEdit::clear();
+    // A view that is cleared faster than it is drawn (a flood over the size
+    // limit) has an empty document already; emptying it again costs a new
+    // document layout each time.
+    if (!document()->isEmpty())
+        QPlainTextEdit::clear();
 }
 
 bool DataTextView::isIncomingAt(qsizetype offset) const

@@ -170,10 +170,15 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
             } while (moreFields);
         } else {
             list->setHeaderText(DataListModel::ColMessage, QStringLiteral("Message"));
-            QByteArray shown = message;
-            if (!tw::options().DisplayMessageSeparator())
-                dropOneSeparator(shown, tw::options().GetMessageSeparator());
-            row.cells.append(GetChar(shown));
+            // The cell is the message, less one separator unless those are
+            // shown, escaped; the list makes it from the raw message when
+            // it is shown.
+            row.cellFromRawChop = 0;
+            if (!tw::options().DisplayMessageSeparator()) {
+                const QByteArray separator = tw::options().GetMessageSeparator();
+                if (!separator.isEmpty() && message.endsWith(separator))
+                    row.cellFromRawChop = separator.size();
+            }
         }
         list->appendRow(std::move(row));
         rowAdded = true;

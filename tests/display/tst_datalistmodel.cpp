@@ -1,3 +1,4 @@
+#include "core/bytes.h"
 #include "display/datalistmodel.h"
 #include "ui/twips.h"
 
@@ -66,6 +67,9 @@ private Q_SLOTS:
     void rowContents();
     void numbering();
     void fieldCellsKeepEveryByte();
+    void cellMadeFromRaw_data();
+    void cellMadeFromRaw();
+    void stampIsTheLocalTimeOfDay();
     void batchAnnouncesOnceAtFlush();
     void clearKeepsColumnsAndRestartsNumbering();
     void sortByHeader_data();
@@ -156,6 +160,79 @@ void TestDataListModel::fieldCellsKeepEveryByte()
     QCOMPARE(text(m, 0, 6), QString::fromLatin1("a\0b", 3));
     QCOMPARE(text(m, 1, 4), QStringLiteral("only"));
     QCOMPARE(text(m, 1, 5), QString());
+}
+
+void TestDataListModel::cellMadeFromRaw_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<int>("chop");
+    QTest::addColumn<QByteArray>("cell");
+    QTest::newRow("separator left off") << QByteArray("hello\r\n") << 2 << QByteArray("hello");
+    QTest::newRow("separator shown") << QByteArray("hello\r\n") << 0 << QByteArray("hello\\0D\\0A");
+    QTest::newRow("every kind of byte") << QByteArray("a\0\xff\x7f\\b", 6) << 0 << Bytes::GetChar(QByteArray("a\0\xff\x7f\\b", 6));
+    QTest::newRow("nothing left") << QByteArray("\r\n") << 2 << QByteArray();
+    QTest::newRow("more left off than there is") << QByteArray("ab") << 5 << QByteArray();
+}
+
+// Rows whose one cell is made from the raw message when asked show the same
+// as rows given that cell, and keep their direction, icon and tag.
+void TestDataListModel::cellMadeFromRaw()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(int, chop);
+    QFETCH(QByteArray, cell);
+    DataListModel m;
+    m.setColumns(loadColumns());
+    for (const Icon icon : {Icon::None, Icon::Tick, Icon::Unplugged}) {
+        Row r;
+        r.incoming = icon != Icon::Tick;
+        r.icon = icon;
+        r.direction = QStringLiteral("C2S");
+        r.socket = QStringLiteral("ALL");
+        r.raw = raw;
+        r.cellFromRawChop = chop;
+        m.appendRow(std::move(r));
+    }
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(m.cell(row, DataListModel::ColMessage), cell);
+        QCOMPARE(text(m, row, DataListModel::ColMessage), Bytes::toText(cell));
+        QCOMPARE(m.cell(row, DataListModel::ColMessage + 1), QByteArray());
+        QCOMPARE(m.rawTag(row), raw);
+        QCOMPARE(text(m, row, DataListModel::ColSocket), QStringLiteral("ALL"));
+    }
+    QCOMPARE(m.icon(0), Icon::None);
+    QCOMPARE(m.icon(1), Icon::Tick);
+    QCOMPARE(m.icon(2), Icon::Unplugged);
+    QVERIFY(m.isIncoming(0));
+    QVERIFY(!m.isIncoming(1));
+    QVERIFY(!m.data(m.index(0, 0), Qt::DecorationRole).isValid());
+    QVERIFY(m.data(m.index(1, 0), Qt::DecorationRole).isValid());
+
+    // Sorting by the message column sees the made cells.
+    Row other = makeRow("~last");
+    m.appendRow(std::move(other));
+    m.sort(DataListModel::ColMessage, Qt::DescendingOrder);
+    QCOMPARE(text(m, 0, DataListModel::ColMessage), QStringLiteral("~last"));
+    QCOMPARE(m.cell(3, DataListModel::ColMessage), cell);
+}
+
+void TestDataListModel::stampIsTheLocalTimeOfDay()
+{
+    DataListModel m;
+    m.setColumns(loadColumns());
+    for (int i = 0; i < 3; ++i) {
+        const QTime before = QTime::currentTime();
+        m.appendRow(makeRow("now"));
+        const QTime after = QTime::currentTime();
+        if (after < before)
+            continue; // midnight passed in between
+        const QTime stamp =
+            QTime::fromString(text(m, i, DataListModel::ColTime), QStringLiteral("HH:mm:ss.zzz"));
+        QVERIFY(stamp.isValid());
+        QVERIFY2(before <= stamp && stamp <= after,
+                 qPrintable(before.toString() + QLatin1Char(' ') + stamp.toString() + QLatin1Char(' ') +
+                            after.toString()));
+    }
 }
 
 void TestDataListModel::batchAnnouncesOnceAtFlush()
