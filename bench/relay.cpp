@@ -22,6 +22,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -35,6 +36,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -246,7 +248,7 @@ struct Watch
 
 // Runs the GUI thread's events until done() holds or the time is up, with a
 // 1 ms timer that records the longest gap between two of its firings.
-Watch runEventsUntil(const std::function<bool()> &done, int timeoutMs)
+Watch runEventsUntil(const std::function<bool()> &done, int timeoutMs, int tickMs = 1)
 {
     Watch watch;
     if (done())
@@ -254,7 +256,7 @@ Watch runEventsUntil(const std::function<bool()> &done, int timeoutMs)
     QEventLoop loop;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(1);
+    tick.setInterval(tickMs);
     QElapsedTimer total;
     QElapsedTimer since;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
@@ -404,7 +406,31 @@ struct Flow
     bool ok = false;
     double gbps = 0;
     double maxStallMs = 0;
+    // CPU time the relay spent on the stream, per GB: on a busy machine this
+    // tells the relays' cost apart better than the rate does.
+    double cpuPerGB = -1;
 };
+
+double threadCpuSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// User and system time of a child so far, from /proc; negative if unknown.
+double processCpuSeconds(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid <= 0 || !f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // Fields after the command name (which may hold spaces) start at ") ".
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+}
 
 Flow transfer(const Setup &setup, bool clientToServer, const Stream &stream)
 {
@@ -418,6 +444,9 @@ Flow transfer(const Setup &setup, bool clientToServer, const Stream &stream)
     std::atomic<bool> done{false};
     const qint64 total = g_streamBytes;
 
+    const qint64 socatPid = path->socat ? path->socat->processId() : 0;
+    const double cpuBefore = path->socat ? processCpuSeconds(socatPid) : threadCpuSeconds();
+    double cpuAfter = -1;
     const Clock::time_point start = Clock::now();
     Clock::time_point end;
     std::thread rx([&] {
@@ -427,6 +456,7 @@ Flow transfer(const Setup &setup, bool clientToServer, const Stream &stream)
     });
     std::thread tx([&] { source(from, total, stream, failed); });
     const Watch watch = runEventsUntil([&] { return done.load(); }, kTransferTimeoutMs);
+    cpuAfter = path->socat ? processCpuSeconds(socatPid) : threadCpuSeconds();
     if (!watch.ok) {
         ::shutdown(from, SHUT_RDWR);
         ::shutdown(to, SHUT_RDWR);
@@ -436,56 +466,88 @@ Flow transfer(const Setup &setup, bool clientToServer, const Stream &stream)
     flow.ok = watch.ok && !failed;
     flow.maxStallMs = watch.maxGapMs;
     flow.gbps = double(total) * 8.0 / std::chrono::duration<double>(end - start).count() / 1e9;
+    if (setup.via != Via::Direct && cpuBefore >= 0 && cpuAfter >= 0)
+        flow.cpuPerGB = (cpuAfter - cpuBefore) / (double(total) / 1e9);
     return flow;
 }
 
-// The median round trip of a 100-byte request answered by a 100-byte reply,
-// in microseconds; negative on failure.
-double roundTrip(const Setup &setup)
+// Median round trips of a 100-byte request answered by a 100-byte reply, in
+// microseconds, one per setup (negative where the path failed). The paths
+// take turns in short batches, so a busy spell of the machine falls on all
+// of them alike.
+std::vector<double> roundTrips(const std::vector<Setup> &setups)
 {
-    std::unique_ptr<Path> path = openPath(setup);
-    if (!path)
-        return -1;
-    setNoDelay(path->client.get());
-    setNoDelay(path->server.get());
-    const int client = path->client.get();
-    const int server = path->server.get();
-    std::atomic<bool> done{false};
-    std::atomic<bool> failed{false};
-    std::vector<double> trips;
-    trips.reserve(kPings);
-
-    std::thread echo([&] {
-        char buffer[kPingBytes];
-        while (readExactly(server, buffer, kPingBytes) && writeAll(server, buffer, kPingBytes)) {
+    constexpr int kBatch = 50;
+    std::vector<std::unique_ptr<Path>> paths;
+    for (const Setup &setup : setups) {
+        paths.push_back(openPath(setup));
+        if (paths.back()) {
+            setNoDelay(paths.back()->client.get());
+            setNoDelay(paths.back()->server.get());
         }
-    });
+    }
+    std::vector<std::vector<double>> trips(paths.size());
+    std::atomic<bool> done{false};
+
+    std::vector<std::thread> echoes;
+    for (const auto &path : paths) {
+        if (!path)
+            continue;
+        const int server = path->server.get();
+        echoes.emplace_back([server] {
+            char buffer[kPingBytes];
+            while (readExactly(server, buffer, kPingBytes) && writeAll(server, buffer, kPingBytes)) {
+            }
+        });
+    }
     std::thread ping([&] {
         char request[kPingBytes];
         char reply[kPingBytes];
         std::memset(request, 'p', sizeof request);
         request[kPingBytes - 2] = '\r';
         request[kPingBytes - 1] = '\n';
-        for (int i = 0; i < kPingWarmup + kPings; ++i) {
-            const Clock::time_point t0 = Clock::now();
-            if (!writeAll(client, request, kPingBytes) || !readExactly(client, reply, kPingBytes)) {
-                failed = true;
-                break;
+        std::vector<bool> failed(paths.size(), false);
+        for (int round = 0; round < (kPingWarmup + kPings) / kBatch; ++round) {
+            for (size_t p = 0; p < paths.size(); ++p) {
+                if (!paths[p] || failed[p])
+                    continue;
+                const int client = paths[p]->client.get();
+                for (int i = 0; i < kBatch; ++i) {
+                    const Clock::time_point t0 = Clock::now();
+                    if (!writeAll(client, request, kPingBytes) || !readExactly(client, reply, kPingBytes)) {
+                        failed[p] = true;
+                        trips[p].clear();
+                        break;
+                    }
+                    if (round * kBatch >= kPingWarmup)
+                        trips[p].push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+                }
             }
-            if (i >= kPingWarmup)
-                trips.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
         }
         done = true;
     });
-    const Watch watch = runEventsUntil([&] { return done.load(); }, kTransferTimeoutMs);
-    ::shutdown(client, SHUT_RDWR);
-    ::shutdown(server, SHUT_RDWR);
+    // A slow tick here: its wake-ups would only add to what is measured.
+    runEventsUntil([&] { return done.load(); }, kTransferTimeoutMs, 50);
+    for (const auto &path : paths) {
+        if (path) {
+            ::shutdown(path->client.get(), SHUT_RDWR);
+            ::shutdown(path->server.get(), SHUT_RDWR);
+        }
+    }
     ping.join();
-    echo.join();
-    if (!watch.ok || failed || trips.empty())
-        return -1;
-    std::nth_element(trips.begin(), trips.begin() + trips.size() / 2, trips.end());
-    return trips[trips.size() / 2];
+    for (std::thread &echo : echoes)
+        echo.join();
+
+    std::vector<double> medians;
+    for (auto &t : trips) {
+        if (t.empty()) {
+            medians.push_back(-1);
+            continue;
+        }
+        std::nth_element(t.begin(), t.begin() + t.size() / 2, t.end());
+        medians.push_back(t[t.size() / 2]);
+    }
+    return medians;
 }
 
 double median(std::vector<double> v)
@@ -519,6 +581,8 @@ void measureFlows(const std::string &name, const Setup &setup, const Stream &str
             continue;
         }
         record(name + (c2s ? "_c2s" : "_s2c"), f.gbps);
+        if (f.cpuPerGB >= 0)
+            record(name + (c2s ? "_c2s_cpu" : "_s2c_cpu"), f.cpuPerGB);
         worst = std::max(worst, f.maxStallMs);
     }
     if (stalls)
@@ -586,17 +650,21 @@ int main(int argc, char **argv)
         if (wanted("display"))
             measureFlows("relay_display", display, stream, true);
         if (wanted("latency")) {
-            const double base = roundTrip(direct);
-            const double relay = roundTrip(fast);
-            if (base >= 0 && relay >= 0) {
-                record("direct_round_trip", base);
-                record("relay_added_latency", relay - base);
+            // One main window at a time: it owns the program-wide services.
+            std::vector<Setup> setups{direct, fast};
+            if (haveSocat)
+                setups.push_back(socatDefault);
+            const std::vector<double> trips = roundTrips(setups);
+            if (trips[0] >= 0) {
+                record("direct_round_trip", trips[0]);
+                if (trips[1] >= 0)
+                    record("relay_added_latency", trips[1] - trips[0]);
+                if (haveSocat && trips[2] >= 0)
+                    record("socat_added_latency", trips[2] - trips[0]);
             }
-            if (haveSocat) {
-                const double viaSocat = roundTrip(socatDefault);
-                if (base >= 0 && viaSocat >= 0)
-                    record("socat_added_latency", viaSocat - base);
-            }
+            const std::vector<double> shown = roundTrips({direct, display});
+            if (shown[0] >= 0 && shown[1] >= 0)
+                record("relay_display_added_latency", shown[1] - shown[0]);
         }
     }
 
@@ -606,6 +674,8 @@ int main(int argc, char **argv)
             unit = "us";
         else if (name.find("stall") != std::string::npos)
             unit = "ms";
+        else if (name.find("_cpu") != std::string::npos)
+            unit = "s/GB";
         std::printf("%s: %.2f %s\n", name.c_str(), med(name), unit);
         if (name.find("stall") != std::string::npos) {
             const auto &v = g_samples[name];
