@@ -132,6 +132,11 @@ void DataListModel::appendColumn(const QString &header, int widthTwips)
 
 quint32 DataListModel::intern(const QString &label)
 {
+    // A flood's rows carry the same one or two labels: those were added last.
+    for (qsizetype i = m_labels.size() - 1; i >= 0 && i >= m_labels.size() - 2; --i) {
+        if (m_labels[i] == label)
+            return quint32(i);
+    }
     const auto it = m_labelIndex.constFind(label);
     if (it != m_labelIndex.constEnd())
         return it.value();

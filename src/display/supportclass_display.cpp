@@ -17,6 +17,10 @@ constexpr int kProgressDelayMs = 1000;
 // Pending events run after this much display work, so a flood of messages
 // neither freezes the window nor pays for an event-loop turn per message.
 constexpr qint64 kSliceMs = 8;
+// The slice clock is read after this many messages or bytes, whichever
+// comes first.
+constexpr int kMessagesPerClockRead = 16;
+constexpr qint64 kBytesPerClockRead = 16 * 1024;
 // Width of the field columns.
 constexpr int kFieldColumnTwips = 1200;
 constexpr int kPassThroughTab = 2;
@@ -91,8 +95,17 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
     bool more = false;
     QElapsedTimer slice;
     slice.start();
+    // The clock is read every few short messages, not after each one: in a
+    // flood of short lines reading it would cost more than a row.
+    int sinceClock = 0;
+    qint64 clockAt = 0;
     do {
-        if (slice.elapsed() >= kSliceMs) {
+        const bool readClock = ++sinceClock >= kMessagesPerClockRead || position - clockAt >= kBytesPerClockRead;
+        if (readClock) {
+            sinceClock = 0;
+            clockAt = position;
+        }
+        if (readClock && slice.elapsed() >= kSliceMs) {
             if (list)
                 list->flush();
             QCoreApplication::processEvents();

@@ -1,0 +1,285 @@
+// How fast a Client-mode main window takes in a stream from a loopback
+// server, with the show selector at "Nothing (Fast)!" and with everything
+// displayed (default limits), and how long its GUI thread goes without a
+// turn meanwhile.
+//
+// The server is a plain blocking socket on a thread of its own that sends
+// the stream (lines of printable text of 16 to 160 characters ending in
+// CR LF) and then closes. The stream counts as received when the window's
+// socket reports the close, which it does only after every byte before it
+// was handed to the window. Each figure is the median of three runs.
+//
+//   bench_client [--mib N] [--repeats N] [--only fast|display]
+
+#include "controller/frmtarnwell.h"
+#include "core/optionssource.h"
+#include "net/socketcontrol.h"
+#include "options/settingsstore.h"
+#include "ui/scriptedui.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr qsizetype kChunk = 256 * 1024;
+constexpr qsizetype kPatternBytes = 4 * 1024 * 1024 + 13;
+constexpr int kShowEverything = 0;
+constexpr int kShowNothing = 3;
+constexpr int kSetupTimeoutMs = 10000;
+constexpr int kTransferTimeoutMs = 120000;
+
+qint64 g_streamBytes = qint64(1) << 30;
+int g_repeats = 3;
+
+struct Watch
+{
+    bool ok = true;
+    double maxGapMs = 0;
+};
+
+// Runs the GUI thread's events until done() holds or the time is up, with a
+// 1 ms timer that records the longest gap between two of its firings.
+Watch runEventsUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    Watch watch;
+    if (done())
+        return watch;
+    QEventLoop loop;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QElapsedTimer total;
+    QElapsedTimer since;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        watch.maxGapMs = std::max(watch.maxGapMs, double(since.nsecsElapsed()) / 1e6);
+        since.restart();
+        if (done()) {
+            loop.quit();
+        } else if (total.elapsed() > timeoutMs) {
+            watch.ok = false;
+            loop.quit();
+        }
+    });
+    total.start();
+    since.start();
+    tick.start();
+    loop.exec();
+    return watch;
+}
+
+double threadCpuSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+QByteArray makePattern()
+{
+    QRandomGenerator rng(20240611);
+    QByteArray pattern;
+    pattern.reserve(kPatternBytes + 200);
+    while (pattern.size() < kPatternBytes) {
+        const int length = int(rng.bounded(16, 161));
+        for (int i = 0; i < length; ++i)
+            pattern.append(char(rng.bounded(32, 127)));
+        pattern.append("\r\n");
+    }
+    pattern.truncate(kPatternBytes);
+    return pattern + pattern;
+}
+
+struct Run
+{
+    bool ok = false;
+    double mbps = 0;
+    double maxStallMs = 0;
+    double cpuPerGB = 0;
+};
+
+Run receive(int show, const QByteArray &doubledPattern)
+{
+    Run run;
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(listener, 4) != 0) {
+        ::close(listener);
+        return run;
+    }
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
+    const quint16 port = ntohs(a.sin_port);
+
+    DefaultOptions opts;
+    ScriptedUi ui;
+    tw::setOptions(&opts);
+    {
+        auto w = std::make_unique<frmTarnwell>();
+        if (w->Load()) {
+            w->show();
+            ModeControls &t = w->tabs[0];
+            t.cboShow->setCurrentIndex(show);
+            t.txtServer->setText(QStringLiteral("127.0.0.1"));
+            t.txtPortConnectTo->setText(QString::number(port));
+            t.cmdConnect->click();
+            int server = -1;
+            const bool connected = runEventsUntil(
+                                       [&] {
+                                           pollfd p{listener, POLLIN, 0};
+                                           if (server < 0 && ::poll(&p, 1, 0) == 1)
+                                               server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+                                           return server >= 0 && w->sckClient->State() == SocketControl::sckConnected;
+                                       },
+                                       kSetupTimeoutMs)
+                                       .ok;
+            // The window is up and painted before the stream starts.
+            runEventsUntil([] { return false; }, 100);
+
+            if (connected) {
+                bool closed = false;
+                Clock::time_point end;
+                QObject::connect(w->sckClient, &SocketControl::Closed, w.get(), [&] {
+                    end = Clock::now();
+                    closed = true;
+                });
+                std::atomic<bool> failed{false};
+                const double cpuBefore = threadCpuSeconds();
+                const Clock::time_point start = Clock::now();
+                std::thread sender([&] {
+                    for (qint64 sent = 0; sent < g_streamBytes;) {
+                        const qint64 n = std::min<qint64>(kChunk, g_streamBytes - sent);
+                        const ssize_t wrote = ::send(server, doubledPattern.constData() + sent % kPatternBytes,
+                                                     size_t(n), MSG_NOSIGNAL);
+                        if (wrote < 0 && errno == EINTR)
+                            continue;
+                        if (wrote <= 0) {
+                            failed = true;
+                            break;
+                        }
+                        sent += wrote;
+                    }
+                    ::shutdown(server, SHUT_WR);
+                });
+                const Watch watch = runEventsUntil([&] { return closed; }, kTransferTimeoutMs);
+                const double cpu = threadCpuSeconds() - cpuBefore;
+                if (!watch.ok)
+                    ::shutdown(server, SHUT_RDWR);
+                sender.join();
+                run.ok = watch.ok && !failed;
+                run.maxStallMs = watch.maxGapMs;
+                run.mbps = double(g_streamBytes) / 1e6 / std::chrono::duration<double>(end - start).count();
+                run.cpuPerGB = cpu / (double(g_streamBytes) / 1e9);
+            }
+            if (server >= 0)
+                ::close(server);
+            runEventsUntil([] { return false; }, 20);
+        }
+    }
+    tw::setOptions(nullptr);
+    ::close(listener);
+    return run;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::signal(SIGPIPE, SIG_IGN);
+    QApplication app(argc, argv);
+
+    QString only;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--mib"))
+            g_streamBytes = args[i + 1].toLongLong() * 1024 * 1024;
+        else if (args[i] == QLatin1String("--repeats"))
+            g_repeats = std::max(1, args[i + 1].toInt());
+        else if (args[i] == QLatin1String("--only"))
+            only = args[i + 1];
+    }
+
+    // A private settings file and home: nothing touches the user's own.
+    QTemporaryDir home;
+    qputenv("TARNWELL_HOME", home.path().toLocal8Bit());
+    qputenv("TARNWELL_CONFIG_DIR", home.path().toLocal8Bit());
+    SettingsStore store(home.path() + QStringLiteral("/tarnwell.ini"));
+    store.Save(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations"), QStringLiteral("0"));
+    store.Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("0"));
+    SettingsStore::setInstance(&store);
+
+    const QByteArray pattern = makePattern();
+    struct Kind
+    {
+        const char *name;
+        int show;
+        std::vector<double> mbps, stalls, cpu;
+    };
+    std::vector<Kind> kinds{{"client_fast", kShowNothing, {}, {}, {}},
+                            {"client_display", kShowEverything, {}, {}, {}}};
+    bool failed = false;
+    for (int r = 0; r < g_repeats; ++r) {
+        for (Kind &k : kinds) {
+            if (!only.isEmpty() && QLatin1String(k.name).sliced(7) != only)
+                continue;
+            const Run run = receive(k.show, pattern);
+            if (!run.ok) {
+                std::fprintf(stderr, "%s: the stream did not get through\n", k.name);
+                failed = true;
+                continue;
+            }
+            k.mbps.push_back(run.mbps);
+            k.stalls.push_back(run.maxStallMs);
+            k.cpu.push_back(run.cpuPerGB);
+        }
+    }
+    for (const Kind &k : kinds) {
+        if (k.mbps.empty())
+            continue;
+        std::printf("%s: %.1f MB/s\n", k.name, median(k.mbps));
+        std::printf("%s_cpu: %.2f s/GB\n", k.name, median(k.cpu));
+        std::printf("%s_max_stall: %.2f ms\n", k.name, median(k.stalls));
+        std::printf("%s_max_stall_worst: %.2f ms\n", k.name, *std::max_element(k.stalls.begin(), k.stalls.end()));
+    }
+    SettingsStore::setInstance(nullptr);
+    return failed ? 1 : 0;
+}
