@@ -169,6 +169,7 @@ void frmTarnwell::buildMenus()
     a->setObjectName(QStringLiteral("mnuLogData"));
     a = tools->addAction(QStringLiteral("&Options..."));
     a->setObjectName(QStringLiteral("mnuOptions"));
+    a->setEnabled(false); // until the options window exists
     a = tools->addAction(QStringLiteral("&Common Configurations..."));
     a->setObjectName(QStringLiteral("mnuCommonConfigs"));
 
@@ -405,6 +406,7 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.cboSend->setMinimumContentsLength(16);
         t.cmdProtocols = named(new QPushButton(QStringLiteral("Common Protocols...")), "cmdProtocols", index);
         t.cmdProtocols->setToolTip(QStringLiteral("Select from common socket protocols"));
+        t.cmdProtocols->setEnabled(false); // until the protocols window exists
         send->addWidget(t.cmdSend);
         send->addWidget(t.cboSend, 1);
         send->addWidget(t.cmdProtocols);

@@ -82,6 +82,7 @@ private Q_SLOTS:
     void declinedPassThroughRequestIsClosed();
     void relayMemoryStaysBoundedWhenTheServerIsSlow();
     void manyClientsAtOnce();
+    void modeChangesAndCaptions();
 };
 
 void TestServerMode::elementsAreReusedAndCounted()
@@ -289,6 +290,39 @@ void TestServerMode::manyClientsAtOnce()
     clients.clear();
     QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(0), 20000);
     QTRY_COMPARE(m.w->tabs[1].lblState->text(), QStringLiteral("Listening (0 clients)"));
+}
+
+void TestServerMode::modeChangesAndCaptions()
+{
+    MainWindow m(1);
+    const quint16 port = m.listen(1);
+    auto a = connectTo(port);
+    QTRY_COMPARE(m.w->intClientCount, qint16(1));
+    // Listening: the tab stays, and the configurations are refused.
+    m.w->tabMode->setCurrentIndex(0);
+    QCOMPARE(m.w->tabMode->currentIndex(), 1);
+    m.w->mnuCommonConfigs_Click();
+    QCOMPARE(m.ui.messages().last(), QStringLiteral("It is not possible to show the common configurations while the "
+                                                    "socket is listening or connected."));
+    // Clients still connected but the listener closed: the change is allowed.
+    m.w->sckServer[0]->Close();
+    m.w->tabMode->setCurrentIndex(0);
+    QCOMPARE(m.w->intCurrentMode, 0);
+    QVERIFY(m.events().contains(QStringLiteral("Tarnwell has been placed in the Client mode.")));
+
+    m.w->show();
+    m.w->showMinimized();
+    QTRY_COMPARE(m.w->windowTitle(), QStringLiteral("TWL (Client)"));
+    m.w->showNormal();
+    QTRY_COMPARE(m.w->windowTitle(), QStringLiteral("Tarnwell"));
+    // A size change covers the controls until it has settled.
+    m.w->resize(m.w->width() + 40, m.w->height() + 40);
+    auto *cover = m.w->findChild<QPushButton *>(QStringLiteral("cmdFormHide"));
+    QVERIFY(cover);
+    QTRY_VERIFY(!cover->isVisible());
+    // Never smaller than the minimum size.
+    m.w->resize(10, 10);
+    QVERIFY(m.w->width() >= m.w->minimumWidth() && m.w->minimumWidth() > 10);
 }
 
 QTEST_MAIN(TestServerMode)
