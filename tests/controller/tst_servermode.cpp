@@ -83,6 +83,7 @@ private Q_SLOTS:
     void relayMemoryStaysBoundedWhenTheServerIsSlow();
     void manyClientsAtOnce();
     void modeChangesAndCaptions();
+    void passThroughRecoversWhenTheServerGoes();
 };
 
 void TestServerMode::elementsAreReusedAndCounted()
@@ -323,6 +324,39 @@ void TestServerMode::modeChangesAndCaptions()
     // Never smaller than the minimum size.
     m.w->resize(10, 10);
     QVERIFY(m.w->width() >= m.w->minimumWidth() && m.w->minimumWidth() > 10);
+}
+
+void TestServerMode::passThroughRecoversWhenTheServerGoes()
+{
+    MainWindow m(2);
+    m.opts.autoReconnect = true;
+    m.opts.reconnectPeriod = 301;
+    QTcpServer real;
+    QVERIFY(real.listen(QHostAddress::LocalHost, 0));
+    m.w->tabs[2].txtServer->setText(QStringLiteral("127.0.0.1"));
+    m.w->tabs[2].txtPortConnectTo->setText(QString::number(real.serverPort()));
+    m.w->tabs[2].txtPort->setText(QStringLiteral("0"));
+    QTRY_COMPARE(m.w->intLastClientState, qint16(0)); // the start-up poll has run
+    m.w->findChild<QPushButton *>(QStringLiteral("cmdStartBoth"))->click();
+    QVERIFY(real.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> upstream(real.nextPendingConnection());
+    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    auto client = connectTo(quint16(m.w->sckServer[0]->LocalPort()));
+    QVERIFY(client->waitForConnected(5000));
+    QTRY_COMPARE(m.w->intClientCount, qint16(1));
+
+    // The server goes away: a second later the relay disconnects and stops
+    // listening (its client is closed), then listens again at once and
+    // reconnects to the server after the period.
+    upstream->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(m.events().contains(QStringLiteral("Socket server is no longer in the 'Listening' mode.")),
+                             5000);
+    QTRY_COMPARE_WITH_TIMEOUT(client->state(), QAbstractSocket::UnconnectedState, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m.events().count(QStringLiteral("Socket server placed into the 'Listening' mode.")), 2,
+                              5000);
+    QTRY_VERIFY_WITH_TIMEOUT(real.hasPendingConnections() || real.waitForNewConnection(100), 5000);
+    QVERIFY(m.events().join(QLatin1Char('\n')).contains(QStringLiteral("Attempted client auto-connection to 127.0.0.1")));
+    QCOMPARE(m.w->tabs[2].cmdListen->text(), QStringLiteral("Stop &Listening"));
 }
 
 QTEST_MAIN(TestServerMode)
