@@ -1,0 +1,294 @@
+#include "core/bytes.h"
+
+#include <array>
+#include <cstring>
+
+namespace Bytes {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Every per-byte representation is a fixed-width cell, so each one is a
+// table of 256 cells built at compile time and copied with memcpy.
+template<size_t Width>
+using CellTable = std::array<std::array<char, Width>, 256>;
+
+constexpr bool printable(unsigned v)
+{
+    return v >= 32 && v <= 126 && v != '\\';
+}
+
+constexpr std::array<bool, 256> kPrintable = [] {
+    std::array<bool, 256> t{};
+    for (unsigned v = 0; v < 256; ++v)
+        t[v] = printable(v);
+    return t;
+}();
+
+// Value of a hex digit in either case, -1 for anything else.
+constexpr std::array<signed char, 256> kHexValue = [] {
+    std::array<signed char, 256> t{};
+    for (unsigned v = 0; v < 256; ++v)
+        t[v] = -1;
+    for (unsigned v = 0; v < 10; ++v)
+        t['0' + v] = static_cast<signed char>(v);
+    for (unsigned v = 0; v < 6; ++v) {
+        t['A' + v] = static_cast<signed char>(10 + v);
+        t['a' + v] = static_cast<signed char>(10 + v);
+    }
+    return t;
+}();
+
+// Escaping: each byte is a cell of one character or of three ("\" and
+// two hex digits), padded to four so every cell is copied the same way.
+struct EscapeTable
+{
+    CellTable<4> cell;
+    std::array<unsigned char, 256> length;
+};
+
+constexpr EscapeTable makeEscapeTable(bool keepLineEnds)
+{
+    EscapeTable t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        if (printable(v) || (keepLineEnds && (v == '\r' || v == '\n'))) {
+            t.cell[v] = {char(v), 0, 0, 0};
+            t.length[v] = 1;
+        } else {
+            t.cell[v] = {'\\', kHexDigits[v >> 4], kHexDigits[v & 15], 0};
+            t.length[v] = 3;
+        }
+    }
+    return t;
+}
+
+constexpr EscapeTable kEscapeAll = makeEscapeTable(false);
+constexpr EscapeTable kEscapeKeepLineEnds = makeEscapeTable(true);
+
+constexpr CellTable<3> kHexCells = [] {
+    CellTable<3> t{};
+    for (unsigned v = 0; v < 256; ++v)
+        t[v] = {kHexDigits[v >> 4], kHexDigits[v & 15], ' '};
+    return t;
+}();
+
+constexpr CellTable<4> kDecimalCells = [] {
+    CellTable<4> t{};
+    for (unsigned v = 0; v < 256; ++v)
+        t[v] = {char('0' + v / 100), char('0' + v / 10 % 10), char('0' + v % 10), ' '};
+    return t;
+}();
+
+constexpr CellTable<4> kOctalCells = [] {
+    CellTable<4> t{};
+    for (unsigned v = 0; v < 256; ++v)
+        t[v] = {char('0' + (v >> 6)), char('0' + ((v >> 3) & 7)), char('0' + (v & 7)), ' '};
+    return t;
+}();
+
+constexpr CellTable<9> kBinaryCells = [] {
+    CellTable<9> t{};
+    for (unsigned v = 0; v < 256; ++v) {
+        for (int bit = 0; bit < 8; ++bit)
+            t[v][bit] = (v >> (7 - bit)) & 1 ? '1' : '0';
+        t[v][8] = ' ';
+    }
+    return t;
+}();
+
+template<size_t Width>
+QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
+{
+    // Exact allocation: growing a fresh array would round it up to a power
+    // of two, and a large block is fresh, page-faulting memory every time.
+    QByteArray out(raw.size() * qsizetype(Width), Qt::Uninitialized);
+    char *o = out.data();
+    for (const char c : raw) {
+        std::memcpy(o, table[static_cast<uchar>(c)].data(), Width);
+        o += Width;
+    }
+    return out;
+}
+
+QByteArray escape(QByteArrayView raw, const EscapeTable &table)
+{
+    // Sized exactly first, so the result is allocated once; the three spare
+    // bytes let the last cell be copied whole like all the others.
+    qsizetype size = 0;
+    for (const char c : raw)
+        size += table.length[static_cast<uchar>(c)];
+    QByteArray out(size + 3, Qt::Uninitialized);
+    char *o = out.data();
+    for (const char c : raw) {
+        const auto v = static_cast<uchar>(c);
+        std::memcpy(o, table.cell[v].data(), 4);
+        o += table.length[v];
+    }
+    out.truncate(size);
+    return out;
+}
+
+// Decodes the items that start in [pos, limit) of text into out; an escape
+// may read up to two characters past limit. Returns the new position and
+// the number of bytes written (never more than the characters consumed).
+qsizetype decodeRange(QByteArrayView text, qsizetype pos, qsizetype limit, char *out, qsizetype &written)
+{
+    const char *s = text.data();
+    const qsizetype n = text.size();
+    char *o = out;
+    while (pos < limit) {
+        const void *hit = std::memchr(s + pos, '\\', size_t(limit - pos));
+        const qsizetype next = hit ? static_cast<const char *>(hit) - s : limit;
+        if (next > pos) {
+            std::memcpy(o, s + pos, size_t(next - pos));
+            o += next - pos;
+            pos = next;
+        }
+        if (pos >= limit)
+            break;
+        // s[pos] is a backslash. A complete escape wins over a doubled
+        // backslash, so "\\41" is a backslash then the digits 4 and 1.
+        if (pos + 2 < n) {
+            const int hi = kHexValue[static_cast<uchar>(s[pos + 1])];
+            const int lo = kHexValue[static_cast<uchar>(s[pos + 2])];
+            if (hi >= 0 && lo >= 0) {
+                *o++ = static_cast<char>(hi * 16 + lo);
+                pos += 3;
+                continue;
+            }
+        }
+        *o++ = '\\';
+        pos += (pos + 1 < n && s[pos + 1] == '\\') ? 2 : 1;
+    }
+    written = o - out;
+    return pos;
+}
+
+} // namespace
+
+bool IsPrintable(char c)
+{
+    return kPrintable[static_cast<uchar>(c)];
+}
+
+QByteArray GetChar(QByteArrayView raw)
+{
+    return escape(raw, kEscapeAll);
+}
+
+QByteArray GetChar2(QByteArrayView raw)
+{
+    return escape(raw, kEscapeKeepLineEnds);
+}
+
+QByteArray GetAscII(QByteArrayView raw)
+{
+    return cells(raw, kDecimalCells);
+}
+
+QByteArray GetHex(QByteArrayView raw)
+{
+    return cells(raw, kHexCells);
+}
+
+QByteArray GetHexDigit(int value)
+{
+    // Only the low byte has a two-digit form.
+    const auto &cell = kHexCells[static_cast<uchar>(value)];
+    return QByteArray(cell.data(), 2);
+}
+
+QByteArray GetBinary(QByteArrayView raw)
+{
+    return cells(raw, kBinaryCells);
+}
+
+QByteArray Bin(int value)
+{
+    const auto &cell = kBinaryCells[static_cast<uchar>(value)];
+    return QByteArray(cell.data(), 8);
+}
+
+QByteArray GetOctal(QByteArrayView raw)
+{
+    return cells(raw, kOctalCells);
+}
+
+QByteArray FromEscaped(QByteArrayView text)
+{
+    EscapeDecoder decoder(text);
+    decoder.step(text.size());
+    return decoder.takeResult();
+}
+
+EscapeDecoder::EscapeDecoder(QByteArrayView text) : m_text(text)
+{
+    // The result is never longer than the text.
+    m_out.reserve(text.size());
+}
+
+bool EscapeDecoder::step(qsizetype maxChars)
+{
+    if (done())
+        return true;
+    const qsizetype limit = maxChars >= m_text.size() - m_pos ? m_text.size() : m_pos + qMax<qsizetype>(maxChars, 1);
+    // Room for the worst case (no escapes, plus an escape reaching past limit).
+    const qsizetype before = m_out.size();
+    const qsizetype room = qMin(m_text.size(), limit + 2) - m_pos;
+    m_out.resize(before + room);
+    qsizetype written = 0;
+    m_pos = decodeRange(m_text, m_pos, limit, m_out.data() + before, written);
+    m_out.truncate(before + written);
+    return done();
+}
+
+QString GetTime(bool blnIncMilli, const QTime &time)
+{
+    return time.toString(blnIncMilli ? QStringLiteral("hh:mm:ss.zzz") : QStringLiteral("hh:mm:ss"));
+}
+
+int OnlyNumbersFilter(int keyAscii)
+{
+    if (keyAscii == 8 || (keyAscii >= '0' && keyAscii <= '9'))
+        return keyAscii;
+    return 0;
+}
+
+QString toText(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes.data(), bytes.size());
+}
+
+QByteArray fromText(const QString &text)
+{
+    const QChar *s = text.constData();
+    const qsizetype n = text.size();
+    qsizetype firstWide = 0;
+    while (firstWide < n && s[firstWide].unicode() <= 0xFF)
+        ++firstWide;
+    if (firstWide == n)
+        return text.toLatin1();
+
+    QByteArray out = QStringView(s, firstWide).toLatin1();
+    out.reserve(n + (n - firstWide) * 3);
+    qsizetype i = firstWide;
+    while (i < n) {
+        const char16_t u = s[i].unicode();
+        if (u <= 0xFF) {
+            out.append(static_cast<char>(u));
+            ++i;
+            continue;
+        }
+        // A run of characters beyond 0..255 goes out as UTF-8; a surrogate
+        // pair is one character there.
+        qsizetype j = i;
+        while (j < n && s[j].unicode() > 0xFF)
+            ++j;
+        out.append(QStringView(s + i, j - i).toUtf8());
+        i = j;
+    }
+    return out;
+}
+
+} // namespace Bytes

@@ -1,0 +1,109 @@
+#include "core/framing.h"
+
+#include <cstring>
+
+namespace Framing {
+
+namespace {
+
+// First occurrence of needle starting at or after from and ending at or
+// before limit, or -1. Exact byte comparison.
+qint64 find(QByteArrayView data, QByteArrayView needle, qint64 from, qint64 limit)
+{
+    limit = qMin<qint64>(limit, data.size());
+    if (from < 0 || needle.isEmpty() || limit - from < needle.size())
+        return -1;
+    return data.first(limit).indexOf(needle, from);
+}
+
+qint64 find(QByteArrayView data, QByteArrayView needle, qint64 from)
+{
+    return find(data, needle, from, data.size());
+}
+
+bool occursAt(QByteArrayView data, QByteArrayView needle, qint64 at)
+{
+    return at + needle.size() <= data.size() && std::memcmp(data.data() + at, needle.data(), size_t(needle.size())) == 0;
+}
+
+} // namespace
+
+bool GetNextMessage(QByteArrayView data, qint64 &scannedUpTo, QByteArray &message, bool includeSeparator,
+                    qint64 &consecSeps, QByteArrayView separator, bool concat)
+{
+    consecSeps = 0;
+    const qint64 length = data.size();
+    const qint64 start = qMax<qint64>(scannedUpTo, 0);
+    if (start > length) {
+        scannedUpTo = 0;
+        message.clear();
+        return false;
+    }
+    // An empty separator would match everywhere without advancing: the rest
+    // of the data is then one unterminated message.
+    const qint64 at = find(data, separator, start);
+    if (at < 0) {
+        message = data.sliced(start).toByteArray();
+        scannedUpTo = 0;
+        return false;
+    }
+
+    const qint64 k = separator.size();
+    qint64 n = 1;
+    if (concat) {
+        while (occursAt(data, separator, at + k * n))
+            ++n;
+    }
+    consecSeps = n;
+
+    const qint64 end = at + k * n; // characters consumed after this message
+    message = data.sliced(start, (includeSeparator ? end : at) - start).toByteArray();
+    if (end >= length) {
+        scannedUpTo = 0;
+        return false;
+    }
+    scannedUpTo = end;
+    return true;
+}
+
+bool GetNextField(QByteArrayView data, qint64 &scannedUpTo, QByteArray &field, bool includeSeparator,
+                  QByteArrayView separator, bool ignoreBetween, QByteArrayView ignoreText)
+{
+    const qint64 length = data.size();
+    const qint64 start = qMax<qint64>(scannedUpTo, 0);
+    if (start > length) {
+        scannedUpTo = 0;
+        field.clear();
+        return false;
+    }
+    if (separator.isEmpty())
+        return false;
+
+    qint64 at = find(data, separator, start);
+    if (ignoreBetween && !ignoreText.isEmpty() && at >= 0) {
+        // An opening ignore text only matters before the separator (without
+        // a separator the rest is one field anyway), so the search for it
+        // stops there and a long message is still scanned once.
+        const qint64 open = find(data, ignoreText, start, at + ignoreText.size() - 1);
+        if (open >= 0) {
+            const qint64 close = find(data, ignoreText, open + 1);
+            at = close < 0 ? -1 : find(data, separator, close + 1);
+        }
+    }
+
+    if (at < 0) {
+        field = data.sliced(start).toByteArray();
+        scannedUpTo = 0;
+        return false;
+    }
+    const qint64 end = at + separator.size();
+    field = data.sliced(start, (includeSeparator ? end : at) - start).toByteArray();
+    if (end >= length) {
+        scannedUpTo = 0;
+        return false;
+    }
+    scannedUpTo = end;
+    return true;
+}
+
+} // namespace Framing
