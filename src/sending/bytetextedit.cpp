@@ -87,6 +87,7 @@ ByteTextEdit::~ByteTextEdit() = default;
 
 void ByteTextEdit::setData(const QByteArray &bytes)
 {
+    const bool same = bytes == m_data;
     m_data = bytes;
     m_lineStarts.assign(1, 0);
     const char *d = m_data.constData();
@@ -103,7 +104,8 @@ void ByteTextEdit::setData(const QByteArray &bytes)
     m_undoPos = 0;
     verticalScrollBar()->setValue(0);
     flushView();
-    Q_EMIT changed();
+    if (!same)
+        Q_EMIT changed();
     Q_EMIT caretMoved();
 }
 

@@ -30,12 +30,15 @@ public:
     const QByteArray &data() const { return m_data; }
     qsizetype size() const { return m_data.size(); }
     bool isEmpty() const { return m_data.isEmpty(); }
-    /// Replaces everything; caret to the start, undo history cleared.
+    /// Replaces everything; caret to the start, undo history cleared. No
+    /// change is reported when the bytes are the same.
     void setData(const QByteArray &bytes);
     /// Adds bytes at the end without moving the caret; not undoable. The view
     /// refreshes itself a little later (see flushView()).
     void appendData(QByteArrayView bytes);
     void clear() { setData(QByteArray()); }
+    /// Room for a load of known size.
+    void reserve(qsizetype bytes) { m_data.reserve(bytes); }
 
     /// The data as widget text, one character per byte.
     QString text() const;
