@@ -952,15 +952,6 @@ bool frmSend::SaveWindowState()
         IsNewWindow = false;
         StateNumber = qint16(n);
     }
-    // Asked before anything is written: a refusal leaves the store as it was.
-    if (tooLong &&
-        !tw::ui().askYesNo(this,
-                           QStringLiteral("There is too much data in this window to allow its state to be recorded in "
-                                          "the registry.  The data will not be recorded.  It may be wise to save the "
-                                          "information to a file before proceeding.\r\n\r\nDo you wish to continue "
-                                          "closing this window?"),
-                           UiService::Icon::Question))
-        return false;
 
     SettingsStore &s = SettingsStore::instance();
     const QString section = stateSection(n);
@@ -984,7 +975,21 @@ bool frmSend::SaveWindowState()
         s.Save(section, QStringLiteral("Data"), QString());
     } else {
         s.Save(section, QStringLiteral("LinkedFile"), QString());
-        s.Save(section, QStringLiteral("Data"), tooLong ? QString() : Bytes::toText(data));
+        if (!tooLong) {
+            s.Save(section, QStringLiteral("Data"), Bytes::toText(data));
+        } else {
+            // Emptied before asking: a state taken over from an older one
+            // must not keep that one's data under this window's options.
+            s.Save(section, QStringLiteral("Data"), QString());
+            if (!tw::ui().askYesNo(
+                    this,
+                    QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
+                                   "registry.  The data will not be recorded.  It may be wise to save the "
+                                   "information to a file before proceeding.\r\n\r\nDo you wish to continue "
+                                   "closing this window?"),
+                    UiService::Icon::Question))
+                return false;
+        }
     }
     if (refreshHook())
         refreshHook()();
