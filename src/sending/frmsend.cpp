@@ -600,16 +600,18 @@ bool frmSend::timingShown() const
 void frmSend::cmdTiming_Click()
 {
     const int delta = Twips::toPixelsY(kPanelTwips);
+    // Taken first: a larger minimum would already stretch the window.
+    const int h = height();
     if (cmdTiming->text() == QLatin1String(">>")) {
         cmdTiming->setText(QStringLiteral("<<"));
         setMinimumSize(Twips::toPixels(kWidthTwips, kHeightTwips + kPanelTwips));
-        resize(width(), height() + delta);
+        resize(width(), h + delta);
         panTimingDetails->show();
     } else {
         cmdTiming->setText(QStringLiteral(">>"));
         panTimingDetails->hide();
         setMinimumSize(Twips::toPixels(kWidthTwips, kHeightTwips));
-        resize(width(), height() - delta);
+        resize(width(), h - delta);
     }
 }
 
