@@ -208,18 +208,10 @@ void ByteTextEdit::replaceRange(qsizetype pos, qsizetype len, QByteArrayView byt
     Q_EMIT caretMoved();
 }
 
-bool ByteTextEdit::isLineStartAt(qsizetype y) const
-{
-    // A line starts after LF, and after a CR that no LF follows.
-    const char prev = m_data.at(y - 1);
-    if (prev == '\n')
-        return true;
-    return prev == '\r' && (y == m_data.size() || m_data.at(y) != '\n');
-}
-
 void ByteTextEdit::reindex(qsizetype pos, qsizetype removedLen, qsizetype insertedLen)
 {
-    // Whether y starts a line depends on bytes y-1 and y only, so only the
+    // A line starts after LF, and after a CR that no LF follows. Whether y
+    // starts a line depends on bytes y-1 and y only, so only the
     // starts from pos to just past the changed bytes can differ; the rest move.
     const qsizetype delta = insertedLen - removedLen;
     const qsizetype oldLast = pos + removedLen + 1;
@@ -230,9 +222,12 @@ void ByteTextEdit::reindex(qsizetype pos, qsizetype removedLen, qsizetype insert
             *it += delta;
     }
     std::vector<qsizetype> found;
-    const qsizetype scanEnd = std::min(m_data.size(), pos + insertedLen + 1);
+    const char *d = m_data.constData();
+    const qsizetype size = m_data.size();
+    const qsizetype scanEnd = std::min(size, pos + insertedLen + 1);
     for (qsizetype y = std::max<qsizetype>(pos, 1); y <= scanEnd; ++y) {
-        if (isLineStartAt(y))
+        const char prev = d[y - 1];
+        if (prev == '\n' || (prev == '\r' && (y == size || d[y] != '\n')))
             found.push_back(y);
     }
     const auto at = first - m_lineStarts.begin();

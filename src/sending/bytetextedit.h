@@ -130,7 +130,6 @@ private:
 
     void replaceRange(qsizetype pos, qsizetype len, QByteArrayView bytes, bool record, bool typing = false);
     void reindex(qsizetype pos, qsizetype removedLen, qsizetype insertedLen);
-    bool isLineStartAt(qsizetype y) const;
     qsizetype lineOf(qsizetype pos) const;
     qsizetype lineEnd(qsizetype line) const; // start of the next line, or the size
     void invalidateRowsFrom(qsizetype line);

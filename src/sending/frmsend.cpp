@@ -51,6 +51,11 @@ constexpr qint64 kLoadSliceMs = 8;
 // Larger files would not fit in memory once escaped; they are refused.
 constexpr qint64 kMaxLoadBytes = qint64(256) * 1024 * 1024;
 constexpr qsizetype kMaxStoredData = 5000;
+// Reading and scanning a file also go in pieces, so events can run between them.
+constexpr qint64 kReadPiece = qint64(1) << 20;
+constexpr qsizetype kScanPiece = qsizetype(1) << 20;
+// Room for the first edits after a load without moving the whole buffer.
+constexpr qsizetype kEditSlack = 64 * 1024;
 constexpr int kDetailsDelayMs = 200;
 constexpr int kFlashMs = 50;
 // A firing that meets a load or conversion of the same window tries again soon.
@@ -107,75 +112,94 @@ OsError pathError(const QString &path)
     return errnoError(ENOENT);
 }
 
-bool readWholeFile(const QString &path, QByteArray &out, OsError &error)
+enum class ReadResult { Read, Failed, Abandoned };
+
+// Reads a whole file in pieces; pump lets events run between them and says
+// whether to go on (false: the window went away meanwhile).
+ReadResult readWholeFile(const QString &path, QByteArray &out, OsError &error, const std::function<bool()> &pump)
 {
     const QFileInfo info(path);
     if (!info.exists()) {
         error = pathError(path);
-        return false;
+        return ReadResult::Failed;
     }
     if (info.isDir()) {
         error = errnoError(EISDIR);
-        return false;
+        return ReadResult::Failed;
     }
     if (!info.isFile()) {
         // A pipe or device could block or never end.
         error = errnoError(EINVAL);
-        return false;
+        return ReadResult::Failed;
     }
     if (info.size() > kMaxLoadBytes) {
         error = errnoError(EFBIG);
-        return false;
+        return ReadResult::Failed;
     }
     QFile file(path);
     errno = 0;
     if (!file.open(QIODevice::ReadOnly)) {
         error = errnoError(errno != 0 ? errno : EACCES);
-        return false;
+        return ReadResult::Failed;
     }
     try {
-        out = file.read(kMaxLoadBytes + 1);
-    } catch (const std::bad_alloc &) {
-        error = errnoError(ENOMEM);
-        return false;
-    }
-    if (file.error() != QFileDevice::NoError) {
-        error = OsError{EIO, file.errorString()};
-        return false;
-    }
-    if (out.size() > kMaxLoadBytes) {
         out.clear();
-        error = errnoError(EFBIG);
-        return false;
+        out.reserve(info.size());
+        for (;;) {
+            const QByteArray piece = file.read(kReadPiece);
+            if (file.error() != QFileDevice::NoError) {
+                error = OsError{EIO, file.errorString()};
+                return ReadResult::Failed;
+            }
+            if (piece.isEmpty())
+                break;
+            out += piece;
+            if (out.size() > kMaxLoadBytes) {
+                // It grew while being read.
+                out.clear();
+                error = errnoError(EFBIG);
+                return ReadResult::Failed;
+            }
+            if (!pump())
+                return ReadResult::Abandoned;
+        }
+    } catch (const std::bad_alloc &) {
+        out.clear();
+        error = errnoError(ENOMEM);
+        return ReadResult::Failed;
     }
-    return true;
+    return ReadResult::Read;
 }
 
-// Unprintable for loading: below 32 or 127 and above, except CR and LF.
-bool unprintableForLoading(uchar b)
+// Per byte: whether loading counts it as unprintable (below 32 or 127 and
+// above, except CR and LF), and how many characters escaped loading makes
+// of it (CR, LF and printable bytes stay one; the rest become "\" + 2 hex).
+struct LoadTables
 {
-    return (b < 32 && b != '\r' && b != '\n') || b >= 127;
-}
-
-bool keptAsIs(uchar b)
+    bool unprintable[256];
+    qsizetype escapedWidth[256];
+    LoadTables()
+    {
+        for (int b = 0; b < 256; ++b) {
+            unprintable[b] = (b < 32 && b != '\r' && b != '\n') || b >= 127;
+            const bool kept = b == '\r' || b == '\n' || Bytes::IsPrintable(char(b));
+            escapedWidth[b] = kept ? 1 : 3;
+        }
+    }
+};
+const LoadTables &loadTables()
 {
-    return b == '\r' || b == '\n' || Bytes::IsPrintable(char(b));
-}
-
-qsizetype escapedSize(const QByteArray &bytes)
-{
-    qsizetype n = 0;
-    for (const char c : bytes)
-        n += keptAsIs(uchar(c)) ? 1 : 3;
-    return n;
+    static const LoadTables t;
+    return t;
 }
 
 void appendEscaped(QByteArray &out, const char *data, qsizetype len)
 {
     static const char kHex[] = "0123456789ABCDEF";
+    const LoadTables &t = loadTables();
     for (qsizetype i = 0; i < len; ++i) {
         const auto b = uchar(data[i]);
-        if (keptAsIs(b)) {
+        if (t.escapedWidth[b] == 1) {
             out.append(char(b));
         } else {
             out.append('\\');
@@ -717,30 +741,61 @@ bool frmSend::LoadFile(const QString &path)
         return false;
     QPointer<frmSend> self(this);
     Busy busy(this);
+    IsLoading = true;
     LoadCancelled = false;
     LinkedFileDate = QFileInfo(path).lastModified();
     RawData.clear();
+    // Nothing typed may land between the blocks of the file.
+    txtSend->setReadOnly(true);
+    auto finished = [this] {
+        IsLoading = false;
+        txtSend->setReadOnly(IsLinked);
+    };
+
+    // Every step below lets events run once per time slice of work.
+    QElapsedTimer slice;
+    slice.start();
+    auto pump = [&]() -> bool {
+        if (slice.elapsed() < kLoadSliceMs)
+            return true;
+        QCoreApplication::processEvents();
+        slice.restart();
+        return !self.isNull();
+    };
 
     QByteArray bytes;
     OsError error;
-    if (!readWholeFile(path, bytes, error)) {
+    switch (readWholeFile(path, bytes, error, pump)) {
+    case ReadResult::Abandoned:
+        return false;
+    case ReadResult::Failed:
+        finished();
         frmLoadWait->hide();
         tw::ui().failure(this, kLoadFailure, error);
         return false;
+    case ReadResult::Read:
+        break;
     }
 
-    IsLoading = true;
     txtSend->clear();
     RefreshDetails();
     frmLoadWait->setLabel(QStringLiteral("Loading and parsing the file..."));
 
+    const LoadTables &tables = loadTables();
     bool unprintable = false;
-    for (const char c : std::as_const(bytes)) {
-        if (unprintableForLoading(uchar(c))) {
-            unprintable = true;
-            break;
+    qsizetype escapedLength = 0;
+    const qsizetype n = bytes.size();
+    for (qsizetype from = 0; from < n; from += kScanPiece) {
+        const auto *d = reinterpret_cast<const uchar *>(bytes.constData());
+        const qsizetype to = std::min(n, from + kScanPiece);
+        for (qsizetype i = from; i < to; ++i) {
+            unprintable |= tables.unprintable[d[i]];
+            escapedLength += tables.escapedWidth[d[i]];
         }
+        if (!pump())
+            return false;
     }
+
     if (chkBinary->isChecked() && !unprintable) {
         if (!timingShown())
             cmdTiming_Click();
@@ -770,17 +825,14 @@ bool frmSend::LoadFile(const QString &path)
         frmLoadWait->SetPercent(0);
         centre();
         frmLoadWait->show();
-        const qsizetype n = bytes.size();
         try {
-            txtSend->reserve(escaped ? escapedSize(bytes) : n);
+            txtSend->reserve((escaped ? escapedLength : n) + kEditSlack);
         } catch (const std::bad_alloc &) {
             // Room is only a hint; appending finds its own.
         }
         QByteArray block;
         block.reserve(3 * kLoadBlock);
-        QElapsedTimer slice;
-        slice.start();
-        // Blocks of 1000 characters go into the box; events run once per time slice.
+        // Blocks of 1000 characters go into the box; the view catches up by itself.
         for (qsizetype i = 0; i < n && !LoadCancelled; i += kLoadBlock) {
             const qsizetype len = std::min(kLoadBlock, n - i);
             if (escaped) {
@@ -793,13 +845,11 @@ bool frmSend::LoadFile(const QString &path)
             if (slice.elapsed() >= kLoadSliceMs) {
                 frmLoadWait->SetPercent(int(std::lround(double(i + len) / double(n) * 100.0)));
                 centre();
-                QCoreApplication::processEvents();
-                if (!self)
+                if (!pump())
                     return false;
-                slice.restart();
             }
         }
-        IsLoading = false;
+        finished();
         txtSend->flushView();
         RefreshDetails();
         frmLoadWait->hide();

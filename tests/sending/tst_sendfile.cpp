@@ -260,11 +260,11 @@ void tst_SendFile::cancelKeepsPartAndAsksNothing()
     for (int i = 0; i < 400000; ++i)
         big += "0123456789";
     const QString path = writeFile(QStringLiteral("big.txt"), big);
-    // Presses Cancel as soon as the load has let events run once.
+    // Presses Cancel as soon as the progress window shows.
     QTimer canceller;
     canceller.setInterval(0);
     connect(&canceller, &QTimer::timeout, this, [this] {
-        if (m_w->IsLoading)
+        if (m_w->IsLoading && m_w->frmLoadWait->isVisible())
             QTest::mouseClick(m_w->frmLoadWait->findChild<QPushButton *>(QStringLiteral("cmdCancel")),
                               Qt::LeftButton);
     });
@@ -294,8 +294,11 @@ void tst_SendFile::largeFileLetsEventsRun()
     QTimer ticker;
     ticker.setInterval(1);
     connect(&ticker, &QTimer::timeout, this, [&] {
-        if (m_w->IsLoading)
+        if (m_w->IsLoading) {
             ++ticksWhileLoading;
+            // Keys pressed meanwhile must not land among the file's bytes.
+            QTest::keyClick(m_w->txtSend, Qt::Key_Z);
+        }
     });
     ticker.start();
     m_ui->fileAnswers.enqueue(path);
