@@ -1192,8 +1192,12 @@ bool frmSend::prepareRawData()
 
 void frmSend::cmdSend_Click()
 {
-    if (isBusy() || m_inSendClick)
+    if (isBusy() || m_inSendClick) {
+        // Stop works even while a pass re-reads or converts the data.
+        if (IsSending && !m_inSendClick)
+            StopTransmittingData();
         return;
+    }
     QPointer<frmSend> self(this);
     m_inSendClick = true;
     cmdSend->setEnabled(false);
@@ -1345,7 +1349,8 @@ void frmSend::tmrPauseAfterData_TimerFired(const QVariant &)
         return;
     }
     QPointer<frmSend> self(this);
-    if (IsSending) {
+    const bool transmitting = IsSending;
+    if (transmitting) {
         // This pass sets the next firing itself; none may come while it
         // re-reads or converts the data.
         tmrPauseAfterData->StopTimer();
@@ -1353,6 +1358,8 @@ void frmSend::tmrPauseAfterData_TimerFired(const QVariant &)
     }
     if (!RefreshRawData() || !self)
         return;
+    if (transmitting && !IsSending)
+        return; // stopped while the data was being prepared
     if (chkPause->isChecked()) {
         tmrPauseAfterData->StopTimer();
         const std::optional<double> duration = durationSeconds();

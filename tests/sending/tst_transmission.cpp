@@ -96,6 +96,7 @@ private Q_SLOTS:
     void linkedFileChangeIsPickedUp();
     void deletedLinkedFileStopsAndTells();
     void cancelledConversionSendsNothing();
+    void stopWhilePassConvertsSendsNothing();
     void refreshRawDataReportsCancel();
     void closeDuringConversionWaitsForIt();
     void hugeIntervalIsNoBusyLoop();
@@ -384,6 +385,39 @@ void tst_Transmission::cancelledConversionSendsNothing()
     QVERIFY(w->RawData.isEmpty());
     QVERIFY(w->DataChanged);
     QTest::qWait(300);
+    QCOMPARE(peer.handedOver.size(), 1);
+}
+
+void tst_Transmission::stopWhilePassConvertsSendsNothing()
+{
+    LoopbackPeer peer;
+    frmSend *w = newWindow(peer, "\\41");
+    w->chkBinary->setChecked(true);
+    w->chkPeriodically->setChecked(true);
+    w->txtOnceEvery->setText(QStringLiteral("50"));
+    w->cmdSend_Click();
+    QCOMPARE(peer.handedOver.size(), 1);
+    w->txtSend->setData(manyEscapes(3 * 1024 * 1024));
+    // Stop is pressed while the next pass converts the new text.
+    int stops = 0;
+    QTimer stopper;
+    stopper.setInterval(0);
+    connect(&stopper, &QTimer::timeout, this, [&] {
+        if (w->isBusy() && w->IsSending && stops == 0) {
+            ++stops;
+            QTest::mouseClick(w->cmdSend, Qt::LeftButton);
+        }
+    });
+    stopper.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->IsSending, 30000);
+    QTRY_VERIFY(!w->isBusy());
+    stopper.stop();
+    QCOMPARE(stops, 1);
+    QCOMPARE(peer.handedOver.size(), 1);
+    QVERIFY(m_ui->messages().isEmpty()); // stopped, not cancelled: no notice
+    QVERIFY(w->RawData.isEmpty());
+    QCOMPARE(w->cmdSend->text(), QStringLiteral("&Start Sending"));
+    QTest::qWait(200);
     QCOMPARE(peer.handedOver.size(), 1);
 }
 
