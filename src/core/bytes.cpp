@@ -19,13 +19,6 @@ constexpr bool printable(unsigned v)
     return v >= 32 && v <= 126 && v != '\\';
 }
 
-constexpr std::array<bool, 256> kPrintable = [] {
-    std::array<bool, 256> t{};
-    for (unsigned v = 0; v < 256; ++v)
-        t[v] = printable(v);
-    return t;
-}();
-
 // Value of a hex digit in either case, -1 for anything else.
 constexpr std::array<signed char, 256> kHexValue = [] {
     std::array<signed char, 256> t{};
@@ -100,8 +93,9 @@ constexpr CellTable<9> kBinaryCells = [] {
 template<size_t Width>
 QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
 {
-    // Exact allocation: growing a fresh array would round it up to a power
-    // of two, and a large block is fresh, page-faulting memory every time.
+    // Allocated exactly: growing would round a large block up to a power of
+    // two, past what the allocator recycles, so every call would fault in
+    // fresh pages.
     QByteArray out(raw.size() * qsizetype(Width), Qt::Uninitialized);
     char *o = out.data();
     for (const char c : raw) {
@@ -169,7 +163,7 @@ qsizetype decodeRange(QByteArrayView text, qsizetype pos, qsizetype limit, char 
 
 bool IsPrintable(char c)
 {
-    return kPrintable[static_cast<uchar>(c)];
+    return printable(static_cast<uchar>(c));
 }
 
 QByteArray GetChar(QByteArrayView raw)
@@ -272,21 +266,27 @@ QByteArray fromText(const QString &text)
 
     QByteArray out = QStringView(s, firstWide).toLatin1();
     out.reserve(n + (n - firstWide) * 3);
-    qsizetype i = firstWide;
-    while (i < n) {
-        const char16_t u = s[i].unicode();
+    for (qsizetype i = firstWide; i < n; ++i) {
+        char32_t u = s[i].unicode();
         if (u <= 0xFF) {
             out.append(static_cast<char>(u));
-            ++i;
             continue;
         }
-        // A run of characters beyond 0..255 goes out as UTF-8; a surrogate
-        // pair is one character there.
-        qsizetype j = i;
-        while (j < n && s[j].unicode() > 0xFF)
-            ++j;
-        out.append(QStringView(s + i, j - i).toUtf8());
-        i = j;
+        if (QChar::isHighSurrogate(u) && i + 1 < n && s[i + 1].isLowSurrogate())
+            u = QChar::surrogateToUcs4(char16_t(u), s[++i].unicode());
+        else if (QChar::isSurrogate(u))
+            u = 0xFFFD; // half a pair is no character; Qt's encoder would give "?"
+        if (u < 0x800) {
+            out.append(char(0xC0 | (u >> 6)));
+        } else if (u < 0x10000) {
+            out.append(char(0xE0 | (u >> 12)));
+            out.append(char(0x80 | ((u >> 6) & 0x3F)));
+        } else {
+            out.append(char(0xF0 | (u >> 18)));
+            out.append(char(0x80 | ((u >> 12) & 0x3F)));
+            out.append(char(0x80 | ((u >> 6) & 0x3F)));
+        }
+        out.append(char(0x80 | (u & 0x3F)));
     }
     return out;
 }

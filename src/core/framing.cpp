@@ -26,6 +26,24 @@ bool occursAt(QByteArrayView data, QByteArrayView needle, qint64 at)
     return at + needle.size() <= data.size() && std::memcmp(data.data() + at, needle.data(), size_t(needle.size())) == 0;
 }
 
+// Hands out the piece from start: up to the separator at `at`, or through
+// the separator(s) ending at `end` when they are included; with no separator
+// (at < 0) the rest of the data. True while more follows, otherwise the
+// position goes back to 0.
+bool takePiece(QByteArrayView data, qint64 start, qint64 at, qint64 end, bool include, QByteArray &piece,
+               qint64 &scannedUpTo)
+{
+    if (at < 0) {
+        piece = data.sliced(start).toByteArray();
+        scannedUpTo = 0;
+        return false;
+    }
+    piece = data.sliced(start, (include ? end : at) - start).toByteArray();
+    const bool more = end < data.size();
+    scannedUpTo = more ? end : 0;
+    return more;
+}
+
 } // namespace
 
 bool GetNextMessage(QByteArrayView data, qint64 &scannedUpTo, QByteArray &message, bool includeSeparator,
@@ -39,31 +57,18 @@ bool GetNextMessage(QByteArrayView data, qint64 &scannedUpTo, QByteArray &messag
         message.clear();
         return false;
     }
-    // An empty separator would match everywhere without advancing: the rest
-    // of the data is then one unterminated message.
+    // find() never matches an empty separator (it would match everywhere
+    // without advancing), so the rest of the data is then one message.
     const qint64 at = find(data, separator, start);
-    if (at < 0) {
-        message = data.sliced(start).toByteArray();
-        scannedUpTo = 0;
-        return false;
-    }
-
     const qint64 k = separator.size();
-    qint64 n = 1;
-    if (concat) {
-        while (occursAt(data, separator, at + k * n))
+    qint64 n = 0;
+    if (at >= 0) {
+        n = 1;
+        while (concat && occursAt(data, separator, at + k * n))
             ++n;
     }
     consecSeps = n;
-
-    const qint64 end = at + k * n; // characters consumed after this message
-    message = data.sliced(start, (includeSeparator ? end : at) - start).toByteArray();
-    if (end >= length) {
-        scannedUpTo = 0;
-        return false;
-    }
-    scannedUpTo = end;
-    return true;
+    return takePiece(data, start, at, at + k * n, includeSeparator, message, scannedUpTo);
 }
 
 bool GetNextField(QByteArrayView data, qint64 &scannedUpTo, QByteArray &field, bool includeSeparator,
@@ -91,19 +96,7 @@ bool GetNextField(QByteArrayView data, qint64 &scannedUpTo, QByteArray &field, b
         }
     }
 
-    if (at < 0) {
-        field = data.sliced(start).toByteArray();
-        scannedUpTo = 0;
-        return false;
-    }
-    const qint64 end = at + separator.size();
-    field = data.sliced(start, (includeSeparator ? end : at) - start).toByteArray();
-    if (end >= length) {
-        scannedUpTo = 0;
-        return false;
-    }
-    scannedUpTo = end;
-    return true;
+    return takePiece(data, start, at, at + separator.size(), includeSeparator, field, scannedUpTo);
 }
 
 } // namespace Framing

@@ -25,17 +25,18 @@ constexpr qsizetype kStepChars = qsizetype(1) << 16;
 
 bool SupportClass::GetRaw(const QByteArray &strText, bool blnConvertEscapedChars, QByteArray &strRaw)
 {
+    // Our own reference to the text: the caller may pass one variable as
+    // both text and result, and may change it while events run.
+    const QByteArray text = strText;
     m_cancelled = false;
     m_stopped = false;
     strRaw.clear();
     if (!blnConvertEscapedChars) {
-        strRaw = strText;
+        strRaw = text;
         return true;
     }
 
-    // Events run while converting: keep our own reference to the text, and
-    // notice if this object goes away in the meantime.
-    const QByteArray text = strText;
+    // Events run while converting: this object may go away meanwhile.
     const QPointer<SupportClass> self(this);
     Bytes::EscapeDecoder decoder(text);
 
@@ -50,16 +51,20 @@ bool SupportClass::GetRaw(const QByteArray &strText, bool blnConvertEscapedChars
     QElapsedTimer sinceStart;
     sinceStart.start();
     QElapsedTimer slice;
+    // Events run between slices of work, not after the last one: a short
+    // conversion finishes at once, without re-entering its caller.
     while (!decoder.done()) {
         slice.start();
         const qsizetype sliceEnd = decoder.position() + kSliceMaxChars;
         do {
             decoder.step(qMin(kStepChars, sliceEnd - decoder.position()));
         } while (!decoder.done() && decoder.position() < sliceEnd && slice.elapsed() < kSliceMs);
+        if (decoder.done())
+            break;
 
         if (progress) {
             progress->SetPercent(qRound(float(decoder.position()) * step));
-            if (!decoder.done() && !progress->isVisible() && sinceStart.elapsed() >= kShowProgressAfterMs) {
+            if (!progress->isVisible() && sinceStart.elapsed() >= kShowProgressAfterMs) {
                 progress->setLabel(QStringLiteral("Preparing data..."));
                 progress->show();
             }

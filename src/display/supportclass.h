@@ -75,7 +75,8 @@ public:
     bool blnReceivePaused = false;
     QByteArray strReceiveBuffer;
 
-    /// The progress window shared by GetRaw and DisplayData (created on demand).
+    /// The display routine's progress window (created on demand); GetRaw
+    /// makes a fresh one for each long conversion. Both Cancels set cancelled.
     frmWait *progressWindow();
 
 private:

@@ -12,47 +12,40 @@ struct Scan
     bool ended = false; // the last call returned false and reset the position
 };
 
-// Calls the scanner until it reports that nothing follows, as every caller
-// does; gives up (ended stays false) if the position stops advancing.
-Scan scanMessages(QByteArrayView data, QByteArrayView sep, bool concat, bool include, qint64 start = 0)
+// Calls a scanner step (piece, count, position -> more) until it reports
+// that nothing follows, as every caller does; gives up, with ended false,
+// when the position stops advancing.
+template<typename Step>
+Scan scanWith(qint64 start, Step step)
 {
     Scan scan;
-    qint64 pos = start;
-    for (qint64 guard = 0; guard <= data.size() + 2; ++guard) {
-        QByteArray message;
+    for (qint64 pos = start;;) {
+        QByteArray piece;
         qint64 count = -1;
         const qint64 before = pos;
-        const bool more = Framing::GetNextMessage(data, pos, message, include, count, sep, concat);
-        scan.pieces << message;
+        const bool more = step(piece, count, pos);
+        scan.pieces << piece;
         scan.counts << count;
-        if (!more) {
-            scan.ended = pos == 0;
+        if (!more || pos <= before) {
+            scan.ended = !more && pos == 0;
             return scan;
         }
-        if (pos <= before)
-            return scan;
     }
-    return scan;
+}
+
+Scan scanMessages(QByteArrayView data, QByteArrayView sep, bool concat, bool include, qint64 start = 0)
+{
+    return scanWith(start, [&](QByteArray &piece, qint64 &count, qint64 &pos) {
+        return Framing::GetNextMessage(data, pos, piece, include, count, sep, concat);
+    });
 }
 
 Scan scanFields(QByteArrayView data, QByteArrayView sep, bool include, bool ignore, QByteArrayView ignoreText,
                 qint64 start = 0)
 {
-    Scan scan;
-    qint64 pos = start;
-    for (qint64 guard = 0; guard <= data.size() + 2; ++guard) {
-        QByteArray field;
-        const qint64 before = pos;
-        const bool more = Framing::GetNextField(data, pos, field, include, sep, ignore, ignoreText);
-        scan.pieces << field;
-        if (!more) {
-            scan.ended = pos == 0;
-            return scan;
-        }
-        if (pos <= before)
-            return scan;
-    }
-    return scan;
+    return scanWith(start, [&](QByteArray &piece, qint64 &, qint64 &pos) {
+        return Framing::GetNextField(data, pos, piece, include, sep, ignore, ignoreText);
+    });
 }
 
 QByteArray randomOver(QRandomGenerator &rng, const QByteArray &alphabet, qsizetype size)
