@@ -57,7 +57,8 @@ const Glyphs &glyphs()
 bool isWordByte(char c)
 {
     const auto u = uchar(c);
-    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || u >= 0xC0;
+    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' ||
+           u >= 0xC0;
 }
 } // namespace
 
@@ -509,7 +510,8 @@ void ByteTextEdit::paintEvent(QPaintEvent *)
     const qsizetype s1 = selectionEnd();
     const char *d = m_data.constData();
 
-    qsizetype line = qsizetype(std::upper_bound(m_rowStarts.begin(), m_rowStarts.end(), top) - m_rowStarts.begin()) - 1;
+    qsizetype line =
+        qsizetype(std::upper_bound(m_rowStarts.begin(), m_rowStarts.end(), top) - m_rowStarts.begin()) - 1;
     QString run;
     for (qsizetype row = top; row < bottom; ++row) {
         while (line + 1 < lineCount() && m_rowStarts[size_t(line + 1)] <= row)
@@ -739,13 +741,16 @@ void ByteTextEdit::contextMenuEvent(QContextMenuEvent *event)
     QAction *aRedo = menu.addAction(QStringLiteral("&Redo"), this, &ByteTextEdit::redo);
     aRedo->setEnabled(!m_readOnly && canRedo());
     menu.addSeparator();
-    menu.addAction(QStringLiteral("Cu&t"), this, &ByteTextEdit::cut)->setEnabled(!m_readOnly && hasSelection());
+    menu.addAction(QStringLiteral("Cu&t"), this, &ByteTextEdit::cut)
+        ->setEnabled(!m_readOnly && hasSelection());
     menu.addAction(QStringLiteral("&Copy"), this, &ByteTextEdit::copy)->setEnabled(hasSelection());
     menu.addAction(QStringLiteral("&Paste"), this, &ByteTextEdit::paste)->setEnabled(!m_readOnly);
-    menu.addAction(QStringLiteral("Delete"), this, [this] {
-            if (!m_readOnly && hasSelection())
-                replaceRange(selectionStart(), selectionEnd() - selectionStart(), {}, true);
-        })->setEnabled(!m_readOnly && hasSelection());
+    menu.addAction(QStringLiteral("Delete"), this,
+                   [this] {
+                       if (!m_readOnly && hasSelection())
+                           replaceRange(selectionStart(), selectionEnd() - selectionStart(), {}, true);
+                   })
+        ->setEnabled(!m_readOnly && hasSelection());
     menu.addSeparator();
     menu.addAction(QStringLiteral("Select &All"), this, &ByteTextEdit::selectAll);
     menu.exec(event->globalPos());
@@ -754,8 +759,8 @@ void ByteTextEdit::contextMenuEvent(QContextMenuEvent *event)
 void ByteTextEdit::inputMethodEvent(QInputMethodEvent *e)
 {
     if (!m_readOnly && !e->commitString().isEmpty())
-        replaceRange(selectionStart(), selectionEnd() - selectionStart(), Bytes::fromText(e->commitString()), true,
-                     true);
+        replaceRange(selectionStart(), selectionEnd() - selectionStart(), Bytes::fromText(e->commitString()),
+                     true, true);
     e->accept();
 }
 
@@ -768,7 +773,8 @@ QVariant ByteTextEdit::inputMethodQuery(Qt::InputMethodQuery query) const
         auto *self = const_cast<ByteTextEdit *>(this);
         const QPoint cell = self->cellOf(m_caret);
         const qsizetype top = verticalScrollBar()->value();
-        return QRect(int(kMargin + cell.x() * m_cellWidth), int((cell.y() - top) * m_lineHeight), 1, m_lineHeight);
+        return QRect(int(kMargin + cell.x() * m_cellWidth), int((cell.y() - top) * m_lineHeight), 1,
+                     m_lineHeight);
     }
     case Qt::ImCursorPosition:
     case Qt::ImAnchorPosition:

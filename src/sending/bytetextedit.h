@@ -154,7 +154,7 @@ private:
     QByteArray m_data;
     std::vector<qsizetype> m_lineStarts{0};
     std::vector<qsizetype> m_rowStarts{0, 1}; // cumulative rows; valid up to m_rowsValid
-    qsizetype m_rowsValid = 0;                 // m_rowStarts[0..m_rowsValid] are right
+    qsizetype m_rowsValid = 0;                // m_rowStarts[0..m_rowsValid] are right
     qsizetype m_caret = 0;
     qsizetype m_anchor = 0;
     qsizetype m_goalColumn = -1;

@@ -67,8 +67,8 @@ const QString kLoadFailure =
     QStringLiteral("An error occurred while attempting to load the file.  The operating system reports: ");
 const QString kSaveFailure =
     QStringLiteral("An error occurred while attempting to save the file.  The operating system reports: ");
-const QString kDateFailure = QStringLiteral(
-    "An error occurred while attempting to read the date stamp of the linked file. The operating system reports: ");
+const QString kDateFailure = QStringLiteral("An error occurred while attempting to read the date stamp of "
+                                            "the linked file. The operating system reports: ");
 const QString kStampFormat = QStringLiteral("dd MMM yyyy hh:mm:ss");
 
 QList<frmSend *> &registry()
@@ -112,11 +112,17 @@ OsError pathError(const QString &path)
     return errnoError(ENOENT);
 }
 
-enum class ReadResult { Read, Failed, Abandoned };
+enum class ReadResult
+{
+    Read,
+    Failed,
+    Abandoned
+};
 
 // Reads a whole file in pieces; pump lets events run between them and says
 // whether to go on (false: the window went away meanwhile).
-ReadResult readWholeFile(const QString &path, QByteArray &out, OsError &error, const std::function<bool()> &pump)
+ReadResult readWholeFile(const QString &path, QByteArray &out, OsError &error,
+                         const std::function<bool()> &pump)
 {
     const QFileInfo info(path);
     if (!info.exists()) {
@@ -340,8 +346,9 @@ void frmSend::buildUi()
 
     panTimingDetails = named(new QFrame, "panTimingDetails");
     chkBinary = named(new QCheckBox, "chkBinary");
-    lblBinary = named(new ClickLabel(QStringLiteral("Binary data preceded by \"\\\"  (Supply data in 2 digit hex)")),
-                      "lblBinary");
+    lblBinary =
+        named(new ClickLabel(QStringLiteral("Binary data preceded by \"\\\"  (Supply data in 2 digit hex)")),
+              "lblBinary");
     lblBinary->setTextFormat(Qt::PlainText);
     chkPause = named(new QCheckBox, "chkPause");
     lblPause2 = named(new ClickLabel(QStringLiteral("Pause after every message.")), "lblPause2");
@@ -359,9 +366,9 @@ void frmSend::buildUi()
     cboSecs->setEditable(true);
     cboSecs->setInsertPolicy(QComboBox::NoInsert);
     cboSecs->setCompleter(nullptr);
-    cboSecs->addItems({QStringLiteral("ever"), QStringLiteral("1"), QStringLiteral("10"), QStringLiteral("30"),
-                       QStringLiteral("60"), QStringLiteral("100"), QStringLiteral("120"), QStringLiteral("200"),
-                       QStringLiteral("1000")});
+    cboSecs->addItems({QStringLiteral("ever"), QStringLiteral("1"), QStringLiteral("10"),
+                       QStringLiteral("30"), QStringLiteral("60"), QStringLiteral("100"),
+                       QStringLiteral("120"), QStringLiteral("200"), QStringLiteral("1000")});
     cboSecs->setCurrentIndex(0);
     m_lastSecsIndex = 0;
     lblSeconds = named(new QLabel(QStringLiteral("seconds")), "lblSeconds");
@@ -389,7 +396,8 @@ void frmSend::buildUi()
     };
     cmdOpen = toolButton(QStyle::SP_DialogOpenButton, QStringLiteral("Open from file"), "cmdOpen");
     cmdSaveAs = named(new QPushButton(QStringLiteral("Save As")), "cmdSaveAs");
-    cmdCopyAll = toolButton(QStyle::SP_FileDialogDetailedView, QStringLiteral("Copy all to clipboard"), "cmdCopyAll");
+    cmdCopyAll =
+        toolButton(QStyle::SP_FileDialogDetailedView, QStringLiteral("Copy all to clipboard"), "cmdCopyAll");
     cmdClear = toolButton(QStyle::SP_DialogResetButton, QStringLiteral("Clear window"), "cmdClear");
     cmdDetails = named(new QPushButton(QStringLiteral("Details")), "cmdDetails");
     cmdPreferences = named(new QPushButton(QStringLiteral("Options")), "cmdPreferences");
@@ -481,7 +489,8 @@ void frmSend::connectControls()
         if (!IsLoading)
             tmrTextChanged->StartTimer(kDetailsDelayMs, true);
     });
-    connect(txtSend, &ByteTextEdit::clicked, this, [this] { tmrTextChanged->StartTimer(kDetailsDelayMs, true); });
+    connect(txtSend, &ByteTextEdit::clicked, this,
+            [this] { tmrTextChanged->StartTimer(kDetailsDelayMs, true); });
     connect(txtSend, &ByteTextEdit::navigationKey, this,
             [this] { tmrTextChanged->StartTimer(kDetailsDelayMs, true); });
 
@@ -501,9 +510,8 @@ void frmSend::connectControls()
     connect(txtPause, &QLineEdit::textChanged, this, [this] { intervalTextChanged(txtPause); });
     connect(txtOnceEvery, &QLineEdit::textChanged, this, [this] { intervalTextChanged(txtOnceEvery); });
     connect(cboSecs, &QComboBox::editTextChanged, this, [this](const QString &t) { durationTextChanged(t); });
-    connect(cboSecs, &QComboBox::activated, this, [this] {
-        lblSeconds->setEnabled(cboSecs->currentText() != QLatin1String("ever"));
-    });
+    connect(cboSecs, &QComboBox::activated, this,
+            [this] { lblSeconds->setEnabled(cboSecs->currentText() != QLatin1String("ever")); });
     for (QObject *o : {static_cast<QObject *>(txtPause), static_cast<QObject *>(txtOnceEvery),
                        static_cast<QObject *>(cboSecs->lineEdit())})
         o->installEventFilter(this);
@@ -721,9 +729,10 @@ void frmSend::cmdOpen_Click()
         return;
     if (LoadFile(LinkedFileName)) {
         IsLinked = tw::ui().askYesNo(
-            this, QStringLiteral("Should Tarnwell link to this file?\r\n\r\nThis means that if the file were to "
-                                 "change then it will be automatically re-read before transmission but it means "
-                                 "that the data cannot be edited on the screen."),
+            this,
+            QStringLiteral("Should Tarnwell link to this file?\r\n\r\nThis means that if the file were to "
+                           "change then it will be automatically re-read before transmission but it means "
+                           "that the data cannot be edited on the screen."),
             UiService::Icon::Question);
     } else if (self && IsLinked) {
         // The box no longer mirrors the file: read it again before any transmission.
@@ -800,20 +809,22 @@ bool frmSend::LoadFile(const QString &path)
         if (!timingShown())
             cmdTiming_Click();
         chkBinary->setChecked(false);
-        tw::ui().message(this,
-                         QStringLiteral("This file only contains ASCII characters. The 'Binary data preceded by '\\' ' "
-                                        "check box has been turned off."),
-                         UiService::Icon::Information);
+        tw::ui().message(
+            this,
+            QStringLiteral("This file only contains ASCII characters. The 'Binary data preceded by '\\' ' "
+                           "check box has been turned off."),
+            UiService::Icon::Information);
     }
     bool escaped = chkBinary->isChecked();
     if (!escaped && unprintable) {
         if (!timingShown())
             cmdTiming_Click();
         chkBinary->setChecked(true);
-        tw::ui().message(this,
-                         QStringLiteral("This file contains unprintable characters. They will be represented as a two "
-                                        "digit hexadecimal number preceded by a backslash ('\\')."),
-                         UiService::Icon::Information);
+        tw::ui().message(
+            this,
+            QStringLiteral("This file contains unprintable characters. They will be represented as a two "
+                           "digit hexadecimal number preceded by a backslash ('\\')."),
+            UiService::Icon::Information);
         escaped = true;
     }
     if (!self)
@@ -859,9 +870,10 @@ bool frmSend::LoadFile(const QString &path)
         LoadCancelled = false;
         // A close asked for during the load needs no notice about the part shown.
         if (!m_closeRequested) {
-            tw::ui().message(this,
-                             QStringLiteral("You have cancelled the operation. Only part of the file will be displayed."),
-                             UiService::Icon::Information);
+            tw::ui().message(
+                this,
+                QStringLiteral("You have cancelled the operation. Only part of the file will be displayed."),
+                UiService::Icon::Information);
         }
         return false;
     }
@@ -1010,7 +1022,8 @@ bool frmSend::SaveWindowState()
     const QString title = txtTitle->text();
     s.Save(kSection, QString::number(n),
            title.trimmed().isEmpty() ? placeholderDescription(QDate::currentDate()) : title);
-    s.Save(section, QStringLiteral("Modified"), QLocale::c().toString(QDateTime::currentDateTime(), kStampFormat));
+    s.Save(section, QStringLiteral("Modified"),
+           QLocale::c().toString(QDateTime::currentDateTime(), kStampFormat));
     s.Save(section, QStringLiteral("Binary"), boolText(chkBinary->isChecked()));
     s.Save(section, QStringLiteral("Pause"), boolText(chkPause->isChecked()));
     s.Save(section, QStringLiteral("Periodically"), boolText(chkPeriodically->isChecked()));
@@ -1035,10 +1048,11 @@ bool frmSend::SaveWindowState()
             s.Save(section, QStringLiteral("Data"), QString());
             if (!tw::ui().askYesNo(
                     this,
-                    QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
-                                   "registry.  The data will not be recorded.  It may be wise to save the "
-                                   "information to a file before proceeding.\r\n\r\nDo you wish to continue "
-                                   "closing this window?"),
+                    QStringLiteral(
+                        "There is too much data in this window to allow its state to be recorded in the "
+                        "registry.  The data will not be recorded.  It may be wise to save the "
+                        "information to a file before proceeding.\r\n\r\nDo you wish to continue "
+                        "closing this window?"),
                     UiService::Icon::Question))
                 return false;
         }
@@ -1069,8 +1083,8 @@ int frmSend::FindFreeStateNumber()
     for (qsizetype c = 0; c < k; ++c) {
         if (!taken[size_t(c)])
             return int(c);
-        QDateTime stamp =
-            QLocale::c().toDateTime(s.Read(stateSection(int(c)), QStringLiteral("Modified")).trimmed(), kStampFormat);
+        QDateTime stamp = QLocale::c().toDateTime(
+            s.Read(stateSection(int(c)), QStringLiteral("Modified")).trimmed(), kStampFormat);
         if (!stamp.isValid())
             stamp = now;
         if (oldest < 0 || stamp < oldestStamp) {
@@ -1099,9 +1113,9 @@ void frmSend::LoadWindowState()
 
     // Geometry, kept on the screen: an edge beyond it comes back to 95 %.
     const QScreen *scr = screen() ? screen() : QGuiApplication::primaryScreen();
-    const QSize screenTwips = scr ? QSize(Twips::fromPixelsX(scr->geometry().width()),
-                                          Twips::fromPixelsY(scr->geometry().height()))
-                                  : QSize(kWidthTwips * 4, kHeightTwips * 4);
+    const QSize screenTwips =
+        scr ? QSize(Twips::fromPixelsX(scr->geometry().width()), Twips::fromPixelsY(scr->geometry().height()))
+            : QSize(kWidthTwips * 4, kHeightTwips * 4);
     int left = number(QStringLiteral("Left"), Twips::fromPixelsX(x()));
     int top = number(QStringLiteral("Top"), Twips::fromPixelsY(y()));
     if (left > screenTwips.width())

@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QKeyEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
@@ -208,7 +208,8 @@ void tst_ByteTextEdit::undoRedoRestoreBytes()
     e.setCaretPosition(0);
     e.setCaretPosition(4, true);
     e.insertBytes("\xFF");
-    QCOMPARE(e.data(), QByteArray("\xFF" "Bxyz"));
+    QCOMPARE(e.data(), QByteArray("\xFF"
+                                  "Bxyz"));
     e.undo();
     QCOMPARE(e.data(), QByteArray("A\0\r\nBxyz", 8));
     e.undo(); // the typed run goes back in one step
@@ -216,7 +217,8 @@ void tst_ByteTextEdit::undoRedoRestoreBytes()
     QVERIFY(!e.canUndo());
     e.redo();
     e.redo();
-    QCOMPARE(e.data(), QByteArray("\xFF" "Bxyz"));
+    QCOMPARE(e.data(), QByteArray("\xFF"
+                                  "Bxyz"));
     QCOMPARE(actualStarts(e), expectedStarts(e.data()));
 }
 
@@ -283,7 +285,8 @@ void tst_ByteTextEdit::largeBufferStaysEditable()
     e.show();
     QByteArray block;
     for (int i = 0; i < 10; ++i)
-        block += "0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567\r\n";
+        block +=
+            "0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567\r\n";
     const int blocks = 10 * 1024 * 1024 / int(block.size());
     for (int i = 0; i < blocks; ++i)
         e.appendData(block);

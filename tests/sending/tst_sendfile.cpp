@@ -18,10 +18,12 @@
 #include <unistd.h>
 
 namespace {
-const QString kAsciiOnly = QStringLiteral("This file only contains ASCII characters. The 'Binary data preceded by "
-                                          "'\\' ' check box has been turned off.");
-const QString kUnprintable = QStringLiteral("This file contains unprintable characters. They will be represented "
-                                            "as a two digit hexadecimal number preceded by a backslash ('\\').");
+const QString kAsciiOnly =
+    QStringLiteral("This file only contains ASCII characters. The 'Binary data preceded by "
+                   "'\\' ' check box has been turned off.");
+const QString kUnprintable =
+    QStringLiteral("This file contains unprintable characters. They will be represented "
+                   "as a two digit hexadecimal number preceded by a backslash ('\\').");
 const QString kLinkQuestion = QStringLiteral(
     "Should Tarnwell link to this file?\r\n\r\nThis means that if the file were to change then it will be "
     "automatically re-read before transmission but it means that the data cannot be edited on the screen.");
@@ -93,18 +95,20 @@ void tst_SendFile::loadingRules_data()
     QTest::addColumn<QByteArray>("shown");
     QTest::addColumn<bool>("binaryAfter");
     QTest::addColumn<QString>("notice");
-    QTest::newRow("text, option off") << QByteArray("ab\r\ncd\n\re") << false << QByteArray("ab\r\ncd\n\re") << false
-                                      << QString();
+    QTest::newRow("text, option off")
+        << QByteArray("ab\r\ncd\n\re") << false << QByteArray("ab\r\ncd\n\re") << false << QString();
     QTest::newRow("text, option on") << QByteArray("GET /\r\n") << true << QByteArray("GET /\r\n") << false
                                      << kAsciiOnly;
-    QTest::newRow("backslash is text") << QByteArray("a\\b") << false << QByteArray("a\\b") << false << QString();
+    QTest::newRow("backslash is text")
+        << QByteArray("a\\b") << false << QByteArray("a\\b") << false << QString();
     QTest::newRow("tab") << QByteArray("a\tb") << false << QByteArray("a\\09b") << true << kUnprintable;
-    QTest::newRow("byte 200") << QByteArray("x\xC8y") << false << QByteArray("x\\C8y") << true << kUnprintable;
-    QTest::newRow("backslash in binary") << QByteArray("\\\x01\r\n") << false << QByteArray("\\5C\\01\r\n") << true
-                                         << kUnprintable;
+    QTest::newRow("byte 200") << QByteArray("x\xC8y") << false << QByteArray("x\\C8y") << true
+                              << kUnprintable;
+    QTest::newRow("backslash in binary")
+        << QByteArray("\\\x01\r\n") << false << QByteArray("\\5C\\01\r\n") << true << kUnprintable;
     QTest::newRow("byte 127") << QByteArray("\x7F") << false << QByteArray("\\7F") << true << kUnprintable;
-    QTest::newRow("binary, option on") << QByteArray("\0\xFF", 2) << true << QByteArray("\\00\\FF") << true
-                                       << QString();
+    QTest::newRow("binary, option on")
+        << QByteArray("\0\xFF", 2) << true << QByteArray("\\00\\FF") << true << QString();
     QTest::newRow("empty, option on") << QByteArray() << true << QByteArray() << false << kAsciiOnly;
     QTest::newRow("empty, option off") << QByteArray() << false << QByteArray() << false << QString();
 }

@@ -138,7 +138,8 @@ void tst_SendState::saveAndReopenRoundTrip()
     QCOMPARE(s.Read(section(0), QStringLiteral("Duration")), QStringLiteral("30"));
     QCOMPARE(s.Read(section(0), QStringLiteral("Left")), QString::number(Twips::fromPixelsX(shownPos.x())));
     QCOMPARE(s.Read(section(0), QStringLiteral("Top")), QString::number(Twips::fromPixelsY(shownPos.y())));
-    QCOMPARE(s.Read(section(0), QStringLiteral("Width")), QString::number(Twips::fromPixelsX(shownSize.width())));
+    QCOMPARE(s.Read(section(0), QStringLiteral("Width")),
+             QString::number(Twips::fromPixelsX(shownSize.width())));
     // The height is stored without the options panel.
     QCOMPARE(s.Read(section(0), QStringLiteral("Height")),
              QString::number(Twips::fromPixelsY(shownSize.height()) - 1500));
@@ -184,7 +185,8 @@ void tst_SendState::placeholderDescription()
     const QString stored = m_settings->store().Read(kSend, QStringLiteral("0"));
     const QString today = englishStamp(QDateTime::currentDateTime()).left(11);
     QCOMPARE(stored, QStringLiteral("<No Desc ") + today.left(7) + today.right(2) + QLatin1Char('>'));
-    QVERIFY(!m_settings->store().Read(section(0), QStringLiteral("Modified")).contains(QStringLiteral("Dez")));
+    QVERIFY(
+        !m_settings->store().Read(section(0), QStringLiteral("Modified")).contains(QStringLiteral("Dez")));
 
     frmSend *r = frmSend::ReopenState(0);
     QCOMPARE(r->txtTitle->text(), stored);
@@ -233,11 +235,13 @@ void tst_SendState::dataLimit()
         QCOMPARE(m_ui->prompts[0].kind, QStringLiteral("question"));
         QCOMPARE(m_ui->prompts[0].icon, UiService::Icon::Question);
         QCOMPARE(m_ui->prompts[0].text,
-                 QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
-                                "registry.  The data will not be recorded.  It may be wise to save the information "
-                                "to a file before proceeding.\r\n\r\nDo you wish to continue closing this window?"));
+                 QStringLiteral(
+                     "There is too much data in this window to allow its state to be recorded in the "
+                     "registry.  The data will not be recorded.  It may be wise to save the information "
+                     "to a file before proceeding.\r\n\r\nDo you wish to continue closing this window?"));
     }
-    const QString stored = m_settings->store().Read(section(0), QStringLiteral("Data"), QStringLiteral("<none>"));
+    const QString stored =
+        m_settings->store().Read(section(0), QStringLiteral("Data"), QStringLiteral("<none>"));
     QCOMPARE(stored, dataStored ? QString::fromLatin1(data) : QString());
     QCOMPARE(m_refreshes, closed ? 1 : 0);
 }
@@ -248,7 +252,8 @@ void tst_SendState::refusedCloseKeepsItsNumber()
     SettingsStore &s = m_settings->store();
     for (int i = 0; i < 10; ++i) {
         s.Save(kSend, QString::number(i), QStringLiteral("state %1").arg(i));
-        s.Save(section(i), QStringLiteral("Modified"), QStringLiteral("0%1 Jan 2020 10:00:00").arg(i == 3 ? 1 : 5));
+        s.Save(section(i), QStringLiteral("Modified"),
+               QStringLiteral("0%1 Jan 2020 10:00:00").arg(i == 3 ? 1 : 5));
         s.Save(section(i), QStringLiteral("Data"), QStringLiteral("old %1").arg(i));
     }
     frmSend *a = frmSend::OpenNewWindow();
@@ -282,9 +287,10 @@ void tst_SendState::findFreeStateNumber_data()
     QTest::addColumn<QStringList>("keys");
     QTest::addColumn<QStringList>("stamps");
     QTest::addColumn<int>("expected");
-    const QStringList ten = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
-                             QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"),
-                             QStringLiteral("8"), QStringLiteral("9")};
+    const QStringList ten = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
+                             QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5"),
+                             QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8"),
+                             QStringLiteral("9")};
     QStringList stamps;
     for (int i = 0; i < 10; ++i)
         stamps << QStringLiteral("1%1 Mar 2024 08:00:00").arg(i);
@@ -300,14 +306,15 @@ void tst_SendState::findFreeStateNumber_data()
     QTest::newRow("0..9 taken: oldest") << ten << oldestFour << 4;
     QTest::newRow("equal stamps: lower") << ten << tie << 2;
     QTest::newRow("no stamp counts as now") << ten << missing << 2;
-    QTest::newRow("0..9 and InitReadDir") << (QStringList(ten) << QStringLiteral("InitReadDir"))
-                                          << (QStringList(stamps) << QString()) << 10;
-    QTest::newRow("three in a row") << QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")}
+    QTest::newRow("0..9 and InitReadDir")
+        << (QStringList(ten) << QStringLiteral("InitReadDir")) << (QStringList(stamps) << QString()) << 10;
+    QTest::newRow("three in a row") << QStringList{QStringLiteral("0"), QStringLiteral("1"),
+                                                   QStringLiteral("2")}
                                     << QStringList{stamps.mid(0, 3)} << 3;
     QTest::newRow("gap") << QStringList{QStringLiteral("0"), QStringLiteral("2")}
                          << QStringList{stamps[0], stamps[2]} << 1;
-    QTest::newRow("high numbers only") << QStringList{QStringLiteral("5"), QStringLiteral("7")}
-                                       << QStringList{stamps[5], stamps[7]} << 0;
+    QTest::newRow("high numbers only")
+        << QStringList{QStringLiteral("5"), QStringLiteral("7")} << QStringList{stamps[5], stamps[7]} << 0;
     QTest::newRow("other keys count")
         << QStringList{QStringLiteral("InitReadDir"), QStringLiteral("InitSaveDir"), QStringLiteral("0")}
         << QStringList{QString(), QString(), stamps[0]} << 1;
@@ -375,8 +382,8 @@ void tst_SendState::missingLinkedFileReopensEmptyAndUnchanged()
     s.Save(section(1), QStringLiteral("Data"), QString());
     frmSend *r = frmSend::ReopenState(1);
     QCOMPARE(m_ui->messages().size(), 1);
-    QVERIFY(m_ui->messages()[0].startsWith(
-        QStringLiteral("An error occurred while attempting to load the file.  The operating system reports: 2, ")));
+    QVERIFY(m_ui->messages()[0].startsWith(QStringLiteral(
+        "An error occurred while attempting to load the file.  The operating system reports: 2, ")));
     QCOMPARE(m_ui->prompts[0].icon, UiService::Icon::Exclamation);
     QVERIFY(!r->IsLinked);
     QVERIFY(r->LinkedFileName.isEmpty());

@@ -77,7 +77,8 @@ void tst_SendWindow::freshWindow()
     QCOMPARE(w->lblTitle->text(), QStringLiteral("Description of Data:"));
     QCOMPARE(w->lblOptional->text(), QStringLiteral("(Optional)"));
     QCOMPARE(w->lblSend->text(), QStringLiteral("Send the following through the socket:"));
-    QCOMPARE(w->lblBinary->text(), QStringLiteral("Binary data preceded by \"\\\"  (Supply data in 2 digit hex)"));
+    QCOMPARE(w->lblBinary->text(),
+             QStringLiteral("Binary data preceded by \"\\\"  (Supply data in 2 digit hex)"));
     QCOMPARE(w->lblPause2->text(), QStringLiteral("Pause after every message."));
     QCOMPARE(w->lblPeriodically->text(), QStringLiteral("Send data periodically"));
     QCOMPARE(w->txtPause->text(), QStringLiteral("200"));
@@ -355,8 +356,8 @@ void tst_SendWindow::saveAsFailureIsReported()
     m_ui->fileAnswers.enqueue(dir.filePath(QStringLiteral("no/such/folder/out.txt")));
     m_w->cmdSaveAs_Click();
     QCOMPARE(m_ui->messages().size(), 1);
-    QVERIFY(m_ui->messages()[0].startsWith(
-        QStringLiteral("An error occurred while attempting to save the file.  The operating system reports: ")));
+    QVERIFY(m_ui->messages()[0].startsWith(QStringLiteral(
+        "An error occurred while attempting to save the file.  The operating system reports: ")));
     QVERIFY(m_settings->store().Read(QStringLiteral("Send"), QStringLiteral("InitSaveDir")).isEmpty());
 }
 

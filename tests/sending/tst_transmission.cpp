@@ -3,11 +3,10 @@
 #include "display/supportclass.h"
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
+#include "sending/loopbackpeer.h"
 #include "support/testenv.h"
 #include "ui/frmwait.h"
 #include "ui/scriptedui.h"
-
-#include "sending/loopbackpeer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,8 +23,8 @@
 
 namespace {
 const QString kCancelled = QStringLiteral("You have cancelled the operation.  No data will be sent.");
-const QString kDateFailure = QStringLiteral(
-    "An error occurred while attempting to read the date stamp of the linked file. The operating system reports: ");
+const QString kDateFailure = QStringLiteral("An error occurred while attempting to read the date stamp of "
+                                            "the linked file. The operating system reports: ");
 
 // Presses Cancel in the conversion's progress window as soon as one exists.
 class ConversionCanceller : public QObject
@@ -192,8 +191,7 @@ void tst_Transmission::messageByMessageWithPauses()
                        static_cast<QWidget *>(w->chkBinary), static_cast<QWidget *>(w->cboSecs)})
         QVERIFY(!c->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(!w->IsSending, 10000);
-    QCOMPARE(peer.handedOver,
-             (QList<QByteArray>{QByteArray("A\r\n"), QByteArray("B\r\n"), QByteArray("C")}));
+    QCOMPARE(peer.handedOver, (QList<QByteArray>{QByteArray("A\r\n"), QByteArray("B\r\n"), QByteArray("C")}));
     QTRY_COMPARE(peer.received, QByteArray("A\r\nB\r\nC"));
     QCOMPARE(w->cmdSend->text(), QStringLiteral("&Start Sending"));
     QCOMPARE(w->MessagePosition, 0);
@@ -492,7 +490,8 @@ void tst_Transmission::twentyWindowsKeepTheirOwnTimers()
     LoopbackPeer peer;
     QList<QPointer<frmSend>> windows;
     for (int i = 0; i < 20; ++i) {
-        frmSend *w = newWindow(peer, QStringLiteral("W%1:payload\r\n").arg(i, 2, 10, QLatin1Char('0')).toLatin1());
+        frmSend *w =
+            newWindow(peer, QStringLiteral("W%1:payload\r\n").arg(i, 2, 10, QLatin1Char('0')).toLatin1());
         w->chkPeriodically->setChecked(true);
         w->txtOnceEvery->setText(QStringLiteral("100"));
         w->cmdSend_Click();
