@@ -1,6 +1,5 @@
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
-#include "sending/sendlist.h"
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
 #include "ui/twips.h"
@@ -62,7 +61,6 @@ private Q_SLOTS:
     void missingLinkedFileReopensEmptyAndUnchanged();
     void linkedStateReopensLinked();
     void positionBeyondScreenIsPulledBack();
-    void savedListReadsNumericKeysOnly();
 
 private:
     std::unique_ptr<TempSettings> m_settings;
@@ -431,19 +429,6 @@ void tst_SendState::positionBeyondScreenIsPulledBack()
     frmSend *r = frmSend::ReopenState(0);
     QVERIFY(qAbs(Twips::fromPixelsX(r->x()) - int(0.95 * screenW)) <= 20);
     QVERIFY(qAbs(Twips::fromPixelsY(r->y()) - int(0.95 * screenH)) <= 20);
-}
-
-void tst_SendState::savedListReadsNumericKeysOnly()
-{
-    SettingsStore &s = m_settings->store();
-    s.Save(kSend, QStringLiteral("InitReadDir"), QStringLiteral("/tmp/x"));
-    s.Save(kSend, QStringLiteral("3"), QStringLiteral("three"));
-    s.Save(kSend, QStringLiteral("0"), QStringLiteral("zero"));
-    const QList<SavedSendState> list = savedSendStates(s);
-    QCOMPARE(list.size(), 2);
-    QCOMPARE(list[0].number, 3);
-    QCOMPARE(list[0].description, QStringLiteral("three"));
-    QCOMPARE(list[1].number, 0);
 }
 
 QTEST_MAIN(tst_SendState)
