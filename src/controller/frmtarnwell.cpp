@@ -15,6 +15,7 @@
 #include "logging/frmstate.h"
 #include "options/optionsmodel.h"
 #include "options/settingsstore.h"
+#include "sending/frmsend.h"
 #include "sending/sendlist.h"
 #include "ui/frmhelp.h"
 #include "ui/objectnames.h"
@@ -97,6 +98,7 @@ frmTarnwell::frmTarnwell(QWidget *parent) : QMainWindow(parent)
 
 frmTarnwell::~frmTarnwell()
 {
+    frmSend::setRefreshSendListHook({});
     if (m_frmEvent)
         tw::setEventLog(nullptr);
     delete m_frmEvent;
@@ -411,6 +413,12 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         send->addWidget(t.cboSend, 1);
         send->addWidget(t.cmdProtocols);
         layout->addLayout(send);
+        connect(t.cmdSend, &QPushButton::clicked, this, [] { frmSend::OpenNewWindow(); });
+        QComboBox *cbo = t.cboSend;
+        connect(cbo, &QComboBox::activated, this, [cbo](int entry) {
+            if (entry >= 0)
+                frmSend::ReopenState(cbo->itemData(entry).toInt());
+        });
     }
 
     connect(t.chkReceivedFields, &QCheckBox::clicked, this, [this, index] { chkReceivedFields_Click(index); });
@@ -522,6 +530,7 @@ bool frmTarnwell::Load()
         blnClientOpen = false;
         intClientCountShown = 0;
         blnTabChangeGuard = false;
+        frmSend::setRefreshSendListHook([this] { RefreshSendList(); });
         RefreshSendList();
         StartPollTimers();
         setListColumns();
