@@ -99,6 +99,7 @@ frmTarnwell::frmTarnwell(QWidget *parent) : QMainWindow(parent)
 frmTarnwell::~frmTarnwell()
 {
     frmSend::setRefreshSendListHook({});
+    frmSend::setDefaultSendHook({});
     if (m_frmEvent)
         tw::setEventLog(nullptr);
     delete m_frmEvent;
@@ -531,6 +532,8 @@ bool frmTarnwell::Load()
         intClientCountShown = 0;
         blnTabChangeGuard = false;
         frmSend::setRefreshSendListHook([this] { RefreshSendList(); });
+        // Send windows hand their bytes to the shared data path.
+        frmSend::setDefaultSendHook([this](const QByteArray &bytes) { objSupport->SendDataDownSocket(bytes); });
         RefreshSendList();
         StartPollTimers();
         setListColumns();

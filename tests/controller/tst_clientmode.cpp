@@ -5,9 +5,12 @@
 #include "logging/frmevent.h"
 #include "logging/frmstate.h"
 #include "net/socketcontrol.h"
+#include "sending/bytetextedit.h"
+#include "sending/frmsend.h"
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,6 +72,7 @@ private Q_SLOTS:
     void inputIsCheckedBeforeConnecting();
     void sentDataReachesThePeerByteExact();
     void tabChangeIsRefusedWhileConnected();
+    void sendWindowSendsThroughTheConnection();
 };
 
 void TestClientMode::connectsReceivesAndDisconnects()
@@ -237,6 +241,33 @@ void TestClientMode::tabChangeIsRefusedWhileConnected()
     QCOMPARE(m.w->intCurrentMode, 2);
     QVERIFY(m.events().contains(QStringLiteral("Tarnwell has been placed in the Pass Through mode.")));
     QVERIFY(m.w->tmrPollServerState->isRunning() && m.w->tmrPollClientState->isRunning());
+}
+
+void TestClientMode::sendWindowSendsThroughTheConnection()
+{
+    MainWindow m;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    m.target(server.serverPort());
+    m.w->tabs[0].cmdConnect->click();
+    QVERIFY(server.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+    QTRY_COMPARE(m.w->sckClient->State(), 7);
+
+    m.w->tabs[0].cmdSend->click();
+    QCOMPARE(frmSend::openWindows().size(), 1);
+    frmSend *send = frmSend::openWindows().first();
+    send->txtSend->setData("A\r\nB\r\n");
+    send->chkPause->setChecked(true);
+    send->txtPause->setText(QStringLiteral("100"));
+    send->cmdSend_Click();
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += peer->readAll()).size() >= 6, 5000);
+    QCOMPARE(got, QByteArray("A\r\nB\r\n"));
+    // Each message is an outgoing row of the Client tab.
+    QTRY_COMPARE(m.w->tabs[0].model->rowCount(), 2);
+    QCOMPARE(m.w->tabs[0].model->cell(1, DataListModel::ColMessage), QByteArray("B"));
+    send->close();
 }
 
 QTEST_MAIN(TestClientMode)
