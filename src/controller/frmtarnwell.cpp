@@ -194,6 +194,70 @@ static void addAnimation(ModeControls &t, int index, QGridLayout *grid, int row,
     grid->addWidget(t.panAniHolder, row, col, rowSpan, 1, Qt::AlignTop | Qt::AlignRight);
 }
 
+static QPushButton *almanacButton(const char *name, int index, const QString &tip)
+{
+    auto *b = named(new QPushButton(QStringLiteral("...")), name, index);
+    b->setToolTip(tip);
+    b->setFixedWidth(28);
+    return b;
+}
+
+static QLineEdit *portBox(const char *name, int index)
+{
+    auto *box = named(new QLineEdit, name, index);
+    box->setMaximumWidth(80);
+    return box;
+}
+
+static QPushButton *stateButton(const char *name, int index, const QString &tip)
+{
+    auto *b = named(new QPushButton(QStringLiteral("State...")), name, index);
+    b->setToolTip(tip);
+    return b;
+}
+
+// Where to connect to: host, port and their almanac buttons, Connect, state.
+static void createClientSide(ModeControls &t, int index, int portButton, const QString &hostTip)
+{
+    t.txtServer = named(new QLineEdit, "txtServer", index);
+    t.txtServer->setToolTip(hostTip);
+    t.cmdServer = almanacButton("cmdServer", index, QStringLiteral("Select a common server"));
+    t.txtPortConnectTo = portBox("txtPortConnectTo", index);
+    t.cmdPortConnectTo = almanacButton("cmdPort", portButton, QStringLiteral("Select a well-known port"));
+    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", index);
+    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", index);
+}
+
+// The port to listen on, its almanac button, Listen, state.
+static void createListenSide(ModeControls &t, int index, int portButton)
+{
+    t.txtPort = portBox("txtPort", index);
+    t.cmdPortListen = almanacButton("cmdPort", portButton, QStringLiteral("Select a well-known port"));
+    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", index);
+    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", index);
+}
+
+// The Client and Server tabs share one arrangement: name and port on the
+// first row, state and the action button on the second.
+static void layoutOneSide(QGridLayout *grid, QWidget *nameLabel, QWidget *name, QWidget *nameButton, QLineEdit *port,
+                          QPushButton *portButton, QPushButton *action, QLabel *state, QPushButton *history)
+{
+    grid->addWidget(nameLabel, 0, 0);
+    grid->addWidget(name, 0, 1);
+    if (nameButton)
+        grid->addWidget(nameButton, 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
+    grid->addWidget(port, 0, 4);
+    grid->addWidget(portButton, 0, 5);
+    grid->addWidget(action, 1, 4, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
+    auto *stateRow = new QHBoxLayout;
+    stateRow->addWidget(state, 1);
+    stateRow->addWidget(history);
+    grid->addLayout(stateRow, 1, 1, 1, 3);
+    grid->setColumnStretch(1, 1);
+}
+
 void frmTarnwell::buildClientTab()
 {
     ModeControls &t = tabs[0];
@@ -201,34 +265,10 @@ void frmTarnwell::buildClientTab()
     auto *v = new QVBoxLayout(t.page);
     auto *grid = new QGridLayout;
     t.lblServer = named(new QLabel(QStringLiteral("Server:")), "lblServer", 0);
-    t.txtServer = named(new QLineEdit, "txtServer", 0);
-    t.txtServer->setToolTip(QStringLiteral("Name or address of the server to connect to"));
-    t.cmdServer = named(new QPushButton(QStringLiteral("...")), "cmdServer", 0);
-    t.cmdServer->setToolTip(QStringLiteral("Select a common server"));
-    t.cmdServer->setFixedWidth(28);
-    t.txtPortConnectTo = named(new QLineEdit, "txtPortConnectTo", 0);
-    t.txtPortConnectTo->setMaximumWidth(80);
-    t.cmdPortConnectTo = named(new QPushButton(QStringLiteral("...")), "cmdPort", 0);
-    t.cmdPortConnectTo->setToolTip(QStringLiteral("Select a well-known port"));
-    t.cmdPortConnectTo->setFixedWidth(28);
-    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", 0);
-    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", 0);
-    t.cmdState = named(new QPushButton(QStringLiteral("State...")), "cmdState", 0);
-    t.cmdState->setToolTip(QStringLiteral("Show the state history of the socket"));
-
-    grid->addWidget(t.lblServer, 0, 0);
-    grid->addWidget(t.txtServer, 0, 1);
-    grid->addWidget(t.cmdServer, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
-    grid->addWidget(t.txtPortConnectTo, 0, 4);
-    grid->addWidget(t.cmdPortConnectTo, 0, 5);
-    grid->addWidget(t.cmdConnect, 1, 4, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
-    auto *stateRow = new QHBoxLayout;
-    stateRow->addWidget(t.lblClientState, 1);
-    stateRow->addWidget(t.cmdState);
-    grid->addLayout(stateRow, 1, 1, 1, 3);
-    grid->setColumnStretch(1, 1);
+    createClientSide(t, 0, 0, QStringLiteral("Name or address of the server to connect to"));
+    t.cmdState = stateButton("cmdState", 0, QStringLiteral("Show the state history of the socket"));
+    layoutOneSide(grid, t.lblServer, t.txtServer, t.cmdServer, t.txtPortConnectTo, t.cmdPortConnectTo, t.cmdConnect,
+                  t.lblClientState, t.cmdState);
     addAnimation(t, 0, grid, 0, 6, 2);
     v->addLayout(grid);
     buildDataArea(0, t.page, v);
@@ -242,28 +282,10 @@ void frmTarnwell::buildServerTab()
     auto *grid = new QGridLayout;
     t.lblServer = named(new QLabel, "lblServer", 1);
     t.lblServer->setToolTip(QStringLiteral("The name of this computer"));
-    t.txtPort = named(new QLineEdit, "txtPort", 1);
-    t.txtPort->setMaximumWidth(80);
-    t.cmdPortListen = named(new QPushButton(QStringLiteral("...")), "cmdPort", 1);
-    t.cmdPortListen->setToolTip(QStringLiteral("Select a well-known port"));
-    t.cmdPortListen->setFixedWidth(28);
-    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", 1);
-    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", 1);
-    t.cmdState = named(new QPushButton(QStringLiteral("State...")), "cmdState", 1);
-    t.cmdState->setToolTip(QStringLiteral("Show the state history of the sockets"));
-
-    grid->addWidget(new QLabel(QStringLiteral("Server:")), 0, 0);
-    grid->addWidget(t.lblServer, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
-    grid->addWidget(t.txtPort, 0, 4);
-    grid->addWidget(t.cmdPortListen, 0, 5);
-    grid->addWidget(t.cmdListen, 1, 4, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
-    auto *stateRow = new QHBoxLayout;
-    stateRow->addWidget(t.lblState, 1);
-    stateRow->addWidget(t.cmdState);
-    grid->addLayout(stateRow, 1, 1, 1, 3);
-    grid->setColumnStretch(1, 1);
+    createListenSide(t, 1, 1);
+    t.cmdState = stateButton("cmdState", 1, QStringLiteral("Show the state history of the sockets"));
+    layoutOneSide(grid, new QLabel(QStringLiteral("Server:")), t.lblServer, nullptr, t.txtPort, t.cmdPortListen,
+                  t.cmdListen, t.lblState, t.cmdState);
     addAnimation(t, 1, grid, 0, 6, 2);
     v->addLayout(grid);
     buildDataArea(1, t.page, v);
@@ -275,31 +297,14 @@ void frmTarnwell::buildPassThroughTab()
     t.page = named(new QWidget, "tabPassThrough");
     auto *v = new QVBoxLayout(t.page);
     auto *grid = new QGridLayout;
-    t.txtPort = named(new QLineEdit, "txtPort", 2);
-    t.txtPort->setMaximumWidth(80);
-    t.cmdPortListen = named(new QPushButton(QStringLiteral("...")), "cmdPort", 3);
-    t.cmdPortListen->setToolTip(QStringLiteral("Select a well-known port"));
-    t.cmdPortListen->setFixedWidth(28);
-    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", 2);
-    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", 2);
-    t.txtServer = named(new QLineEdit, "txtServer", 2);
-    t.txtServer->setToolTip(QStringLiteral("Name or address of the server to relay to"));
-    t.cmdServer = named(new QPushButton(QStringLiteral("...")), "cmdServer", 2);
-    t.cmdServer->setToolTip(QStringLiteral("Select a common server"));
-    t.cmdServer->setFixedWidth(28);
-    t.txtPortConnectTo = named(new QLineEdit, "txtPortConnectTo", 2);
-    t.txtPortConnectTo->setMaximumWidth(80);
-    t.cmdPortConnectTo = named(new QPushButton(QStringLiteral("...")), "cmdPort", 2);
-    t.cmdPortConnectTo->setToolTip(QStringLiteral("Select a well-known port"));
-    t.cmdPortConnectTo->setFixedWidth(28);
-    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", 2);
-    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", 2);
+    createListenSide(t, 2, 3);
+    createClientSide(t, 2, 2, QStringLiteral("Name or address of the server to relay to"));
     auto *cmdStartBoth = named(new QPushButton(QStringLiteral("Start Both")), "cmdStartBoth");
     auto *cmdStopBoth = named(new QPushButton(QStringLiteral("Stop Both")), "cmdStopBoth");
-    auto *cmdStateClient = named(new QPushButton(QStringLiteral("State...")), "cmdStateClient");
-    cmdStateClient->setToolTip(QStringLiteral("Show the state history of the server connection"));
-    auto *cmdStateServer = named(new QPushButton(QStringLiteral("State...")), "cmdStateServer");
-    cmdStateServer->setToolTip(QStringLiteral("Show the state history of the client connections"));
+    auto *cmdStateClient =
+        stateButton("cmdStateClient", -1, QStringLiteral("Show the state history of the server connection"));
+    auto *cmdStateServer =
+        stateButton("cmdStateServer", -1, QStringLiteral("Show the state history of the client connections"));
 
     grid->addWidget(new QLabel(QStringLiteral("Listen on port:")), 0, 0);
     grid->addWidget(t.txtPort, 0, 1);

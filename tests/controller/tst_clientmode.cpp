@@ -1,4 +1,4 @@
-#include "controller/frmtarnwell.h"
+#include "controller/mainwindowfixture.h"
 #include "core/optionssource.h"
 #include "display/datalistmodel.h"
 #include "display/supportclass.h"
@@ -22,34 +22,6 @@
 
 namespace {
 // A main window on a private settings file, scripted dialogs and fixed options.
-struct MainWindow
-{
-    TempSettings settings;
-    ScriptedUi ui;
-    DefaultOptions opts;
-    std::unique_ptr<frmTarnwell> w;
-
-    MainWindow()
-    {
-        settings.writeIni("[StartUp]\nShowConfigurations=0\n");
-        tw::setOptions(&opts);
-        w = std::make_unique<frmTarnwell>();
-        QVERIFY(w->Load());
-        // The first poll after start-up sees Closed; only later closes reconnect.
-        QTRY_COMPARE(w->intLastClientState, qint16(0));
-    }
-    ~MainWindow()
-    {
-        w.reset();
-        tw::setOptions(nullptr);
-    }
-    QStringList events() const { return w->eventHistory()->eventTexts(); }
-    void target(quint16 port, int tab = 0)
-    {
-        w->tabs[tab].txtServer->setText(QStringLiteral("127.0.0.1"));
-        w->tabs[tab].txtPortConnectTo->setText(QString::number(port));
-    }
-};
 
 quint16 unusedPort()
 {

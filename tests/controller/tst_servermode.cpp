@@ -1,4 +1,4 @@
-#include "controller/frmtarnwell.h"
+#include "controller/mainwindowfixture.h"
 #include "core/optionssource.h"
 #include "display/datalistmodel.h"
 #include "display/supportclass.h"
@@ -20,34 +20,6 @@
 #include <memory>
 
 namespace {
-struct MainWindow
-{
-    TempSettings settings;
-    ScriptedUi ui;
-    DefaultOptions opts;
-    std::unique_ptr<frmTarnwell> w;
-
-    explicit MainWindow(int mode)
-    {
-        settings.writeIni(QByteArray("[StartUp]\nShowConfigurations=0\n[Mode]\nMode=") + QByteArray::number(mode) +
-                          "\n");
-        tw::setOptions(&opts);
-        w = std::make_unique<frmTarnwell>();
-        QVERIFY(w->Load());
-    }
-    ~MainWindow()
-    {
-        w.reset();
-        tw::setOptions(nullptr);
-    }
-    QStringList events() const { return w->eventHistory()->eventTexts(); }
-    quint16 listen(int tab)
-    {
-        w->tabs[tab].txtPort->setText(QStringLiteral("0"));
-        w->tabs[tab].cmdListen->click();
-        return quint16(w->sckServer[0]->LocalPort());
-    }
-};
 
 std::unique_ptr<QTcpSocket> connectTo(quint16 port)
 {

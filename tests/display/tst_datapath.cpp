@@ -1,4 +1,5 @@
 #include "core/eventlog.h"
+#include "support/recordingevents.h"
 #include "core/optionssource.h"
 #include "display/datalistmodel.h"
 #include "display/datatextview.h"
@@ -12,14 +13,6 @@
 #include <memory>
 
 namespace {
-class RecordingEvents : public EventLog
-{
-public:
-    RecordingEvents() { tw::setEventLog(this); }
-    ~RecordingEvents() override { tw::setEventLog(nullptr); }
-    void AddEvent(const QString &strEvent) override { lines << strEvent; }
-    QStringList lines;
-};
 
 // The main window as the data path sees it, with sockets whose states the
 // test sets and whose writes and log calls are recorded.

@@ -1,5 +1,6 @@
 #include "core/bytes.h"
 #include "core/eventlog.h"
+#include "support/recordingevents.h"
 #include "core/framing.h"
 #include "core/optionssource.h"
 #include "display/datalistmodel.h"
@@ -27,14 +28,6 @@ namespace {
 constexpr int kClient = 0;
 constexpr int kPassThrough = 2;
 
-class RecordingEvents : public EventLog
-{
-public:
-    RecordingEvents() { tw::setEventLog(this); }
-    ~RecordingEvents() override { tw::setEventLog(nullptr); }
-    void AddEvent(const QString &strEvent) override { lines << strEvent; }
-    QStringList lines;
-};
 
 // The main window as the display routine sees it: three lists and text
 // views, the show selectors and a filter that can be switched and slowed.
