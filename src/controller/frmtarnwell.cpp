@@ -306,30 +306,24 @@ void frmTarnwell::buildPassThroughTab()
     auto *cmdStateServer =
         stateButton("cmdStateServer", -1, QStringLiteral("Show the state history of the client connections"));
 
+    // Each side on rows of its own, so the host box keeps its room.
+    auto row = [](std::initializer_list<QWidget *> widgets, QWidget *stretch) {
+        auto *h = new QHBoxLayout;
+        for (QWidget *w : widgets)
+            h->addWidget(w, w == stretch ? 1 : 0);
+        return h;
+    };
     grid->addWidget(new QLabel(QStringLiteral("Listen on port:")), 0, 0);
-    grid->addWidget(t.txtPort, 0, 1);
-    grid->addWidget(t.cmdPortListen, 0, 2);
-    grid->addWidget(t.cmdListen, 0, 3);
-    grid->addWidget(t.lblState, 0, 4);
-    grid->addWidget(cmdStateServer, 0, 5);
+    grid->addLayout(row({t.txtPort, t.cmdPortListen, t.cmdListen, t.lblState, cmdStateServer}, t.lblState), 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("Relay to server:")), 1, 0);
-    auto *serverRow = new QHBoxLayout;
-    serverRow->addWidget(t.txtServer, 1);
-    serverRow->addWidget(t.cmdServer);
-    serverRow->addWidget(new QLabel(QStringLiteral("Port:")));
-    serverRow->addWidget(t.txtPortConnectTo);
-    serverRow->addWidget(t.cmdPortConnectTo);
-    grid->addLayout(serverRow, 1, 1, 1, 2);
-    grid->addWidget(t.cmdConnect, 1, 3);
-    grid->addWidget(t.lblClientState, 1, 4);
-    grid->addWidget(cmdStateClient, 1, 5);
-    auto *both = new QHBoxLayout;
-    both->addWidget(cmdStartBoth);
-    both->addWidget(cmdStopBoth);
-    both->addStretch(1);
-    grid->addLayout(both, 2, 0, 1, 6);
-    grid->setColumnStretch(4, 1);
-    addAnimation(t, 2, grid, 0, 6, 3);
+    grid->addLayout(row({t.txtServer, t.cmdServer, new QLabel(QStringLiteral("Port:")), t.txtPortConnectTo,
+                         t.cmdPortConnectTo},
+                        t.txtServer),
+                    1, 1);
+    grid->addLayout(row({t.cmdConnect, t.lblClientState, cmdStateClient}, t.lblClientState), 2, 1);
+    grid->addLayout(row({cmdStartBoth, cmdStopBoth}, nullptr), 3, 1, Qt::AlignLeft);
+    grid->setColumnStretch(1, 1);
+    addAnimation(t, 2, grid, 0, 2, 4);
     v->addLayout(grid);
     buildDataArea(2, t.page, v);
 }
@@ -344,6 +338,8 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
     t.cboShow = named(new QComboBox, "cboShow", index);
     t.cboShow->addItems(passThrough ? kShowPassThrough : kShowClientServer);
     t.cboShow->setToolTip(QStringLiteral("Select the data to be displayed on the screen"));
+    t.cboShow->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    t.cboShow->setMinimumWidth(t.cboShow->sizeHint().width());
     bar->addWidget(t.cboShow);
     t.chkReceivedFields = named(new QCheckBox(QStringLiteral("Details")), "chkReceivedFields", index);
     t.chkReceivedFields->setToolTip(QStringLiteral("Toggles the level of detail"));
@@ -353,7 +349,8 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.cmdFilter->setToolTip(QStringLiteral("Filters the incoming data"));
         bar->addWidget(t.cmdFilter);
     }
-    bar->addStretch(1);
+    if (passThrough)
+        bar->addStretch(1);
     if (!passThrough) {
         t.cmdReceivedPause = iconButton(QStyle::SP_MediaPause, QStringLiteral("Toggle the receive pause"),
                                         "cmdReceivedPause", index);
@@ -364,15 +361,16 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.panReceivePausePerc->setRange(0, 100);
         t.panReceivePausePerc->setValue(0);
         t.panReceivePausePerc->setTextVisible(false);
-        t.panReceivePausePerc->setFixedWidth(60);
+        t.panReceivePausePerc->setFixedWidth(50);
         t.panReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
         t.lblReceivePausePerc = named(new QLabel, "lblReceivePausePerc", index);
         t.lblReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
-        t.lblReceivePausePerc->setMinimumWidth(110);
+        t.lblReceivePausePerc->setMinimumWidth(0);
         bar->addWidget(t.cmdReceivedPause);
         bar->addWidget(t.cmdEmptyReceived);
         bar->addWidget(t.panReceivePausePerc);
-        bar->addWidget(t.lblReceivePausePerc);
+        // The gauge text takes whatever room is left.
+        bar->addWidget(t.lblReceivePausePerc, 1);
     }
     t.cmdReceivedClear = iconButton(QStyle::SP_DialogResetButton, QStringLiteral("Clear the list of data"),
                                     "cmdReceivedClear", index);
