@@ -137,7 +137,8 @@ void frmTarnwell::buildUi()
     m_cmdFormHide->setFlat(true);
     m_cmdFormHide->setFocusPolicy(Qt::NoFocus);
     m_cmdFormHide->hide();
-    setMinimumSize(Twips::toPixels(7275, 6255));
+    // Never smaller than the arrangement of the controls needs, either.
+    setMinimumSize(Twips::toPixels(7275, 6255).expandedTo(minimumSizeHint()));
     m_panels[5]->setAlignment(Qt::AlignCenter);
     buildMenus();
 }
@@ -445,6 +446,15 @@ void frmTarnwell::setListColumns()
             const int w = columns[i][c].widthTwips;
             if (w == 0)
                 tabs[i].lvwReceived->setColumnHidden(c, true);
+            else if (c == DataListModel::ColNumber)
+                // The number shares its cell with the row's icon.
+                tabs[i].lvwReceived->setColumnWidth(c, Twips::toPixelsX(w) +
+                                                       style()->pixelMetric(QStyle::PM_SmallIconSize) + 8);
+            else if (c == DataListModel::ColTime)
+                // Room for the milliseconds, whatever the font.
+                tabs[i].lvwReceived->setColumnWidth(
+                    c, std::max(Twips::toPixelsX(w),
+                                tabs[i].lvwReceived->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 24));
             else
                 tabs[i].lvwReceived->setColumnWidth(c, Twips::toPixelsX(w));
         }
