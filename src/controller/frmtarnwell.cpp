@@ -15,6 +15,7 @@
 #include "logging/frmstate.h"
 #include "options/optionsmodel.h"
 #include "options/settingsstore.h"
+#include "sending/frmsend.h"
 #include "sending/sendlist.h"
 #include "ui/frmhelp.h"
 #include "ui/objectnames.h"
@@ -97,6 +98,8 @@ frmTarnwell::frmTarnwell(QWidget *parent) : QMainWindow(parent)
 
 frmTarnwell::~frmTarnwell()
 {
+    frmSend::setRefreshSendListHook({});
+    frmSend::setDefaultSendHook({});
     if (m_frmEvent)
         tw::setEventLog(nullptr);
     delete m_frmEvent;
@@ -134,7 +137,8 @@ void frmTarnwell::buildUi()
     m_cmdFormHide->setFlat(true);
     m_cmdFormHide->setFocusPolicy(Qt::NoFocus);
     m_cmdFormHide->hide();
-    setMinimumSize(Twips::toPixels(7275, 6255));
+    // Never smaller than the arrangement of the controls needs, either.
+    setMinimumSize(Twips::toPixels(7275, 6255).expandedTo(minimumSizeHint()));
     m_panels[5]->setAlignment(Qt::AlignCenter);
     buildMenus();
 }
@@ -169,6 +173,7 @@ void frmTarnwell::buildMenus()
     a->setObjectName(QStringLiteral("mnuLogData"));
     a = tools->addAction(QStringLiteral("&Options..."));
     a->setObjectName(QStringLiteral("mnuOptions"));
+    a->setEnabled(false); // until the options window exists
     a = tools->addAction(QStringLiteral("&Common Configurations..."));
     a->setObjectName(QStringLiteral("mnuCommonConfigs"));
 
@@ -190,6 +195,70 @@ static void addAnimation(ModeControls &t, int index, QGridLayout *grid, int row,
     grid->addWidget(t.panAniHolder, row, col, rowSpan, 1, Qt::AlignTop | Qt::AlignRight);
 }
 
+static QPushButton *almanacButton(const char *name, int index, const QString &tip)
+{
+    auto *b = named(new QPushButton(QStringLiteral("...")), name, index);
+    b->setToolTip(tip);
+    b->setFixedWidth(28);
+    return b;
+}
+
+static QLineEdit *portBox(const char *name, int index)
+{
+    auto *box = named(new QLineEdit, name, index);
+    box->setMaximumWidth(80);
+    return box;
+}
+
+static QPushButton *stateButton(const char *name, int index, const QString &tip)
+{
+    auto *b = named(new QPushButton(QStringLiteral("State...")), name, index);
+    b->setToolTip(tip);
+    return b;
+}
+
+// Where to connect to: host, port and their almanac buttons, Connect, state.
+static void createClientSide(ModeControls &t, int index, int portButton, const QString &hostTip)
+{
+    t.txtServer = named(new QLineEdit, "txtServer", index);
+    t.txtServer->setToolTip(hostTip);
+    t.cmdServer = almanacButton("cmdServer", index, QStringLiteral("Select a common server"));
+    t.txtPortConnectTo = portBox("txtPortConnectTo", index);
+    t.cmdPortConnectTo = almanacButton("cmdPort", portButton, QStringLiteral("Select a well-known port"));
+    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", index);
+    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", index);
+}
+
+// The port to listen on, its almanac button, Listen, state.
+static void createListenSide(ModeControls &t, int index, int portButton)
+{
+    t.txtPort = portBox("txtPort", index);
+    t.cmdPortListen = almanacButton("cmdPort", portButton, QStringLiteral("Select a well-known port"));
+    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", index);
+    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", index);
+}
+
+// The Client and Server tabs share one arrangement: name and port on the
+// first row, state and the action button on the second.
+static void layoutOneSide(QGridLayout *grid, QWidget *nameLabel, QWidget *name, QWidget *nameButton, QLineEdit *port,
+                          QPushButton *portButton, QPushButton *action, QLabel *state, QPushButton *history)
+{
+    grid->addWidget(nameLabel, 0, 0);
+    grid->addWidget(name, 0, 1);
+    if (nameButton)
+        grid->addWidget(nameButton, 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
+    grid->addWidget(port, 0, 4);
+    grid->addWidget(portButton, 0, 5);
+    grid->addWidget(action, 1, 4, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
+    auto *stateRow = new QHBoxLayout;
+    stateRow->addWidget(state, 1);
+    stateRow->addWidget(history);
+    grid->addLayout(stateRow, 1, 1, 1, 3);
+    grid->setColumnStretch(1, 1);
+}
+
 void frmTarnwell::buildClientTab()
 {
     ModeControls &t = tabs[0];
@@ -197,34 +266,10 @@ void frmTarnwell::buildClientTab()
     auto *v = new QVBoxLayout(t.page);
     auto *grid = new QGridLayout;
     t.lblServer = named(new QLabel(QStringLiteral("Server:")), "lblServer", 0);
-    t.txtServer = named(new QLineEdit, "txtServer", 0);
-    t.txtServer->setToolTip(QStringLiteral("Name or address of the server to connect to"));
-    t.cmdServer = named(new QPushButton(QStringLiteral("...")), "cmdServer", 0);
-    t.cmdServer->setToolTip(QStringLiteral("Select a common server"));
-    t.cmdServer->setFixedWidth(28);
-    t.txtPortConnectTo = named(new QLineEdit, "txtPortConnectTo", 0);
-    t.txtPortConnectTo->setMaximumWidth(80);
-    t.cmdPortConnectTo = named(new QPushButton(QStringLiteral("...")), "cmdPort", 0);
-    t.cmdPortConnectTo->setToolTip(QStringLiteral("Select a well-known port"));
-    t.cmdPortConnectTo->setFixedWidth(28);
-    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", 0);
-    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", 0);
-    t.cmdState = named(new QPushButton(QStringLiteral("State...")), "cmdState", 0);
-    t.cmdState->setToolTip(QStringLiteral("Show the state history of the socket"));
-
-    grid->addWidget(t.lblServer, 0, 0);
-    grid->addWidget(t.txtServer, 0, 1);
-    grid->addWidget(t.cmdServer, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
-    grid->addWidget(t.txtPortConnectTo, 0, 4);
-    grid->addWidget(t.cmdPortConnectTo, 0, 5);
-    grid->addWidget(t.cmdConnect, 1, 4, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
-    auto *stateRow = new QHBoxLayout;
-    stateRow->addWidget(t.lblClientState, 1);
-    stateRow->addWidget(t.cmdState);
-    grid->addLayout(stateRow, 1, 1, 1, 3);
-    grid->setColumnStretch(1, 1);
+    createClientSide(t, 0, 0, QStringLiteral("Name or address of the server to connect to"));
+    t.cmdState = stateButton("cmdState", 0, QStringLiteral("Show the state history of the socket"));
+    layoutOneSide(grid, t.lblServer, t.txtServer, t.cmdServer, t.txtPortConnectTo, t.cmdPortConnectTo, t.cmdConnect,
+                  t.lblClientState, t.cmdState);
     addAnimation(t, 0, grid, 0, 6, 2);
     v->addLayout(grid);
     buildDataArea(0, t.page, v);
@@ -238,28 +283,10 @@ void frmTarnwell::buildServerTab()
     auto *grid = new QGridLayout;
     t.lblServer = named(new QLabel, "lblServer", 1);
     t.lblServer->setToolTip(QStringLiteral("The name of this computer"));
-    t.txtPort = named(new QLineEdit, "txtPort", 1);
-    t.txtPort->setMaximumWidth(80);
-    t.cmdPortListen = named(new QPushButton(QStringLiteral("...")), "cmdPort", 1);
-    t.cmdPortListen->setToolTip(QStringLiteral("Select a well-known port"));
-    t.cmdPortListen->setFixedWidth(28);
-    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", 1);
-    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", 1);
-    t.cmdState = named(new QPushButton(QStringLiteral("State...")), "cmdState", 1);
-    t.cmdState->setToolTip(QStringLiteral("Show the state history of the sockets"));
-
-    grid->addWidget(new QLabel(QStringLiteral("Server:")), 0, 0);
-    grid->addWidget(t.lblServer, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
-    grid->addWidget(t.txtPort, 0, 4);
-    grid->addWidget(t.cmdPortListen, 0, 5);
-    grid->addWidget(t.cmdListen, 1, 4, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
-    auto *stateRow = new QHBoxLayout;
-    stateRow->addWidget(t.lblState, 1);
-    stateRow->addWidget(t.cmdState);
-    grid->addLayout(stateRow, 1, 1, 1, 3);
-    grid->setColumnStretch(1, 1);
+    createListenSide(t, 1, 1);
+    t.cmdState = stateButton("cmdState", 1, QStringLiteral("Show the state history of the sockets"));
+    layoutOneSide(grid, new QLabel(QStringLiteral("Server:")), t.lblServer, nullptr, t.txtPort, t.cmdPortListen,
+                  t.cmdListen, t.lblState, t.cmdState);
     addAnimation(t, 1, grid, 0, 6, 2);
     v->addLayout(grid);
     buildDataArea(1, t.page, v);
@@ -271,56 +298,33 @@ void frmTarnwell::buildPassThroughTab()
     t.page = named(new QWidget, "tabPassThrough");
     auto *v = new QVBoxLayout(t.page);
     auto *grid = new QGridLayout;
-    t.txtPort = named(new QLineEdit, "txtPort", 2);
-    t.txtPort->setMaximumWidth(80);
-    t.cmdPortListen = named(new QPushButton(QStringLiteral("...")), "cmdPort", 3);
-    t.cmdPortListen->setToolTip(QStringLiteral("Select a well-known port"));
-    t.cmdPortListen->setFixedWidth(28);
-    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", 2);
-    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", 2);
-    t.txtServer = named(new QLineEdit, "txtServer", 2);
-    t.txtServer->setToolTip(QStringLiteral("Name or address of the server to relay to"));
-    t.cmdServer = named(new QPushButton(QStringLiteral("...")), "cmdServer", 2);
-    t.cmdServer->setToolTip(QStringLiteral("Select a common server"));
-    t.cmdServer->setFixedWidth(28);
-    t.txtPortConnectTo = named(new QLineEdit, "txtPortConnectTo", 2);
-    t.txtPortConnectTo->setMaximumWidth(80);
-    t.cmdPortConnectTo = named(new QPushButton(QStringLiteral("...")), "cmdPort", 2);
-    t.cmdPortConnectTo->setToolTip(QStringLiteral("Select a well-known port"));
-    t.cmdPortConnectTo->setFixedWidth(28);
-    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", 2);
-    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", 2);
+    createListenSide(t, 2, 3);
+    createClientSide(t, 2, 2, QStringLiteral("Name or address of the server to relay to"));
     auto *cmdStartBoth = named(new QPushButton(QStringLiteral("Start Both")), "cmdStartBoth");
     auto *cmdStopBoth = named(new QPushButton(QStringLiteral("Stop Both")), "cmdStopBoth");
-    auto *cmdStateClient = named(new QPushButton(QStringLiteral("State...")), "cmdStateClient");
-    cmdStateClient->setToolTip(QStringLiteral("Show the state history of the server connection"));
-    auto *cmdStateServer = named(new QPushButton(QStringLiteral("State...")), "cmdStateServer");
-    cmdStateServer->setToolTip(QStringLiteral("Show the state history of the client connections"));
+    auto *cmdStateClient =
+        stateButton("cmdStateClient", -1, QStringLiteral("Show the state history of the server connection"));
+    auto *cmdStateServer =
+        stateButton("cmdStateServer", -1, QStringLiteral("Show the state history of the client connections"));
 
+    // Each side on rows of its own, so the host box keeps its room.
+    auto row = [](std::initializer_list<QWidget *> widgets, QWidget *stretch) {
+        auto *h = new QHBoxLayout;
+        for (QWidget *w : widgets)
+            h->addWidget(w, w == stretch ? 1 : 0);
+        return h;
+    };
     grid->addWidget(new QLabel(QStringLiteral("Listen on port:")), 0, 0);
-    grid->addWidget(t.txtPort, 0, 1);
-    grid->addWidget(t.cmdPortListen, 0, 2);
-    grid->addWidget(t.cmdListen, 0, 3);
-    grid->addWidget(t.lblState, 0, 4);
-    grid->addWidget(cmdStateServer, 0, 5);
+    grid->addLayout(row({t.txtPort, t.cmdPortListen, t.cmdListen, t.lblState, cmdStateServer}, t.lblState), 0, 1);
     grid->addWidget(new QLabel(QStringLiteral("Relay to server:")), 1, 0);
-    auto *serverRow = new QHBoxLayout;
-    serverRow->addWidget(t.txtServer, 1);
-    serverRow->addWidget(t.cmdServer);
-    serverRow->addWidget(new QLabel(QStringLiteral("Port:")));
-    serverRow->addWidget(t.txtPortConnectTo);
-    serverRow->addWidget(t.cmdPortConnectTo);
-    grid->addLayout(serverRow, 1, 1, 1, 2);
-    grid->addWidget(t.cmdConnect, 1, 3);
-    grid->addWidget(t.lblClientState, 1, 4);
-    grid->addWidget(cmdStateClient, 1, 5);
-    auto *both = new QHBoxLayout;
-    both->addWidget(cmdStartBoth);
-    both->addWidget(cmdStopBoth);
-    both->addStretch(1);
-    grid->addLayout(both, 2, 0, 1, 6);
-    grid->setColumnStretch(4, 1);
-    addAnimation(t, 2, grid, 0, 6, 3);
+    grid->addLayout(row({t.txtServer, t.cmdServer, new QLabel(QStringLiteral("Port:")), t.txtPortConnectTo,
+                         t.cmdPortConnectTo},
+                        t.txtServer),
+                    1, 1);
+    grid->addLayout(row({t.cmdConnect, t.lblClientState, cmdStateClient}, t.lblClientState), 2, 1);
+    grid->addLayout(row({cmdStartBoth, cmdStopBoth}, nullptr), 3, 1, Qt::AlignLeft);
+    grid->setColumnStretch(1, 1);
+    addAnimation(t, 2, grid, 0, 2, 4);
     v->addLayout(grid);
     buildDataArea(2, t.page, v);
 }
@@ -335,6 +339,8 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
     t.cboShow = named(new QComboBox, "cboShow", index);
     t.cboShow->addItems(passThrough ? kShowPassThrough : kShowClientServer);
     t.cboShow->setToolTip(QStringLiteral("Select the data to be displayed on the screen"));
+    t.cboShow->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    t.cboShow->setMinimumWidth(t.cboShow->sizeHint().width());
     bar->addWidget(t.cboShow);
     t.chkReceivedFields = named(new QCheckBox(QStringLiteral("Details")), "chkReceivedFields", index);
     t.chkReceivedFields->setToolTip(QStringLiteral("Toggles the level of detail"));
@@ -344,7 +350,8 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.cmdFilter->setToolTip(QStringLiteral("Filters the incoming data"));
         bar->addWidget(t.cmdFilter);
     }
-    bar->addStretch(1);
+    if (passThrough)
+        bar->addStretch(1);
     if (!passThrough) {
         t.cmdReceivedPause = iconButton(QStyle::SP_MediaPause, QStringLiteral("Toggle the receive pause"),
                                         "cmdReceivedPause", index);
@@ -355,15 +362,16 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.panReceivePausePerc->setRange(0, 100);
         t.panReceivePausePerc->setValue(0);
         t.panReceivePausePerc->setTextVisible(false);
-        t.panReceivePausePerc->setFixedWidth(60);
+        t.panReceivePausePerc->setFixedWidth(50);
         t.panReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
         t.lblReceivePausePerc = named(new QLabel, "lblReceivePausePerc", index);
         t.lblReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
-        t.lblReceivePausePerc->setMinimumWidth(110);
+        t.lblReceivePausePerc->setMinimumWidth(0);
         bar->addWidget(t.cmdReceivedPause);
         bar->addWidget(t.cmdEmptyReceived);
         bar->addWidget(t.panReceivePausePerc);
-        bar->addWidget(t.lblReceivePausePerc);
+        // The gauge text takes whatever room is left.
+        bar->addWidget(t.lblReceivePausePerc, 1);
     }
     t.cmdReceivedClear = iconButton(QStyle::SP_DialogResetButton, QStringLiteral("Clear the list of data"),
                                     "cmdReceivedClear", index);
@@ -405,10 +413,17 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.cboSend->setMinimumContentsLength(16);
         t.cmdProtocols = named(new QPushButton(QStringLiteral("Common Protocols...")), "cmdProtocols", index);
         t.cmdProtocols->setToolTip(QStringLiteral("Select from common socket protocols"));
+        t.cmdProtocols->setEnabled(false); // until the protocols window exists
         send->addWidget(t.cmdSend);
         send->addWidget(t.cboSend, 1);
         send->addWidget(t.cmdProtocols);
         layout->addLayout(send);
+        connect(t.cmdSend, &QPushButton::clicked, this, [] { frmSend::OpenNewWindow(); });
+        QComboBox *cbo = t.cboSend;
+        connect(cbo, &QComboBox::activated, this, [cbo](int entry) {
+            if (entry >= 0)
+                frmSend::ReopenState(cbo->itemData(entry).toInt());
+        });
     }
 
     connect(t.chkReceivedFields, &QCheckBox::clicked, this, [this, index] { chkReceivedFields_Click(index); });
@@ -431,6 +446,15 @@ void frmTarnwell::setListColumns()
             const int w = columns[i][c].widthTwips;
             if (w == 0)
                 tabs[i].lvwReceived->setColumnHidden(c, true);
+            else if (c == DataListModel::ColNumber)
+                // The number shares its cell with the row's icon.
+                tabs[i].lvwReceived->setColumnWidth(c, Twips::toPixelsX(w) +
+                                                       style()->pixelMetric(QStyle::PM_SmallIconSize) + 8);
+            else if (c == DataListModel::ColTime)
+                // Room for the milliseconds, whatever the font.
+                tabs[i].lvwReceived->setColumnWidth(
+                    c, std::max(Twips::toPixelsX(w),
+                                tabs[i].lvwReceived->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 24));
             else
                 tabs[i].lvwReceived->setColumnWidth(c, Twips::toPixelsX(w));
         }
@@ -520,6 +544,9 @@ bool frmTarnwell::Load()
         blnClientOpen = false;
         intClientCountShown = 0;
         blnTabChangeGuard = false;
+        frmSend::setRefreshSendListHook([this] { RefreshSendList(); });
+        // Send windows hand their bytes to the shared data path.
+        frmSend::setDefaultSendHook([this](const QByteArray &bytes) { objSupport->SendDataDownSocket(bytes); });
         RefreshSendList();
         StartPollTimers();
         setListColumns();

@@ -159,6 +159,11 @@ public:
     void cmdReceivedPause_Click(int index);
     void cmdEmptyReceived_Click(int index);
     void cmdReceivedClear_Click(int index);
+    void mnuCommonConfigs_Click();
+
+    enum class Almanac { Servers, Ports };
+    /// The host or port chosen in an almanac; empty or "CANCEL" when none.
+    QString chooseFromAlmanac(Almanac which);
 
     /// Hooks for the protocols window (merge with reconnection).
     std::function<void()> ConnectionReestablished;
@@ -233,6 +238,7 @@ protected:
 private:
     void createSockets();
     void holdBackIfBacklogged();
+    void wireWindowOpeners();
     void releaseIfDrained();
     void wireClientSocket();
     void wireServerElement(int index);

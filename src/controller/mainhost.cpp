@@ -9,14 +9,19 @@
 #include "display/frmfilter.h"
 #include "display/supportclass.h"
 #include "logging/frmlogging.h"
+#include "logging/frmstate.h"
 #include "net/socketcontrol.h"
+#include "setup/frmconfigurations.h"
 #include "ui/uiservice.h"
+
+#include <QAction>
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QPushButton>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QToolButton>
 
@@ -73,6 +78,7 @@ void frmTarnwell::createSockets()
         paint(t.panReceived, palette().color(QPalette::Button));
         paint(t.panSent, palette().color(QPalette::Button));
     }
+    wireWindowOpeners();
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStartBoth")))
         connect(b, &QAbstractButton::clicked, this, [this] { cmdStartBoth_Click(); });
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStopBoth")))
@@ -272,4 +278,69 @@ void frmTarnwell::cmdReceivedClear_Click(int index)
                                                          : QStringLiteral("The Receive data has been cleared by the user."));
     tabs[index].txtReceived->clear();
     tabs[index].model->clear();
+}
+
+// Buttons and menu entries that only open another window.
+void frmTarnwell::wireWindowOpeners()
+{
+    auto showWindow = [](QWidget *w) {
+        if (!w)
+            return;
+        w->show();
+        w->raise();
+        w->activateWindow();
+    };
+    for (int i = 0; i < 3; ++i) {
+        if (tabs[i].cmdState)
+            connect(tabs[i].cmdState, &QAbstractButton::clicked, this, [this, i, showWindow] {
+                showWindow(i == 0 ? static_cast<QWidget *>(m_frmStateClient) : m_frmStateServer);
+            });
+        if (tabs[i].cmdServer)
+            connect(tabs[i].cmdServer, &QAbstractButton::clicked, this, [this, i] {
+                const QString host = chooseFromAlmanac(Almanac::Servers);
+                if (!host.isEmpty() && host != QLatin1String("CANCEL"))
+                    tabs[i].txtServer->setText(host);
+            });
+        // cmdPort(0) and (2) fill the port to connect to, (1) and (3) the port to listen on.
+        if (tabs[i].cmdPortConnectTo)
+            connect(tabs[i].cmdPortConnectTo, &QAbstractButton::clicked, this, [this, i] {
+                const QString port = chooseFromAlmanac(Almanac::Ports);
+                if (!port.isEmpty() && port != QLatin1String("CANCEL"))
+                    tabs[i].txtPortConnectTo->setText(port);
+            });
+        if (tabs[i].cmdPortListen)
+            connect(tabs[i].cmdPortListen, &QAbstractButton::clicked, this, [this, i] {
+                const QString port = chooseFromAlmanac(Almanac::Ports);
+                if (!port.isEmpty() && port != QLatin1String("CANCEL"))
+                    tabs[i].txtPort->setText(port);
+            });
+    }
+    if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStateClient")))
+        connect(b, &QAbstractButton::clicked, this, [this, showWindow] { showWindow(m_frmStateClient); });
+    if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStateServer")))
+        connect(b, &QAbstractButton::clicked, this, [this, showWindow] { showWindow(m_frmStateServer); });
+    if (auto *a = findChild<QAction *>(QStringLiteral("mnuCommonConfigs")))
+        connect(a, &QAction::triggered, this, [this] { mnuCommonConfigs_Click(); });
+}
+
+void frmTarnwell::mnuCommonConfigs_Click()
+{
+    if (objSupport->SocketIsReady()) {
+        tw::ui().message(this,
+                         QStringLiteral("It is not possible to show the common configurations while the socket is "
+                                        "listening or connected."),
+                         UiService::Icon::Information);
+        return;
+    }
+    // Modal to the main window without holding up the caller.
+    auto *configs = new frmConfigurations(nullptr, this);
+    configs->setWindowModality(Qt::WindowModal);
+    configs->show();
+}
+
+// Stand-in until the server and port almanacs exist: nothing is chosen.
+QString frmTarnwell::chooseFromAlmanac(Almanac which)
+{
+    Q_UNUSED(which);
+    return QString();
 }

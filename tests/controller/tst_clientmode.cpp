@@ -1,13 +1,16 @@
-#include "controller/frmtarnwell.h"
+#include "controller/mainwindowfixture.h"
 #include "core/optionssource.h"
 #include "display/datalistmodel.h"
 #include "display/supportclass.h"
 #include "logging/frmevent.h"
 #include "logging/frmstate.h"
 #include "net/socketcontrol.h"
+#include "sending/bytetextedit.h"
+#include "sending/frmsend.h"
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,34 +22,6 @@
 
 namespace {
 // A main window on a private settings file, scripted dialogs and fixed options.
-struct MainWindow
-{
-    TempSettings settings;
-    ScriptedUi ui;
-    DefaultOptions opts;
-    std::unique_ptr<frmTarnwell> w;
-
-    MainWindow()
-    {
-        settings.writeIni("[StartUp]\nShowConfigurations=0\n");
-        tw::setOptions(&opts);
-        w = std::make_unique<frmTarnwell>();
-        QVERIFY(w->Load());
-        // The first poll after start-up sees Closed; only later closes reconnect.
-        QTRY_COMPARE(w->intLastClientState, qint16(0));
-    }
-    ~MainWindow()
-    {
-        w.reset();
-        tw::setOptions(nullptr);
-    }
-    QStringList events() const { return w->eventHistory()->eventTexts(); }
-    void target(quint16 port, int tab = 0)
-    {
-        w->tabs[tab].txtServer->setText(QStringLiteral("127.0.0.1"));
-        w->tabs[tab].txtPortConnectTo->setText(QString::number(port));
-    }
-};
 
 quint16 unusedPort()
 {
@@ -69,6 +44,7 @@ private Q_SLOTS:
     void inputIsCheckedBeforeConnecting();
     void sentDataReachesThePeerByteExact();
     void tabChangeIsRefusedWhileConnected();
+    void sendWindowSendsThroughTheConnection();
 };
 
 void TestClientMode::connectsReceivesAndDisconnects()
@@ -237,6 +213,33 @@ void TestClientMode::tabChangeIsRefusedWhileConnected()
     QCOMPARE(m.w->intCurrentMode, 2);
     QVERIFY(m.events().contains(QStringLiteral("Tarnwell has been placed in the Pass Through mode.")));
     QVERIFY(m.w->tmrPollServerState->isRunning() && m.w->tmrPollClientState->isRunning());
+}
+
+void TestClientMode::sendWindowSendsThroughTheConnection()
+{
+    MainWindow m;
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    m.target(server.serverPort());
+    m.w->tabs[0].cmdConnect->click();
+    QVERIFY(server.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+    QTRY_COMPARE(m.w->sckClient->State(), 7);
+
+    m.w->tabs[0].cmdSend->click();
+    QCOMPARE(frmSend::openWindows().size(), 1);
+    frmSend *send = frmSend::openWindows().first();
+    send->txtSend->setData("A\r\nB\r\n");
+    send->chkPause->setChecked(true);
+    send->txtPause->setText(QStringLiteral("100"));
+    send->cmdSend_Click();
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += peer->readAll()).size() >= 6, 5000);
+    QCOMPARE(got, QByteArray("A\r\nB\r\n"));
+    // Each message is an outgoing row of the Client tab.
+    QTRY_COMPARE(m.w->tabs[0].model->rowCount(), 2);
+    QCOMPARE(m.w->tabs[0].model->cell(1, DataListModel::ColMessage), QByteArray("B"));
+    send->close();
 }
 
 QTEST_MAIN(TestClientMode)

@@ -1,4 +1,4 @@
-#include "controller/frmtarnwell.h"
+#include "controller/mainwindowfixture.h"
 #include "core/optionssource.h"
 #include "display/datalistmodel.h"
 #include "display/supportclass.h"
@@ -20,34 +20,6 @@
 #include <memory>
 
 namespace {
-struct MainWindow
-{
-    TempSettings settings;
-    ScriptedUi ui;
-    DefaultOptions opts;
-    std::unique_ptr<frmTarnwell> w;
-
-    explicit MainWindow(int mode)
-    {
-        settings.writeIni(QByteArray("[StartUp]\nShowConfigurations=0\n[Mode]\nMode=") + QByteArray::number(mode) +
-                          "\n");
-        tw::setOptions(&opts);
-        w = std::make_unique<frmTarnwell>();
-        QVERIFY(w->Load());
-    }
-    ~MainWindow()
-    {
-        w.reset();
-        tw::setOptions(nullptr);
-    }
-    QStringList events() const { return w->eventHistory()->eventTexts(); }
-    quint16 listen(int tab)
-    {
-        w->tabs[tab].txtPort->setText(QStringLiteral("0"));
-        w->tabs[tab].cmdListen->click();
-        return quint16(w->sckServer[0]->LocalPort());
-    }
-};
 
 std::unique_ptr<QTcpSocket> connectTo(quint16 port)
 {
@@ -82,6 +54,8 @@ private Q_SLOTS:
     void declinedPassThroughRequestIsClosed();
     void relayMemoryStaysBoundedWhenTheServerIsSlow();
     void manyClientsAtOnce();
+    void modeChangesAndCaptions();
+    void passThroughRecoversWhenTheServerGoes();
 };
 
 void TestServerMode::elementsAreReusedAndCounted()
@@ -289,6 +263,72 @@ void TestServerMode::manyClientsAtOnce()
     clients.clear();
     QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(0), 20000);
     QTRY_COMPARE(m.w->tabs[1].lblState->text(), QStringLiteral("Listening (0 clients)"));
+}
+
+void TestServerMode::modeChangesAndCaptions()
+{
+    MainWindow m(1);
+    const quint16 port = m.listen(1);
+    auto a = connectTo(port);
+    QTRY_COMPARE(m.w->intClientCount, qint16(1));
+    // Listening: the tab stays, and the configurations are refused.
+    m.w->tabMode->setCurrentIndex(0);
+    QCOMPARE(m.w->tabMode->currentIndex(), 1);
+    m.w->mnuCommonConfigs_Click();
+    QCOMPARE(m.ui.messages().last(), QStringLiteral("It is not possible to show the common configurations while the "
+                                                    "socket is listening or connected."));
+    // Clients still connected but the listener closed: the change is allowed.
+    m.w->sckServer[0]->Close();
+    m.w->tabMode->setCurrentIndex(0);
+    QCOMPARE(m.w->intCurrentMode, 0);
+    QVERIFY(m.events().contains(QStringLiteral("Tarnwell has been placed in the Client mode.")));
+
+    m.w->show();
+    m.w->showMinimized();
+    QTRY_COMPARE(m.w->windowTitle(), QStringLiteral("TWL (Client)"));
+    m.w->showNormal();
+    QTRY_COMPARE(m.w->windowTitle(), QStringLiteral("Tarnwell"));
+    // A size change covers the controls until it has settled.
+    m.w->resize(m.w->width() + 40, m.w->height() + 40);
+    auto *cover = m.w->findChild<QPushButton *>(QStringLiteral("cmdFormHide"));
+    QVERIFY(cover);
+    QTRY_VERIFY(!cover->isVisible());
+    // Never smaller than the minimum size.
+    m.w->resize(10, 10);
+    QVERIFY(m.w->width() >= m.w->minimumWidth() && m.w->minimumWidth() > 10);
+}
+
+void TestServerMode::passThroughRecoversWhenTheServerGoes()
+{
+    MainWindow m(2);
+    m.opts.autoReconnect = true;
+    m.opts.reconnectPeriod = 301;
+    QTcpServer real;
+    QVERIFY(real.listen(QHostAddress::LocalHost, 0));
+    m.w->tabs[2].txtServer->setText(QStringLiteral("127.0.0.1"));
+    m.w->tabs[2].txtPortConnectTo->setText(QString::number(real.serverPort()));
+    m.w->tabs[2].txtPort->setText(QStringLiteral("0"));
+    QTRY_COMPARE(m.w->intLastClientState, qint16(0)); // the start-up poll has run
+    m.w->findChild<QPushButton *>(QStringLiteral("cmdStartBoth"))->click();
+    QVERIFY(real.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> upstream(real.nextPendingConnection());
+    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    auto client = connectTo(quint16(m.w->sckServer[0]->LocalPort()));
+    QVERIFY(client->waitForConnected(5000));
+    QTRY_COMPARE(m.w->intClientCount, qint16(1));
+
+    // The server goes away: a second later the relay disconnects and stops
+    // listening (its client is closed), then listens again at once and
+    // reconnects to the server after the period.
+    upstream->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(m.events().contains(QStringLiteral("Socket server is no longer in the 'Listening' mode.")),
+                             5000);
+    QTRY_COMPARE_WITH_TIMEOUT(client->state(), QAbstractSocket::UnconnectedState, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m.events().count(QStringLiteral("Socket server placed into the 'Listening' mode.")), 2,
+                              5000);
+    QTRY_VERIFY_WITH_TIMEOUT(real.hasPendingConnections() || real.waitForNewConnection(100), 5000);
+    QVERIFY(m.events().join(QLatin1Char('\n')).contains(QStringLiteral("Attempted client auto-connection to 127.0.0.1")));
+    QCOMPARE(m.w->tabs[2].cmdListen->text(), QStringLiteral("Stop &Listening"));
 }
 
 QTEST_MAIN(TestServerMode)

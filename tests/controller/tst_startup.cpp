@@ -1,5 +1,6 @@
 #include "controller/frmtarnwell.h"
 #include "logging/frmevent.h"
+#include "ui/frmhelp.h"
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
 
@@ -39,6 +40,7 @@ private Q_SLOTS:
     void missingAnimationEndsStartUp();
     void configurationsDisableTheMainWindow();
     void namedControlsExistPerMode();
+    void helpShowsItsTopics();
 };
 
 void TestStartup::firstRunUsesDefaults()
@@ -246,6 +248,35 @@ void TestStartup::namedControlsExistPerMode()
     QVERIFY(!w.tabs[0].cmdFilter->isEnabled());
     w.tabs[0].chkReceivedFields->click();
     QVERIFY(w.tabs[0].cmdFilter->isEnabled());
+}
+
+void TestStartup::helpShowsItsTopics()
+{
+    TempSettings t;
+    ScriptedUi ui;
+    frmTarnwell w;
+    QVERIFY(w.Load());
+    w.mnuHelpTarnwell_Click();
+    frmHelp *help = frmHelp::shared();
+    QVERIFY(help && help->isVisible());
+    QVERIFY(help->topicTitles().size() >= 5);
+    // The topic numbers the windows use all have a page.
+    for (int topic : {11, 12, 13, 14, 15, 16, 20}) {
+        QVERIFY2(frmHelp::showHelpTopic(topic), qPrintable(QString::number(topic)));
+        QCOMPARE(help->currentTopic(), topic);
+    }
+    QVERIFY(!frmHelp::showHelpTopic(999));
+    help->close();
+
+    // Without its pages the help reports the failure and the program goes on.
+    QTemporaryDir empty;
+    const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
+    qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
+    w.mnuHelpTarnwell_Click();
+    qputenv("TARNWELL_DATA_DIR", saved);
+    QCOMPARE(ui.messages().size(), 1);
+    QVERIFY(ui.messages().first().startsWith(
+        QStringLiteral("An error occurred while attempting to load the help file.  The operating system reports: 2, ")));
 }
 
 QTEST_MAIN(TestStartup)

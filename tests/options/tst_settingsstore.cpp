@@ -115,7 +115,7 @@ void TestSettingsStore::valuesSurviveTheFile()
 void TestSettingsStore::damagedFileIsKeptAndDefaultsUsed_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("binary") << QByteArray("\x00\x01\xff\xfe garbage", 14);
+    QTest::newRow("binary") << QByteArray("\x00\x01\xff\xfe garbage", 12);
     QTest::newRow("not INI") << QByteArray("this is not a settings file\n");
     QTest::newRow("key before section") << QByteArray("Mode=1\n[Mode]\nMode=2\n");
     QTest::newRow("bad escape") << QByteArray("[Mode]\nMode=\\q\n");

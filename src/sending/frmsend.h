@@ -1,0 +1,195 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QVariant>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+class ByteTextEdit;
+class ClickLabel;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+class SupportClass;
+class UpDown;
+class frmDetails;
+class frmTimer;
+class frmWait;
+
+/// A send window: a description, the data to send (one character per byte,
+/// optionally with backslash escapes), its transmission options, and the
+/// transmission itself (once, message by message, periodically). Any number
+/// may be open; each has its own data, timers, support object and details
+/// viewer. A modified window saves its state to section "Send\<n>" when it
+/// closes, and the main window offers the saved states for reopening.
+class frmSend : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmSend(QWidget *parent = nullptr);
+    ~frmSend() override;
+
+    // --- What the main window and other windows call.
+    /// A new, empty window, shown (cmdSend of the main window).
+    static frmSend *OpenNewWindow();
+    /// A window restored from saved state n, shown (cboSend of the main window).
+    static frmSend *ReopenState(int stateNumber);
+    /// Every send window that is open now.
+    static QList<frmSend *> openWindows();
+    /// Called after every save of a state, so the main window rebuilds its lists.
+    static void setRefreshSendListHook(std::function<void()> hook);
+    /// Opens the options window (cmdPreferences).
+    static void setShowOptionsHook(std::function<void()> hook);
+    /// Where the bytes of windows without a hook of their own go: the main
+    /// window installs the shared support object's SendDataDownSocket here.
+    using SendHook = std::function<void(const QByteArray &)>;
+    static void setDefaultSendHook(SendHook hook);
+    /// This window's own way out (tests route it to a loopback peer).
+    void setSendHook(SendHook hook) { m_sendHook = std::move(hook); }
+
+    // --- The window's state.
+    bool IsNewWindow = true;
+    qint16 StateNumber = 0;
+    bool IsModified = false;
+    bool DataChanged = false;
+    bool IsLinked = false;
+    QString LinkedFileName;
+    QDateTime LinkedFileDate;
+    QByteArray RawData;
+    qint64 MessagePosition = 0;
+    bool IsSending = false;
+    QDateTime StartTime;
+    bool IsLoading = false;
+    bool LoadCancelled = false;
+
+    // --- Controls.
+    QLabel *lblTitle = nullptr;
+    QLineEdit *txtTitle = nullptr;
+    QLabel *lblOptional = nullptr;
+    QLabel *lblSend = nullptr;
+    ByteTextEdit *txtSend = nullptr;
+    QFrame *panTimingDetails = nullptr;
+    QCheckBox *chkBinary = nullptr;
+    ClickLabel *lblBinary = nullptr;
+    QCheckBox *chkPause = nullptr;
+    ClickLabel *lblPause2 = nullptr;
+    QLabel *lblPause = nullptr;
+    QLineEdit *txtPause = nullptr;
+    UpDown *udPause = nullptr;
+    QLabel *lblmSec = nullptr;
+    QCheckBox *chkPeriodically = nullptr;
+    ClickLabel *lblPeriodically = nullptr;
+    QLabel *lblSendOnceEvery = nullptr;
+    QLineEdit *txtOnceEvery = nullptr;
+    UpDown *udOnceEvery = nullptr;
+    QLabel *lblmSecFor = nullptr;
+    QComboBox *cboSecs = nullptr;
+    QLabel *lblSeconds = nullptr;
+    QPushButton *cmdTiming = nullptr;
+    QPushButton *cmdSend = nullptr;
+    QFrame *panSending = nullptr;
+    QToolButton *cmdOpen = nullptr;
+    QPushButton *cmdSaveAs = nullptr;
+    QToolButton *cmdCopyAll = nullptr;
+    QToolButton *cmdClear = nullptr;
+    QPushButton *cmdDetails = nullptr;
+    QPushButton *cmdPreferences = nullptr;
+    QPushButton *cmdClose = nullptr;
+
+    // --- Companions.
+    frmDetails *details() const { return m_frmDetails; }
+    frmWait *frmLoadWait = nullptr;
+    frmTimer *tmrTextChanged = nullptr;
+    frmTimer *tmrPauseAfterMessage = nullptr;
+    frmTimer *tmrPauseAfterData = nullptr;
+    frmTimer *tmrDataTransmission = nullptr;
+    SupportClass *support() const { return m_support; }
+
+    // --- Buttons and boxes (other windows press them directly).
+    void cmdTiming_Click();
+    void cmdSend_Click();
+    void cmdOpen_Click();
+    void cmdSaveAs_Click();
+    void cmdCopyAll_Click();
+    void cmdClear_Click();
+    void cmdDetails_Click();
+    void cmdPreferences_Click();
+    void cmdClose_Click();
+    void chkBinary_Click();
+    void chkPause_Click();
+    void chkPeriodically_Click();
+    void frmLoadWait_Cancel() { LoadCancelled = true; }
+
+    // --- Data and persistence.
+    /// Reads a file into the data box; true when the whole file was read.
+    bool LoadFile(const QString &path);
+    void ShowLinkState();
+    bool CanCloseWindow();
+    bool SaveWindowState();
+    static int FindFreeStateNumber();
+    void LoadWindowState();
+    void SetUserFont(const QFont &font);
+    /// The details viewer shows the data around the caret.
+    void RefreshDetails();
+
+    // --- Transmission.
+    void StopTransmittingData();
+    bool RefreshRawData();
+    void StartTransmittingData();
+    bool SendNextMessage();
+    void tmrPauseAfterData_TimerFired(const QVariant &id = QVariant());
+    void tmrPauseAfterMessage_TimerFired(const QVariant &id = QVariant());
+    void tmrDataTransmission_TimerFired(const QVariant &id = QVariant());
+    void tmrTextChanged_TimerFired(const QVariant &id = QVariant());
+    void FlashSendingIndicator();
+    void UpdateSendCaption();
+
+    /// The pause and period in milliseconds, always 1 to 2147483647.
+    int pauseInterval() const;
+    int periodInterval() const;
+    /// The duration in seconds, or nothing for "ever" and other non-numbers.
+    std::optional<double> durationSeconds() const;
+    /// Second boundaries crossed since StartTime.
+    qint64 elapsedWholeSeconds() const;
+    /// A file is loading or the data is being converted.
+    bool isBusy() const { return IsLoading || m_busyDepth > 0; }
+    /// Whether the options panel is shown.
+    bool timingShown() const;
+
+    /// Texts of a number box made sound: digits only, 1 to 2147483647.
+    static QString soundIntervalText(const QString &text);
+    /// The state placeholder for a blank description, for the given day.
+    static QString placeholderDescription(const QDate &date);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Busy;
+    void buildUi();
+    void connectControls();
+    void setCaption();
+    bool prepareRawData();
+    void sendBytes(const QByteArray &bytes);
+    void intervalTextChanged(QLineEdit *box);
+    void durationTextChanged(const QString &text);
+    void setOptionControlsEnabled(bool enabled);
+    void busyEnded();
+
+    SupportClass *m_support = nullptr;
+    frmDetails *m_frmDetails = nullptr;
+    SendHook m_sendHook;
+    int m_busyDepth = 0;
+    bool m_rawFresh = false;
+    bool m_closeRequested = false;
+    bool m_inClose = false;
+    bool m_inSendClick = false;
+    int m_lastSecsIndex = 0;
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "controller/frmtarnwell.h"
+#include "core/optionssource.h"
+#include "logging/frmevent.h"
+#include "net/socketcontrol.h"
+#include "support/testenv.h"
+#include "ui/scriptedui.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QtTest>
+#include <memory>
+
+/// A loaded main window on a private settings file, with scripted dialogs
+/// and options the test sets directly.
+struct MainWindow
+{
+    TempSettings settings;
+    ScriptedUi ui;
+    DefaultOptions opts;
+    std::unique_ptr<frmTarnwell> w;
+
+    explicit MainWindow(int mode = 0)
+    {
+        settings.writeIni(QByteArray("[StartUp]\nShowConfigurations=0\n[Mode]\nMode=") + QByteArray::number(mode) +
+                          "\n");
+        tw::setOptions(&opts);
+        w = std::make_unique<frmTarnwell>();
+        QVERIFY(w->Load());
+        // The first poll after start-up sees Closed; only later closes reconnect.
+        if (mode != 1)
+            QTRY_COMPARE(w->intLastClientState, qint16(0));
+    }
+    ~MainWindow()
+    {
+        w.reset();
+        tw::setOptions(nullptr);
+    }
+    QStringList events() const { return w->eventHistory()->eventTexts(); }
+    /// The client side of a tab aims at 127.0.0.1 on this port.
+    void target(quint16 port, int tab = 0)
+    {
+        w->tabs[tab].txtServer->setText(QStringLiteral("127.0.0.1"));
+        w->tabs[tab].txtPortConnectTo->setText(QString::number(port));
+    }
+    /// Listens on a port the system chooses; returns it.
+    quint16 listen(int tab)
+    {
+        w->tabs[tab].txtPort->setText(QStringLiteral("0"));
+        w->tabs[tab].cmdListen->click();
+        return quint16(w->sckServer[0]->LocalPort());
+    }
+};
