@@ -11,6 +11,7 @@
 //
 //   bench_client [--mib N] [--repeats N] [--only fast|display]
 
+#include "benchsupport.h"
 #include "controller/frmtarnwell.h"
 #include "core/optionssource.h"
 #include "net/socketcontrol.h"
@@ -59,48 +60,10 @@ constexpr int kTransferTimeoutMs = 120000;
 qint64 g_streamBytes = qint64(1) << 30;
 int g_repeats = 3;
 
-struct Watch
-{
-    bool ok = true;
-    double maxGapMs = 0;
-};
+using bench::runEventsUntil;
+using bench::Watch;
 
-// Runs the GUI thread's events until done() holds or the time is up, with a
-// 1 ms timer that records the longest gap between two of its firings.
-Watch runEventsUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    Watch watch;
-    if (done())
-        return watch;
-    QEventLoop loop;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(1);
-    QElapsedTimer total;
-    QElapsedTimer since;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        watch.maxGapMs = std::max(watch.maxGapMs, double(since.nsecsElapsed()) / 1e6);
-        since.restart();
-        if (done()) {
-            loop.quit();
-        } else if (total.elapsed() > timeoutMs) {
-            watch.ok = false;
-            loop.quit();
-        }
-    });
-    total.start();
-    since.start();
-    tick.start();
-    loop.exec();
-    return watch;
-}
-
-double threadCpuSeconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
+using bench::threadCpuSeconds;
 
 QByteArray makePattern()
 {
@@ -210,13 +173,7 @@ Run receive(int show, const QByteArray &doubledPattern)
     return run;
 }
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
+using bench::median;
 
 } // namespace
 
@@ -227,16 +184,11 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
 
-    QString only;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--mib"))
-            g_streamBytes = args[i + 1].toLongLong() * 1024 * 1024;
-        else if (args[i] == QLatin1String("--repeats"))
-            g_repeats = std::max(1, args[i + 1].toInt());
-        else if (args[i] == QLatin1String("--only"))
-            only = args[i + 1];
-    }
+    const bench::Options options =
+        bench::parseOptions(app.arguments(), bench::Options{g_streamBytes, g_repeats, QString()});
+    g_streamBytes = options.streamBytes;
+    g_repeats = options.repeats;
+    const QString only = options.only;
 
     // A private settings file and home: nothing touches the user's own.
     QTemporaryDir home;

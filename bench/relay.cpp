@@ -12,6 +12,7 @@
 //   bench_relay [--mib N] [--repeats N] [--only fast|display|socat|latency]
 // (smaller runs are for profiling).
 
+#include "benchsupport.h"
 #include "controller/frmtarnwell.h"
 #include "core/optionssource.h"
 #include "net/socketcontrol.h"
@@ -240,41 +241,8 @@ void sink(int fd, qint64 total, const Stream &stream, std::atomic<bool> &failed)
 
 // --- The GUI thread's turn --------------------------------------------------
 
-struct Watch
-{
-    bool ok = true;
-    double maxGapMs = 0;
-};
-
-// Runs the GUI thread's events until done() holds or the time is up, with a
-// 1 ms timer that records the longest gap between two of its firings.
-Watch runEventsUntil(const std::function<bool()> &done, int timeoutMs, int tickMs = 1)
-{
-    Watch watch;
-    if (done())
-        return watch;
-    QEventLoop loop;
-    QTimer tick;
-    tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(tickMs);
-    QElapsedTimer total;
-    QElapsedTimer since;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        watch.maxGapMs = std::max(watch.maxGapMs, double(since.nsecsElapsed()) / 1e6);
-        since.restart();
-        if (done()) {
-            loop.quit();
-        } else if (total.elapsed() > timeoutMs) {
-            watch.ok = false;
-            loop.quit();
-        }
-    });
-    total.start();
-    since.start();
-    tick.start();
-    loop.exec();
-    return watch;
-}
+using bench::runEventsUntil;
+using bench::Watch;
 
 // --- What carries the stream ------------------------------------------------
 
@@ -411,12 +379,7 @@ struct Flow
     double cpuPerGB = -1;
 };
 
-double threadCpuSeconds()
-{
-    timespec t{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
+using bench::threadCpuSeconds;
 
 // User and system time of a child so far, from /proc; negative if unknown.
 double processCpuSeconds(qint64 pid)
@@ -550,13 +513,7 @@ std::vector<double> roundTrips(const std::vector<Setup> &setups)
     return medians;
 }
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
+using bench::median;
 
 // Every sample of every figure, printed as medians at the end.
 std::map<std::string, std::vector<double>> g_samples;
@@ -603,16 +560,11 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
 
-    QString only;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--mib"))
-            g_streamBytes = args[i + 1].toLongLong() * 1024 * 1024;
-        else if (args[i] == QLatin1String("--repeats"))
-            g_repeats = std::max(1, args[i + 1].toInt());
-        else if (args[i] == QLatin1String("--only"))
-            only = args[i + 1];
-    }
+    const bench::Options options =
+        bench::parseOptions(app.arguments(), bench::Options{g_streamBytes, g_repeats, QString()});
+    g_streamBytes = options.streamBytes;
+    g_repeats = options.repeats;
+    const QString only = options.only;
     auto wanted = [&](const char *part) { return only.isEmpty() || only == QLatin1String(part); };
 
     // A private settings file and home: nothing touches the user's own.

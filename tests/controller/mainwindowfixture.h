@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 #include <memory>
 
@@ -44,6 +45,23 @@ struct MainWindow
     {
         w->tabs[tab].txtServer->setText(QStringLiteral("127.0.0.1"));
         w->tabs[tab].txtPortConnectTo->setText(QString::number(port));
+    }
+    /// Connects the client socket of a tab to a test server and returns the
+    /// server's side of the connection once the socket is Connected (null on failure).
+    std::unique_ptr<QTcpSocket> connectClient(QTcpServer &server, int tab = 0)
+    {
+        if (!server.isListening() && !server.listen(QHostAddress::LocalHost, 0))
+            return nullptr;
+        target(server.serverPort(), tab);
+        if (tab == 2)
+            w->tabs[2].txtPort->setText(QStringLiteral("0"));
+        (tab == 2 ? w->findChild<QPushButton *>(QStringLiteral("cmdStartBoth")) : w->tabs[tab].cmdConnect)->click();
+        if (!server.waitForNewConnection(5000))
+            return nullptr;
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        if (!QTest::qWaitFor([&] { return w->sckClient->State() == 7; }, 5000))
+            return nullptr;
+        return peer;
     }
     /// Listens on a port the system chooses; returns it.
     quint16 listen(int tab)

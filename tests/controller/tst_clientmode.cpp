@@ -168,12 +168,8 @@ void TestClientMode::sentDataReachesThePeerByteExact()
 {
     MainWindow m;
     QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    m.target(server.serverPort());
-    m.w->tabs[0].cmdConnect->click();
-    QVERIFY(server.waitForNewConnection(5000));
-    QTcpSocket *peer = server.nextPendingConnection();
-    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    const std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
+    QVERIFY(peer);
     QByteArray every;
     for (int r = 0; r < 64; ++r)
         for (int i = 0; i < 256; ++i)
@@ -189,10 +185,8 @@ void TestClientMode::tabChangeIsRefusedWhileConnected()
 {
     MainWindow m;
     QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    m.target(server.serverPort());
-    m.w->tabs[0].cmdConnect->click();
-    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    const std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
+    QVERIFY(peer);
     const qsizetype before = m.events().size();
     m.w->tabMode->setCurrentIndex(1);
     QCOMPARE(m.w->tabMode->currentIndex(), 0);
@@ -219,12 +213,8 @@ void TestClientMode::sendWindowSendsThroughTheConnection()
 {
     MainWindow m;
     QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-    m.target(server.serverPort());
-    m.w->tabs[0].cmdConnect->click();
-    QVERIFY(server.waitForNewConnection(5000));
-    std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
-    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    const std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
+    QVERIFY(peer);
 
     m.w->tabs[0].cmdSend->click();
     QCOMPARE(frmSend::openWindows().size(), 1);

@@ -135,14 +135,8 @@ void TestServerMode::passThroughRelaysBothWaysByteExact()
     MainWindow m(2);
     m.opts.multipleClients = true;
     QTcpServer real;
-    QVERIFY(real.listen(QHostAddress::LocalHost, 0));
-    m.w->tabs[2].txtServer->setText(QStringLiteral("127.0.0.1"));
-    m.w->tabs[2].txtPortConnectTo->setText(QString::number(real.serverPort()));
-    m.w->tabs[2].txtPort->setText(QStringLiteral("0"));
-    m.w->findChild<QPushButton *>(QStringLiteral("cmdStartBoth"))->click();
-    QVERIFY(real.waitForNewConnection(5000));
-    std::unique_ptr<QTcpSocket> upstream(real.nextPendingConnection());
-    QTRY_COMPARE(m.w->sckClient->State(), 7);
+    std::unique_ptr<QTcpSocket> upstream = m.connectClient(real, 2);
+    QVERIFY(upstream);
     const quint16 port = quint16(m.w->sckServer[0]->LocalPort());
 
     std::vector<std::unique_ptr<QTcpSocket>> clients;
@@ -214,15 +208,9 @@ void TestServerMode::relayMemoryStaysBoundedWhenTheServerIsSlow()
     MainWindow m(2);
     m.w->tabs[2].cboShow->setCurrentIndex(3);
     QTcpServer real;
-    QVERIFY(real.listen(QHostAddress::LocalHost, 0));
-    m.w->tabs[2].txtServer->setText(QStringLiteral("127.0.0.1"));
-    m.w->tabs[2].txtPortConnectTo->setText(QString::number(real.serverPort()));
-    m.w->tabs[2].txtPort->setText(QStringLiteral("0"));
-    m.w->findChild<QPushButton *>(QStringLiteral("cmdStartBoth"))->click();
-    QVERIFY(real.waitForNewConnection(5000));
-    std::unique_ptr<QTcpSocket> upstream(real.nextPendingConnection());
+    std::unique_ptr<QTcpSocket> upstream = m.connectClient(real, 2);
+    QVERIFY(upstream);
     upstream->setReadBufferSize(64 * 1024); // a server that reads slowly
-    QTRY_COMPARE(m.w->sckClient->State(), 7);
     auto client = connectTo(quint16(m.w->sckServer[0]->LocalPort()));
     QVERIFY(client->waitForConnected(5000));
     QTRY_COMPARE(m.w->intClientCount, qint16(1));
