@@ -27,7 +27,8 @@ void TestItemReader::items_data()
     QTest::newRow("commas") << QByteArray("a,b,c") << QByteArrayList{"a", "b", "c"} << false;
     QTest::newRow("blanks before kept out, trailing blanks dropped")
         << QByteArray("  a  ,\tb c\t,c") << QByteArrayList{"a", "b c", "c"} << false;
-    QTest::newRow("two commas make an empty item") << QByteArray("a,,b") << QByteArrayList{"a", "", "b"} << false;
+    QTest::newRow("two commas make an empty item")
+        << QByteArray("a,,b") << QByteArrayList{"a", "", "b"} << false;
     QTest::newRow("quoted empty item") << QByteArray("\"\",b") << QByteArrayList{"", "b"} << false;
     QTest::newRow("quoted keeps commas, blanks and line breaks")
         << QByteArray("\" x, y \",\"GET /\r\nHost: h\r\n\r\n\"\r\n")
@@ -36,14 +37,14 @@ void TestItemReader::items_data()
         << QByteArray("\"a\" junk,b") << QByteArrayList{"a", "b"} << false;
     QTest::newRow("blank lines and a text on the next line")
         << QByteArray("G,n,\r\n\r\n\"text\"\n\nH") << QByteArrayList{"G", "n", "text", "H"} << false;
-    QTest::newRow("trailing comma at the end adds nothing") << QByteArray("a,b,") << QByteArrayList{"a", "b"}
-                                                            << false;
+    QTest::newRow("trailing comma at the end adds nothing")
+        << QByteArray("a,b,") << QByteArrayList{"a", "b"} << false;
     QTest::newRow("comma at a line start is an empty item")
         << QByteArray("a\n,b") << QByteArrayList{"a", "", "b"} << false;
     QTest::newRow("bytes above 127 and NUL kept")
-        << QByteArray("\xE9t\xE9,\"\x00\xFF\"", 9) << QByteArrayList{"\xE9t\xE9", QByteArray("\x00\xFF", 2)} << false;
-    QTest::newRow("quote that never closes")
-        << QByteArray("a,\"b,c\r\nd") << QByteArrayList{"a"} << true;
+        << QByteArray("\xE9t\xE9,\"\x00\xFF\"", 9) << QByteArrayList{"\xE9t\xE9", QByteArray("\x00\xFF", 2)}
+        << false;
+    QTest::newRow("quote that never closes") << QByteArray("a,\"b,c\r\nd") << QByteArrayList{"a"} << true;
 }
 
 void TestItemReader::items()
@@ -73,15 +74,15 @@ void TestItemReader::records_data()
     QTest::addColumn<int>("problemLine");
     QTest::addColumn<QByteArrayList>("partial");
 
-    QTest::newRow("three-item records") << QByteArray("A,x,\"1\"\r\nA,y,\"2\"\r\n") << 3
-                                        << QList<QByteArrayList>{{"A", "x", "1"}, {"A", "y", "2"}} << Problem::None
-                                        << 0 << QByteArrayList{};
+    QTest::newRow("three-item records")
+        << QByteArray("A,x,\"1\"\r\nA,y,\"2\"\r\n") << 3
+        << QList<QByteArrayList>{{"A", "x", "1"}, {"A", "y", "2"}} << Problem::None << 0 << QByteArrayList{};
     QTest::newRow("two-item records run on across lines")
         << QByteArray("21,ftp,22\nssh\n") << 2 << QList<QByteArrayList>{{"21", "ftp"}, {"22", "ssh"}}
         << Problem::None << 0 << QByteArrayList{};
     QTest::newRow("record cut short by the end")
-        << QByteArray("A,x,\"1\"\r\nB,y") << 3 << QList<QByteArrayList>{{"A", "x", "1"}} << Problem::ShortRecord << 2
-        << QByteArrayList{"B", "y"};
+        << QByteArray("A,x,\"1\"\r\nB,y") << 3 << QList<QByteArrayList>{{"A", "x", "1"}}
+        << Problem::ShortRecord << 2 << QByteArrayList{"B", "y"};
     QTest::newRow("unclosed quote keeps the records before")
         << QByteArray("A,x,\"1\"\nB,y,\"never\nclosed") << 3 << QList<QByteArrayList>{{"A", "x", "1"}}
         << Problem::UnclosedQuote << 2 << QByteArrayList{"B", "y"};
