@@ -15,6 +15,7 @@
 #include "logging/frmstate.h"
 #include "options/optionsmodel.h"
 #include "options/settingsstore.h"
+#include "sending/frmprotocol.h"
 #include "sending/frmsend.h"
 #include "sending/sendlist.h"
 #include "ui/frmhelp.h"
@@ -109,6 +110,7 @@ frmTarnwell::~frmTarnwell()
     delete m_frmFilter;
     delete m_frmDetailsReceived;
     delete m_frmDetailsSent;
+    releaseCompanions();
 }
 
 // ---------------------------------------------------------------- building
@@ -173,7 +175,6 @@ void frmTarnwell::buildMenus()
     a->setObjectName(QStringLiteral("mnuLogData"));
     a = tools->addAction(QStringLiteral("&Options..."));
     a->setObjectName(QStringLiteral("mnuOptions"));
-    a->setEnabled(false); // until the options window exists
     a = tools->addAction(QStringLiteral("&Common Configurations..."));
     a->setObjectName(QStringLiteral("mnuCommonConfigs"));
 
@@ -413,7 +414,6 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.cboSend->setMinimumContentsLength(16);
         t.cmdProtocols = named(new QPushButton(QStringLiteral("Common Protocols...")), "cmdProtocols", index);
         t.cmdProtocols->setToolTip(QStringLiteral("Select from common socket protocols"));
-        t.cmdProtocols->setEnabled(false); // until the protocols window exists
         send->addWidget(t.cmdSend);
         send->addWidget(t.cboSend, 1);
         send->addWidget(t.cmdProtocols);
@@ -564,6 +564,7 @@ bool frmTarnwell::Load()
     tabs[1].lblServer->setText(name.isEmpty() ? QStringLiteral("<Cannot Retrieve>") : name);
 
     connect(tabMode, &QTabWidget::currentChanged, this, [this](int) { tabMode_Click(m_previousTab); });
+    wireCompanions();
     m_loaded = true;
     return true;
 }
@@ -870,6 +871,9 @@ void frmTarnwell::Unload()
     if (m_unloaded || !m_loaded)
         return;
     m_unloaded = true;
+    // From here on the protocols window really closes when asked to.
+    if (m_frmProtocol)
+        m_frmProtocol->blnAllowUnload = true;
     m_frmLogging->SaveLoggingInformation();
     tw::events().AddEvent(QStringLiteral("Tarnwell terminated."));
     m_frmLogging->StopAllLogging();

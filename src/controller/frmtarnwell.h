@@ -34,7 +34,9 @@ class frmEvent;
 class frmFilter;
 class frmHelp;
 class frmLogging;
+class frmProtocol;
 class frmState;
+class ProtocolHost;
 
 /// The controls of one mode tab. Only the ones the mode needs exist; the
 /// others stay null (the Client tab has the client side, the Server tab the
@@ -169,6 +171,11 @@ public:
     std::function<void()> ConnectionReestablished;
     std::function<void()> MessageSuccessfullySent;
 
+    /// The protocols window, made on first use (null after the unload).
+    frmProtocol *protocols();
+    /// The data lists and text views of the three tabs take the font.
+    void SetUserFont(const QFont &font);
+
     // SupportHost.
     int currentMode() const override { return intCurrentMode; }
     int showPosition(int mode) const override;
@@ -204,6 +211,8 @@ public:
     frmDetails *receivedDetails() const { return m_frmDetailsReceived; }
     frmDetails *sentDetails() const { return m_frmDetailsSent; }
     frmHelp *help();
+    /// The protocols window if it was made.
+    frmProtocol *protocolsWindow() const { return m_frmProtocol; }
 
     /// Routines other parts of the program call.
     void RefreshSendList();
@@ -239,6 +248,8 @@ private:
     void createSockets();
     void holdBackIfBacklogged();
     void wireWindowOpeners();
+    void wireCompanions();
+    void releaseCompanions();
     void releaseIfDrained();
     void wireClientSocket();
     void wireServerElement(int index);
@@ -267,6 +278,8 @@ private:
     frmFilter *m_frmFilter = nullptr;
     frmDetails *m_frmDetailsReceived = nullptr;
     frmDetails *m_frmDetailsSent = nullptr;
+    frmProtocol *m_frmProtocol = nullptr;
+    std::unique_ptr<ProtocolHost> m_protocolHost;
     std::array<QLabel *, 6> m_panels{};
     qint64 m_gaugeScale = 1000;
     QPushButton *m_cmdFormHide = nullptr;

@@ -1,0 +1,65 @@
+#include "controller/mainwindowfixture.h"
+#include "display/datatextview.h"
+#include "logging/frmstate.h"
+#include "options/frmoptions.h"
+#include "sending/bytetextedit.h"
+#include "sending/frmprotocol.h"
+#include "sending/frmsend.h"
+#include "ui/userfont.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QToolButton>
+#include <QTreeView>
+
+class TestUserFont : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void fontReachesEveryDataWindow();
+};
+
+// A font chosen in the options window reaches every data window open at
+// that moment, and every data window opened afterwards.
+void TestUserFont::fontReachesEveryDataWindow()
+{
+    MainWindow m;
+    frmTarnwell &w = *m.w;
+    frmSend *before = frmSend::OpenNewWindow();
+    w.eventHistory()->show();
+    frmProtocol *protocols = w.protocols();
+    protocols->show();
+
+    // The Options entry opens the window; the label names the font in use.
+    auto *entry = w.findChild<QAction *>(QStringLiteral("mnuOptions"));
+    QVERIFY(entry->isEnabled());
+    entry->trigger();
+    frmOptions *options = frmOptions::instance();
+    QVERIFY(options && options->isVisible());
+    QCOMPARE(options->lblFont->text(), UserFont::describe(w.tabs[0].txtReceived->font()));
+
+    QFont chosen(QStringLiteral("DejaVu Serif"), 13);
+    chosen.setItalic(true);
+    m.ui.fontAnswers.enqueue(chosen);
+    options->cmdOpenFont->click();
+    QCOMPARE(options->lblFont->text(), QFontInfo(chosen).family() + QStringLiteral(", 13pt, Italic"));
+
+    frmSend *after = frmSend::OpenNewWindow();
+    QList<std::pair<QString, QFont>> fonts;
+    for (int i = 0; i < 3; ++i) {
+        fonts.append({QStringLiteral("list %1").arg(i), w.tabs[i].lvwReceived->font()});
+        fonts.append({QStringLiteral("text view %1").arg(i), w.tabs[i].txtReceived->font()});
+    }
+    fonts.append({QStringLiteral("send window open before"), before->txtSend->font()});
+    fonts.append({QStringLiteral("send window opened after"), after->txtSend->font()});
+    fonts.append({QStringLiteral("event history"), w.eventHistory()->list()->font()});
+    fonts.append({QStringLiteral("hidden state history"), w.clientStateHistory()->list()->font()});
+    fonts.append({QStringLiteral("protocol message"), protocols->txtMessage->font()});
+    for (const auto &[where, font] : fonts)
+        QVERIFY2(font == chosen, qPrintable(where));
+    delete before;
+    delete after;
+}
+
+QTEST_MAIN(TestUserFont)
+#include "tst_userfont.moc"
