@@ -2,6 +2,7 @@
 // protocols window and the font of the data windows.
 
 #include "controller/frmtarnwell.h"
+#include "display/datalistmodel.h"
 #include "display/datatextview.h"
 #include "display/frmdetails.h"
 #include "display/supportclass.h"
@@ -143,8 +144,14 @@ void frmTarnwell::releaseCompanions()
 void frmTarnwell::SetUserFont(const QFont &font)
 {
     for (ModeControls &t : tabs) {
-        if (t.lvwReceived)
+        if (t.lvwReceived) {
             t.lvwReceived->setFont(font);
+            // The time column keeps room for the milliseconds in the new font.
+            const int time =
+                t.lvwReceived->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 24;
+            if (t.lvwReceived->columnWidth(DataListModel::ColTime) < time)
+                t.lvwReceived->setColumnWidth(DataListModel::ColTime, time);
+        }
         if (t.txtReceived)
             t.txtReceived->SetUserFont(font);
     }

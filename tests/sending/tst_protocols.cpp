@@ -115,6 +115,8 @@ private Q_SLOTS:
     void mergeAll();
     void sendChoices_data();
     void sendChoices();
+    void previewAndUnreadableFile_data();
+    void previewAndUnreadableFile();
     void reconnectNeedsItsOptions_data();
     void reconnectNeedsItsOptions();
     void mergeCycleAndItsEndings_data();
@@ -353,6 +355,69 @@ void TestProtocols::sendChoices()
         QCOMPARE(m_ui->prompts[0].text,
                  QStringLiteral("The socket is neither connected or closed.  Place the socket "
                                 "into one of these states and retry this operation."));
+}
+
+// Preview shows the merge in the window's own send window; a merge file that
+// cannot be read is told once, and nothing is sent or started.
+void TestProtocols::previewAndUnreadableFile_data()
+{
+    QTest::addColumn<bool>("fileThere");
+    QTest::addColumn<QString>("press");
+    QTest::addColumn<QString>("told"); // the start of the one message shown, or empty
+    QTest::addColumn<QByteArray>("previewed");
+
+    const QString merge =
+        QStringLiteral("An error occurred while attempting to merge the file. The operating system "
+                       "reports: 2, ");
+    QTest::newRow("preview") << true << "preview" << QString() << QByteArray("<a><b>");
+    QTest::newRow("preview, nothing chosen") << true << "unselected"
+                                             << "Please select a protocol." << QByteArray();
+    QTest::newRow("preview, file missing") << false << "preview" << merge << QByteArray();
+    QTest::newRow("send all, file missing") << false << "send" << merge << QByteArray();
+    QTest::newRow("reconnect, file missing")
+        << false << "reconnect"
+        << "An error occurred while attempting to open the file. The operating system reports: 2, "
+        << QByteArray();
+}
+
+void TestProtocols::previewAndUnreadableFile()
+{
+    QFETCH(bool, fileThere);
+    QFETCH(QString, press);
+    QFETCH(QString, told);
+    QFETCH(QByteArray, previewed);
+
+    DefaultOptions options;
+    options.autoReconnect = true;
+    tw::setOptions(&options);
+    m_host.state = 7;
+    frmProtocol &w = open();
+    if (press != QLatin1String("unselected"))
+        w.tvwProtocol->setCurrentItem(w.tvwProtocol->topLevelItem(0)->child(0));
+    w.txtMessage->setData("<%1>");
+    w.txtReplaceFileName->setText(fileThere ? writeData(QStringLiteral("list.txt"), "a\r\nb")
+                                            : m_data->filePath(QStringLiteral("missing.txt")));
+    w.chkReplaceEscapedChars->click();
+    if (press == QLatin1String("reconnect"))
+        w.chkDisconnectAfterMsgTx->click();
+    (press == QLatin1String("send") || press == QLatin1String("reconnect") ? w.cmdSend : w.cmdPreview)
+        ->click();
+    tw::setOptions(nullptr);
+
+    const QStringList shown = m_ui->messages();
+    QCOMPARE(shown.size(), told.isEmpty() ? 0 : 1);
+    if (!told.isEmpty())
+        QVERIFY2(shown[0].startsWith(told), qPrintable(shown[0]));
+    QVERIFY(m_host.sent.isEmpty());
+    QVERIFY(m_host.calls.isEmpty());
+    QVERIFY(!w.MergeActive);
+    frmSend *preview = w.previewWindow();
+    QCOMPARE(preview->isVisible(), press == QLatin1String("preview"));
+    if (preview->isVisible()) {
+        QCOMPARE(preview->txtSend->data(), previewed);
+        QVERIFY(preview->txtTitle->text().startsWith(QStringLiteral("m (")));
+        QVERIFY(preview->IsNewWindow);
+    }
 }
 
 // The reconnect option needs the automatic close and reconnection: the

@@ -12,16 +12,43 @@
 #include <QToolButton>
 #include <QTreeView>
 
-class TestUserFont : public QObject
+class TestCompanions : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void cleanup()
+    {
+        // Opening the options window made an options model; the next test starts without it.
+        qDeleteAll(QCoreApplication::instance()->findChildren<OptionsModel *>(Qt::FindDirectChildrenOnly));
+    }
+    void buttonsOpenTheirWindows();
     void fontReachesEveryDataWindow();
 };
 
+// The entries that were greyed out before these windows existed now open them.
+void TestCompanions::buttonsOpenTheirWindows()
+{
+    MainWindow m;
+    frmTarnwell &w = *m.w;
+    for (int tab : {0, 1}) {
+        QVERIFY(w.tabs[tab].cmdProtocols->isEnabled());
+        w.tabs[tab].cmdProtocols->click();
+        QVERIFY(w.protocolsWindow() && w.protocolsWindow()->isVisible());
+        w.protocolsWindow()->cmdClose->click(); // closing only hides
+        QVERIFY(!w.protocolsWindow()->isVisible());
+    }
+    frmSend *send = frmSend::OpenNewWindow();
+    send->cmdPreferences->click();
+    QVERIFY(frmOptions::instance() && frmOptions::instance()->isVisible());
+    frmOptions::instance()->cmdOK->click();
+    w.protocolsWindow()->cmdPreferences->click();
+    QVERIFY(frmOptions::instance()->isVisible());
+    delete send;
+}
+
 // A font chosen in the options window reaches every data window open at
 // that moment, and every data window opened afterwards.
-void TestUserFont::fontReachesEveryDataWindow()
+void TestCompanions::fontReachesEveryDataWindow()
 {
     MainWindow m;
     frmTarnwell &w = *m.w;
@@ -61,5 +88,5 @@ void TestUserFont::fontReachesEveryDataWindow()
     delete after;
 }
 
-QTEST_MAIN(TestUserFont)
-#include "tst_userfont.moc"
+QTEST_MAIN(TestCompanions)
+#include "tst_companions.moc"
