@@ -258,6 +258,7 @@ void frmProtocol::loadLibrary()
         auto *message = new QTreeWidgetItem(groupNode, {Bytes::toText(r[1])});
         message->setData(0, kKeyRole, QStringLiteral("L") + n);
         message->setData(0, kTagRole, r[2]);
+        message->setToolTip(0, message->text(0)); // long names are cut off in a narrow tree
         message->setIcon(0, protocol);
     }
 
@@ -298,7 +299,8 @@ void frmProtocol::SetUserFont(const QFont &font)
 
 bool frmProtocol::reconnectChosen() const
 {
-    return chkDisconnectAfterMsgTx->isChecked() && chkDisconnectAfterMsgTx->isEnabled();
+    // Checked and enabled; the box is enabled exactly while the merge box is ticked.
+    return chkDisconnectAfterMsgTx->isChecked() && chkReplaceEscapedChars->isChecked();
 }
 
 void frmProtocol::setSendCaption(const QString &caption)
@@ -316,6 +318,18 @@ void frmProtocol::applyEnabling()
         w->setToolTip(merge ? QString() : why);
     }
     cmdReplaceFilename->setToolTip(merge ? QStringLiteral("Choose the merge file") : why);
+    // The running merge keeps the file and the choices it started with.
+    if (MergeActive) {
+        const QString running = QStringLiteral("A merge is running: press Stop Sending first.");
+        for (QWidget *w : std::initializer_list<QWidget *>{chkReplaceEscapedChars, txtReplaceFileName,
+                                                           cmdReplaceFilename, chkDisconnectAfterMsgTx}) {
+            w->setEnabled(false);
+            w->setToolTip(running);
+        }
+    } else {
+        chkReplaceEscapedChars->setEnabled(true);
+        chkReplaceEscapedChars->setToolTip(QString());
+    }
     // Data without a direction has no place in the Pass Through relay.
     const bool canSend = m_host && (m_host->currentMode() != 2 || MergeActive);
     cmdSend->setEnabled(canSend);
@@ -456,16 +470,12 @@ void frmProtocol::endMerge(const QString &why, bool touchConnection)
     if (wasActive && !why.isEmpty())
         tw::events().AddEvent(QStringLiteral("The merge with reconnection has ended: ") + why +
                               QLatin1Char('.'));
-    if (reconnectChosen()) {
-        setSendCaption(kStartCaption);
-        // The connection the merge was cycling is left closed, with no
-        // reconnection pending; it is never opened again from here.
-        if (touchConnection && m_host && m_host->currentMode() == 0)
-            m_host->endConnection();
-    } else {
-        setSendCaption(kSendCaption);
-    }
+    setSendCaption(reconnectChosen() ? kStartCaption : kSendCaption);
     applyEnabling();
+    // The connection the merge was cycling is left closed, with no
+    // reconnection pending; it is never opened again from here.
+    if (wasActive && touchConnection && m_host && m_host->currentMode() == 0)
+        m_host->endConnection();
 }
 
 void frmProtocol::ConnectionReestablished()

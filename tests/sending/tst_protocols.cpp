@@ -491,6 +491,7 @@ void TestProtocols::mergeCycleAndItsEndings()
     w.chkDisconnectAfterMsgTx->click();
     w.cmdSend->click(); // closed: the merge opens and connects
     QCOMPARE(m_host.calls, strings({"connect"}));
+    QVERIFY(!w.chkReplaceEscapedChars->isEnabled()); // the running merge keeps its file and choices
     m_host.calls.clear();
     for (int connection = 0; connection < 4 && w.MergeActive; ++connection) {
         // Between the first connection and the second.
