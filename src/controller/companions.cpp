@@ -127,6 +127,17 @@ frmProtocol *frmTarnwell::protocols()
     return m_frmProtocol;
 }
 
+void frmTarnwell::prepareCompanionsForUnload()
+{
+    // From here on the protocols window really closes when asked to, and the
+    // options window is put away rather than discarded: discarding would
+    // make the next read of an option load the store again mid-shutdown.
+    if (m_frmProtocol)
+        m_frmProtocol->blnAllowUnload = true;
+    if (frmOptions *options = frmOptions::instance())
+        options->hide();
+}
+
 void frmTarnwell::releaseCompanions()
 {
     if (m_frmProtocol) {

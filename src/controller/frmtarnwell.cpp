@@ -871,9 +871,7 @@ void frmTarnwell::Unload()
     if (m_unloaded || !m_loaded)
         return;
     m_unloaded = true;
-    // From here on the protocols window really closes when asked to.
-    if (m_frmProtocol)
-        m_frmProtocol->blnAllowUnload = true;
+    prepareCompanionsForUnload();
     m_frmLogging->SaveLoggingInformation();
     tw::events().AddEvent(QStringLiteral("Tarnwell terminated."));
     m_frmLogging->StopAllLogging();

@@ -249,6 +249,7 @@ private:
     void holdBackIfBacklogged();
     void wireWindowOpeners();
     void wireCompanions();
+    void prepareCompanionsForUnload();
     void releaseCompanions();
     void releaseIfDrained();
     void wireClientSocket();
