@@ -202,8 +202,10 @@ void frmProtocol::buildUi()
 
     connect(tvwProtocol, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem *item) { chooseNode(item); });
-    connect(tvwProtocol, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem *item) { chooseNode(item); });
+    // Choosing by keyboard selects too; the current item the tree sets for
+    // itself when it takes the focus is no choice and leaves the text alone.
+    connect(tvwProtocol, &QTreeWidget::itemSelectionChanged, this,
+            [this] { chooseNode(tvwProtocol->selectedItems().value(0)); });
     connect(txtMessage, &ByteTextEdit::changed, this, [this] { m_details->AddDetails(txtMessage->data()); });
     connect(chkReplaceEscapedChars, &QCheckBox::clicked, this, [this] { chkReplaceEscapedChars_Click(); });
     connect(chkDisconnectAfterMsgTx, &QCheckBox::clicked, this, [this] { chkDisconnectAfterMsgTx_Click(); });
@@ -591,7 +593,7 @@ void frmProtocol::cmdClose_Click()
 
 void frmProtocol::cmdPreview_Click()
 {
-    QTreeWidgetItem *node = tvwProtocol->currentItem();
+    QTreeWidgetItem *node = tvwProtocol->selectedItems().value(0);
     if (!node) {
         tw::ui().message(this, QStringLiteral("Please select a protocol."), UiService::Icon::Information);
         return;

@@ -60,7 +60,8 @@ void TestProtocolMerge::mergeWithReconnection_data()
     QTest::addColumn<int>("delivered"); // records that reach the server
     QTest::addColumn<QString>("event");
 
-    QTest::newRow("every record") << "all" << 5 << "every record has been sent";
+    QTest::newRow("every record, window hidden") << "all" << 5 << "every record has been sent";
+    QTest::newRow("Stop Sending") << "stop" << 1 << "stopped by the user";
     QTest::newRow("connection refused") << "refused" << 0 << "the connection failed";
     QTest::newRow("user disconnects") << "user" << 1 << "the client was disconnected";
     QTest::newRow("mode changes") << "mode" << 1 << "the mode was changed";
@@ -104,18 +105,21 @@ void TestProtocolMerge::mergeWithReconnection()
     p->chkDisconnectAfterMsgTx->click();
     QCOMPARE(p->cmdSend->text(), QStringLiteral("&Start Sending"));
 
-    if (course == QLatin1String("user")) {
+    if (course == QLatin1String("user") || course == QLatin1String("stop")) {
         // Connected first: Send puts out the first record at once, and the
-        // user disconnects before the send is even reported.
+        // user disconnects, or stops, before the send is even reported.
         m.w->tabs[0].cmdConnect->click();
         QTRY_COMPARE_WITH_TIMEOUT(w.intLastClientState, qint16(7), 10000);
         p->cmdSend->click();
         QVERIFY(p->MergeActive);
-        w.tabs[0].cmdConnect->click();
+        (course == QLatin1String("user") ? static_cast<QAbstractButton *>(w.tabs[0].cmdConnect) : p->cmdSend)
+            ->click();
     } else {
+        p->show();
         p->cmdSend->click();
         QVERIFY(p->MergeActive);
         QCOMPARE(p->cmdSend->text(), QStringLiteral("Stop Sending"));
+        p->close(); // hiding the window does not end the merge
     }
     if (course == QLatin1String("mode")) {
         // Without automatic reconnection the merge waits after its first

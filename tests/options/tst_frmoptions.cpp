@@ -3,11 +3,9 @@
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
 #include "ui/updown.h"
-#include "ui/userfont.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -204,46 +202,6 @@ private Q_SLOTS:
         QCOMPARE(takeLines(), QStringList{line});
     }
 
-    // The enabling rules follow every change, whoever makes it.
-    void enabling_data()
-    {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<int>("ignore");
-        QTest::addColumn<int>("autoDisconnect");
-        QTest::addColumn<int>("autoReconnect");
-        QTest::addColumn<QList<bool>>(
-            "enabled"); // chkIgnoreBetween, cbo/cmdIgnoreBetween, chkAutoReconnect, period
-
-        QTest::newRow("no splitting")
-            << "<No message splitting>" << 1 << 1 << 1 << QList<bool>{false, false, true, true};
-        QTest::newRow("tab, ignore off") << "\\09" << 0 << 1 << 0 << QList<bool>{true, false, true, false};
-        QTest::newRow("tab, ignore on") << "\\09" << 1 << 1 << 1 << QList<bool>{true, true, true, true};
-        QTest::newRow("reconnect without disconnect")
-            << "\\09" << 0 << 0 << 1 << QList<bool>{true, false, false, false};
-    }
-
-    void enabling()
-    {
-        QFETCH(QString, field);
-        QFETCH(int, ignore);
-        QFETCH(int, autoDisconnect);
-        QFETCH(int, autoReconnect);
-        QFETCH(QList<bool>, enabled);
-
-        model().setCheck(Check::IgnoreBetween, ignore);
-        model().setCheck(Check::AutoDisconnect, autoDisconnect);
-        model().setCheck(Check::AutoReconnect, autoReconnect);
-        m_w->cboField->setEditText(field);
-        QCOMPARE(m_w->chkIgnoreBetween->isEnabled(), enabled[0]);
-        QCOMPARE(m_w->cboIgnoreBetween->isEnabled(), enabled[1]);
-        QCOMPARE(m_w->cmdIgnoreBetween->isEnabled(), enabled[1]);
-        QCOMPARE(m_w->chkAutoReconnect->isEnabled(), enabled[2]);
-        QCOMPARE(m_w->txtReconnectPeriod->isEnabled(), enabled[3]);
-        QCOMPARE(m_w->upReconnection->isEnabled(), enabled[3]);
-        // A disabled control says why.
-        QCOMPARE(m_w->txtReconnectPeriod->toolTip().isEmpty(), enabled[3]);
-    }
-
     // OK keeps and stores the edits, Cancel reloads the store into the
     // controls, the close box drops the window and its edits.
     void endings_data()
@@ -374,34 +332,6 @@ private Q_SLOTS:
         // OK hides the viewers with the window.
         m_w->cmdOK->click();
         QVERIFY(!made->w->isVisible());
-    }
-
-    void fontChoice_data()
-    {
-        QTest::addColumn<bool>("chosen");
-        QTest::newRow("cancelled") << false;
-        QTest::newRow("bold 12 pt") << true;
-    }
-
-    void fontChoice()
-    {
-        QFETCH(bool, chosen);
-        const QString before = m_w->lblFont->text();
-        QCOMPARE(before, UserFont::describe(UserFont::current()));
-        QFont f(QStringLiteral("DejaVu Serif"), 12);
-        f.setBold(true);
-        m_ui->fontAnswers.enqueue(chosen ? std::optional<QFont>(f) : std::nullopt);
-        m_w->cmdOpenFont->click();
-        if (!chosen) {
-            QCOMPARE(m_w->lblFont->text(), before);
-            return;
-        }
-        QCOMPARE(m_w->lblFont->text(), QFontInfo(f).family() + QStringLiteral(", 12pt, Bold"));
-        QCOMPARE(UserFont::current(), f);
-        // A window made later shows the choice too.
-        delete m_w;
-        m_w = frmOptions::open();
-        QCOMPARE(m_w->lblFont->text(), QFontInfo(f).family() + QStringLiteral(", 12pt, Bold"));
     }
 };
 

@@ -109,8 +109,6 @@ private Q_SLOTS:
     void libraryProblems_data();
     void libraryProblems();
     void shippedLibrary();
-    void mergeLine_data();
-    void mergeLine();
     void mergeAll_data();
     void mergeAll();
     void sendChoices_data();
@@ -119,8 +117,6 @@ private Q_SLOTS:
     void previewAndUnreadableFile();
     void reconnectNeedsItsOptions_data();
     void reconnectNeedsItsOptions();
-    void mergeCycleAndItsEndings_data();
-    void mergeCycleAndItsEndings();
 };
 
 // Groups follow the records; a group that returns after another starts a second node.
@@ -230,54 +226,28 @@ void TestProtocols::shippedLibrary()
         QVERIFY2(groups.contains(g), g);
 }
 
-void TestProtocols::mergeLine_data()
-{
-    QTest::addColumn<QByteArray>("templ");
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QByteArray>("merged");
-
-    const QByteArray dear = "Dear %1, your code is %2.";
-    QTest::newRow("last field trimmed")
-        << dear << QByteArray("Ann, 42") << QByteArray("Dear Ann, your code is 42.");
-    QTest::newRow("earlier fields keep blanks")
-        << dear << QByteArray("Ann ,42") << QByteArray("Dear Ann , your code is 42.");
-    QTest::newRow("empty field removes its placeholder")
-        << dear << QByteArray(",42") << QByteArray("Dear , your code is 42.");
-    QTest::newRow("trailing comma adds no field")
-        << dear << QByteArray("Ann,") << QByteArray("Dear Ann, your code is %2.");
-    QTest::newRow("field holding its own placeholder")
-        << QByteArray("%1 and %1") << QByteArray("50%1") << QByteArray("50%1 and 50%1");
-    QTest::newRow("%10 is field 1 and a 0")
-        << QByteArray("%10|%2") << QByteArray("a,b,c,d,e,f,g,h,i,j") << QByteArray("a0|b");
-    QTest::newRow("blank line leaves the template") << dear << QByteArray("  \t") << dear;
-    QTest::newRow("bytes above 127") << QByteArray("<%1>") << QByteArray("\xE9\xFF")
-                                     << QByteArray("<\xE9\xFF>");
-}
-
-void TestProtocols::mergeLine()
-{
-    QFETCH(QByteArray, templ);
-    QFETCH(QByteArray, line);
-    QFETCH(QByteArray, merged);
-    QCOMPARE(Merge::mergeLine(templ, line), merged);
-}
-
 // Send with the merge box ticked (no reconnection) hands every merged record
-// over in one piece.
+// over in one piece: the merge rules, line ends of every kind, blank lines.
 void TestProtocols::mergeAll_data()
 {
     QTest::addColumn<QByteArray>("templ");
     QTest::addColumn<QByteArray>("records");
     QTest::addColumn<QByteArray>("sent");
 
-    QTest::newRow("CR LF") << QByteArray("[%1]") << QByteArray("a\r\nb\r\nc\r\n") << QByteArray("[a][b][c]");
-    QTest::newRow("lone CR, no final line end")
-        << QByteArray("[%1]") << QByteArray("a\rb\rc") << QByteArray("[a][b][c]");
-    QTest::newRow("lone LF, then CR LF")
-        << QByteArray("[%1]") << QByteArray("a\nb\r\n") << QByteArray("[a][b]");
-    QTest::newRow("blank line skipped with placeholder")
-        << QByteArray("[%1]") << QByteArray("a\r\n\r\n  \r\nb") << QByteArray("[a][b]");
-    QTest::newRow("blank line kept without placeholder")
+    const QByteArray dear = "Dear %1, your code is %2.|";
+    QTest::newRow("last field trimmed, earlier keep blanks")
+        << dear << QByteArray("Ann, 42\r\nAnn ,42")
+        << QByteArray("Dear Ann, your code is 42.|Dear Ann , your code is 42.|");
+    QTest::newRow("empty field, trailing comma")
+        << dear << QByteArray(",42\nAnn,")
+        << QByteArray("Dear , your code is 42.|Dear Ann, your code is %2.|");
+    QTest::newRow("own placeholder, %10, bytes above 127")
+        << QByteArray("%1 %10|") << QByteArray("5%1\ra\xE9,b,c,d,e,f,g,h,i,j")
+        << QByteArray("5%1 5%10|a\xE9 a\xE9"
+                      "0|");
+    QTest::newRow("blank lines skipped with placeholder")
+        << QByteArray("[%1]") << QByteArray("a\r\n\r\n  \r\rb\n") << QByteArray("[a][b]");
+    QTest::newRow("blank lines kept without placeholder")
         << QByteArray("PING\r\n") << QByteArray("\n\n") << QByteArray("PING\r\nPING\r\n");
     QTest::newRow("empty file") << QByteArray("[%1]") << QByteArray() << QByteArray();
     QTest::newRow("10 MB line") << QByteArray("<%1>") << repeated('x', 10 * 1024 * 1024) + "\r\ny"
@@ -445,84 +415,6 @@ void TestProtocols::reconnectNeedsItsOptions()
     delete frmOptions::instance();
     qDeleteAll(QCoreApplication::instance()->findChildren<OptionsModel *>(Qt::FindDirectChildrenOnly));
     tw::setOptions(nullptr);
-}
-
-// One record per connection, each exactly once; a merge that cannot go on
-// ends cleanly (file closed, caption back) and never touches a record twice.
-void TestProtocols::mergeCycleAndItsEndings_data()
-{
-    QTest::addColumn<QString>("interruption");
-    QTest::addColumn<QList<QByteArray>>("sent");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<QString>("event");
-
-    const QStringList cycle = strings({"disconnect", "disconnect", "disconnect"});
-    QTest::newRow("to the end") << "" << QList<QByteArray>{"<a>", "<b>", "<c>"} << cycle + strings({"end"})
-                                << "The merge with reconnection has ended: every record has been sent.";
-    QTest::newRow("hidden window goes on")
-        << "hide" << QList<QByteArray>{"<a>", "<b>", "<c>"} << cycle + strings({"end"})
-        << "The merge with reconnection has ended: every record has been sent.";
-    QTest::newRow("connection failed")
-        << "failed" << QList<QByteArray>{"<a>"} << strings({"disconnect", "end"})
-        << "The merge with reconnection has ended: the connection failed.";
-    QTest::newRow("user disconnected")
-        << "user" << QList<QByteArray>{"<a>"} << strings({"disconnect", "end"})
-        << "The merge with reconnection has ended: the client was disconnected.";
-    QTest::newRow("mode changed") << "mode" << QList<QByteArray>{"<a>"} << strings({"disconnect"})
-                                  << "The merge with reconnection has ended: the mode was changed.";
-    QTest::newRow("connection lost before sent")
-        << "lost" << QList<QByteArray>{"<a>", "<b>"} << strings({"disconnect", "end"})
-        << "The merge with reconnection has ended: a connection closed before its record was reported sent.";
-    QTest::newRow("stop sending") << "stop" << QList<QByteArray>{"<a>"} << strings({"disconnect", "end"})
-                                  << "The merge with reconnection has ended: stopped by the user.";
-}
-
-void TestProtocols::mergeCycleAndItsEndings()
-{
-    QFETCH(QString, interruption);
-    QFETCH(QList<QByteArray>, sent);
-    QFETCH(QStringList, calls);
-    QFETCH(QString, event);
-
-    DefaultOptions options;
-    options.autoReconnect = true;
-    tw::setOptions(&options);
-    frmProtocol &w = merging("<%1>", "a\r\n\r\nb\r\nc");
-    w.chkDisconnectAfterMsgTx->click();
-    w.cmdSend->click(); // closed: the merge opens and connects
-    QCOMPARE(m_host.calls, strings({"connect"}));
-    QVERIFY(!w.chkReplaceEscapedChars->isEnabled()); // the running merge keeps its file and choices
-    m_host.calls.clear();
-    for (int connection = 0; connection < 4 && w.MergeActive; ++connection) {
-        // Between the first connection and the second.
-        if (connection == 1) {
-            if (interruption == QLatin1String("hide")) {
-                w.hide();
-            } else if (interruption == QLatin1String("failed")) {
-                w.ClientConnectionFailed();
-            } else if (interruption == QLatin1String("user")) {
-                w.ClientDisconnectedByUser();
-            } else if (interruption == QLatin1String("mode")) {
-                m_host.mode = 1;
-                w.ModeChanged();
-            } else if (interruption == QLatin1String("stop")) {
-                w.cmdSend->click();
-            }
-            if (!w.MergeActive)
-                break;
-        }
-        w.ConnectionReestablished();
-        if (connection == 1 && interruption == QLatin1String("lost"))
-            continue; // the connection ends without its send being reported
-        w.MessageSuccessfullySent();
-        w.MessageSuccessfullySent(); // reported twice: still one disconnect
-    }
-    tw::setOptions(nullptr);
-    QCOMPARE(m_host.sent, sent);
-    QCOMPARE(m_host.calls, calls);
-    QVERIFY(!w.MergeActive);
-    QCOMPARE(w.cmdSend->text(), QStringLiteral("&Start Sending"));
-    QCOMPARE(m_log->lines.filter(QStringLiteral("The merge")), QStringList{event});
 }
 
 QTEST_MAIN(TestProtocols)
