@@ -76,7 +76,10 @@ struct BusyPointer
 
 QString frmProtocol::libraryPath()
 {
-    return ProgramFolder::dataFile(kLibraryName);
+    // The shipped library may sit where the user cannot write; a copy of
+    // their own in the program's writable folder takes its place.
+    const QString own = ProgramFolder::writableDir() + QLatin1Char('/') + kLibraryName;
+    return QFileInfo::exists(own) ? own : ProgramFolder::dataFile(kLibraryName);
 }
 
 QString frmProtocol::defaultMergeFile()

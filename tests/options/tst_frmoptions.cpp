@@ -93,82 +93,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("before"); // "split": fields split and ignore-between ticked; "reconnect"
         QTest::addColumn<QString>("line");
 
-        QTest::newRow("verbose") << "chkVerboseLogging"
-                                 << "click"
-                                 << ""
-                                 << "Verbose logging is ON";
-        QTest::newRow("case") << "chkCaseInsensitive"
-                              << "click"
-                              << ""
-                              << "Case insensitive searching is OFF";
-        QTest::newRow("clear all") << "chkClearAllLists"
-                                   << "click"
-                                   << ""
-                                   << "Clear all lists is ON";
-        QTest::newRow("concat") << "chkConcatMsgSeps"
-                                << "click"
-                                << ""
-                                << "Message separator concatenation is OFF";
-        QTest::newRow("field display") << "chkFieldSeparator"
-                                       << "click"
-                                       << ""
-                                       << "Display of field separator is ON";
-        QTest::newRow("message display") << "chkMessageSeparator"
-                                         << "click"
-                                         << ""
-                                         << "Display of message separator is ON";
-        QTest::newRow("ignore between") << "chkIgnoreBetween"
-                                        << "click"
-                                        << "split"
-                                        << "Ignore field separator between a special character is OFF";
-        QTest::newRow("multiple clients") << "chkMultipleClients"
-                                          << "click"
-                                          << ""
-                                          << "Allowing multiple client to connect in Pass Through mode is ON";
-        QTest::newRow("auto disconnect") << "chkAutoDisconnect"
-                                         << "click"
-                                         << ""
-                                         << "Auto disconnect is OFF";
-        QTest::newRow("auto reconnect") << "chkAutoReconnect"
-                                        << "click"
-                                        << ""
-                                        << "Auto reconnection is ON";
-        QTest::newRow("message separator") << "cboMessage"
-                                           << ";"
-                                           << ""
-                                           << "The message separator is ';'";
-        QTest::newRow("field separator") << "cboField"
-                                         << "\\2C"
-                                         << ""
-                                         << "The field separator is '\\2C'";
-        QTest::newRow("ignore text") << "cboIgnoreBetween"
-                                     << "'"
-                                     << "split"
-                                     << "Ignore field separator string is '''";
-        QTest::newRow("list length") << "txtMaxListLength"
-                                     << "250"
-                                     << ""
-                                     << "The maximum list length is 250 rows";
-        QTest::newRow("list size") << "txtMaxListSize"
-                                   << "x1"
-                                   << ""
-                                   << "The maximum list size is x1 KBytes";
-        QTest::newRow("period") << "txtReconnectPeriod"
-                                << "750"
-                                << "reconnect"
-                                << "The auto reconnection period is 750 mSecs";
-        QTest::newRow("rows spinner") << "upRows"
-                                      << "up"
-                                      << ""
-                                      << "The maximum list length is 110 rows";
-        QTest::newRow("kilobytes spinner") << "upKilobytes"
-                                           << "down"
-                                           << ""
-                                           << "The maximum list size is 0 KBytes";
-        QTest::newRow("period spinner") << "upReconnection"
-                                        << "up"
-                                        << "reconnect"
-                                        << "The auto reconnection period is 510 mSecs";
+        const auto row = [](const char *name, const char *control, const char *input, const char *before,
+                            const char *line) {
+            QTest::newRow(name) << QString::fromUtf8(control) << QString::fromUtf8(input)
+                                << QString::fromUtf8(before) << QString::fromUtf8(line);
+        };
+        row("verbose", "chkVerboseLogging", "click", "", "Verbose logging is ON");
+        row("case", "chkCaseInsensitive", "click", "", "Case insensitive searching is OFF");
+        row("clear all", "chkClearAllLists", "click", "", "Clear all lists is ON");
+        row("concat", "chkConcatMsgSeps", "click", "", "Message separator concatenation is OFF");
+        row("field display", "chkFieldSeparator", "click", "", "Display of field separator is ON");
+        row("message display", "chkMessageSeparator", "click", "", "Display of message separator is ON");
+        row("ignore between", "chkIgnoreBetween", "click", "split",
+            "Ignore field separator between a special character is OFF");
+        row("multiple clients", "chkMultipleClients", "click", "",
+            "Allowing multiple client to connect in Pass Through mode is ON");
+        row("auto disconnect", "chkAutoDisconnect", "click", "", "Auto disconnect is OFF");
+        row("auto reconnect", "chkAutoReconnect", "click", "", "Auto reconnection is ON");
+        row("message separator", "cboMessage", ";", "", "The message separator is ';'");
+        row("field separator", "cboField", "\\2C", "", "The field separator is '\\2C'");
+        row("ignore text", "cboIgnoreBetween", "'", "split", "Ignore field separator string is '''");
+        row("list length", "txtMaxListLength", "250", "", "The maximum list length is 250 rows");
+        row("list size", "txtMaxListSize", "x1", "", "The maximum list size is x1 KBytes");
+        row("period", "txtReconnectPeriod", "750", "reconnect", "The auto reconnection period is 750 mSecs");
+        row("rows spinner", "upRows", "up", "", "The maximum list length is 110 rows");
+        row("kilobytes spinner", "upKilobytes", "down", "", "The maximum list size is 0 KBytes");
+        row("period spinner", "upReconnection", "up", "reconnect",
+            "The auto reconnection period is 510 mSecs");
     }
 
     void announcements()

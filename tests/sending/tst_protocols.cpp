@@ -119,11 +119,14 @@ private Q_SLOTS:
     void reconnectNeedsItsOptions();
 };
 
-// Groups follow the records; a group that returns after another starts a second node.
+// Groups follow the records; a group that returns after another starts a
+// second node. The user's own copy of the library takes the shipped one's place.
 void TestProtocols::treeFromFile()
 {
-    writeData(QStringLiteral("Protocols.txt"),
-              "A,x,\"GET / HTTP/1.1\r\nHost: h\r\n\r\n\"\nA,y,\r\n\"two\"\rB,z,\"a, b\"\r\n\r\nA,w,\"\"\r\n");
+    QFile own(ProgramFolder::writableDir() + QStringLiteral("/Protocols.txt"));
+    QVERIFY(own.open(QIODevice::WriteOnly));
+    own.write("A,x,\"GET / HTTP/1.1\r\nHost: h\r\n\r\n\"\nA,y,\r\n\"two\"\rB,z,\"a, b\"\r\n\r\nA,w,\"\"\r\n");
+    own.close();
     frmProtocol &w = open();
     QVERIFY(m_ui->prompts.isEmpty());
     QTreeWidget *tree = w.tvwProtocol;
