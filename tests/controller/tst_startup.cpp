@@ -4,6 +4,9 @@
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
 
+#include "display/datalistmodel.h"
+
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -11,6 +14,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QtTest>
 
 namespace {
@@ -34,6 +38,7 @@ class TestStartup : public QObject
 private Q_SLOTS:
     void firstRunUsesDefaults();
     void storedModeGivesItsEvents();
+    void closingWritesEveryKey_data();
     void closingWritesEveryKey();
     void damagedValuesAreSurvived_data();
     void damagedValuesAreSurvived();
@@ -63,6 +68,17 @@ void TestStartup::firstRunUsesDefaults()
         QVERIFY(!w.tabs[i].chkReceivedFields->isChecked());
     }
     QCOMPARE(w.tabs[2].cboShow->itemText(1), QStringLiteral("Client to Server Only"));
+    // The lists' columns: the client has one socket, so its Sock# is hidden.
+    for (int i = 0; i < 3; ++i) {
+        const QStringList want = QString::fromLatin1(i == 2 ? "#,Time,Dir,Sock#,Message" : "#,Time,I/O,Sock#,Message")
+                                     .split(QLatin1Char(','));
+        QStringList got;
+        for (int c = 0; c < w.tabs[i].model->columnCount(); ++c)
+            got << w.tabs[i].model->headerText(c);
+        QCOMPARE(got, want);
+        QCOMPARE(w.tabs[i].lvwReceived->isColumnHidden(3), i == 0);
+        QVERIFY(w.tabs[i].lvwReceived->columnWidth(4) > w.tabs[i].lvwReceived->columnWidth(1));
+    }
     QCOMPARE(w.tabs[0].cboShow->itemText(3), QStringLiteral("Nothing (Fast)!"));
     QVERIFY(!w.tabs[1].lblServer->text().isEmpty());
     QVERIFY(w.shouldShowConfigurations());
@@ -90,8 +106,17 @@ void TestStartup::storedModeGivesItsEvents()
     QVERIFY(!w.tmrPollClientState->isRunning());
 }
 
+void TestStartup::closingWritesEveryKey_data()
+{
+    QTest::addColumn<bool>("exitMenu");
+    QTest::newRow("close box") << false;
+    // The Exit menu runs the unload alone: no close request is announced.
+    QTest::newRow("Exit menu") << true;
+}
+
 void TestStartup::closingWritesEveryKey()
 {
+    QFETCH(bool, exitMenu);
     TempSettings t;
     ScriptedUi ui;
     {
@@ -102,9 +127,13 @@ void TestStartup::closingWritesEveryKey()
         w.tabs[1].cboShow->setCurrentIndex(2);
         w.tabs[2].chkReceivedFields->setChecked(true);
         w.tabMode->setCurrentIndex(2);
-        w.close();
-        QVERIFY(inOrder(w.eventHistory()->eventTexts(),
-                        {QStringLiteral("Tarnwell is terminating"), QStringLiteral("Tarnwell terminated.")}));
+        if (exitMenu)
+            w.findChild<QAction *>(QStringLiteral("mnuExit"))->trigger();
+        else
+            w.close();
+        const QStringList events = w.eventHistory()->eventTexts();
+        QCOMPARE(events.contains(QStringLiteral("Tarnwell is terminating")), !exitMenu);
+        QCOMPARE(events.count(QStringLiteral("Tarnwell terminated.")), 1);
     }
     t.reopen();
     SettingsStore &s = t.store();
