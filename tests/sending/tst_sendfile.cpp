@@ -1,12 +1,11 @@
+#include "core/programfolder.h"
 #include "sending/bytetextedit.h"
-#include "sending/frmsend.h"
 #include "sending/sendenv.h"
 #include "ui/frmwait.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <memory>
@@ -33,12 +32,11 @@ private Q_SLOTS:
 
     void loadingRules_data();
     void loadingRules();
-    void everyByteComesBackWhenConverted();
     void unreadableFiles_data();
     void unreadableFiles();
-    void linkMakesBoxReadOnly();
+    void linkAndSaveAs();
     void cancelKeepsPartAndAsksNothing();
-    void largeFileLetsEventsRun();
+    void keysDuringALoadStayOut();
 
 private:
     std::unique_ptr<SendEnv> m_env;
@@ -49,6 +47,8 @@ void tst_SendFile::init()
 {
     m_env = std::make_unique<SendEnv>();
     m_w = frmSend::OpenNewWindow();
+    // Events run after every block of 1000 characters: a test's timer acts at the first.
+    m_w->setLoadSliceMs(0);
 }
 
 void tst_SendFile::cleanup()
@@ -63,14 +63,20 @@ void tst_SendFile::loadingRules_data()
     QTest::addColumn<QByteArray>("shown");
     QTest::addColumn<bool>("binaryAfter");
     QTest::addColumn<QString>("notice");
+    QByteArray all, escaped;
+    for (int b = 0; b < 256; ++b) {
+        all.append(char(b));
+        const bool kept = b == '\r' || b == '\n' || (b >= 32 && b < 127 && b != '\\');
+        escaped +=
+            kept ? QByteArray(1, char(b)) : "\\" + QByteArray::number(b, 16).rightJustified(2, '0').toUpper();
+    }
     QTest::newRow("text, option off")
         << QByteArray("ab\r\ncd\n\re\\f") << false << QByteArray("ab\r\ncd\n\re\\f") << false << QString();
     QTest::newRow("text, option on") << QByteArray("GET /\r\n") << true << QByteArray("GET /\r\n") << false
                                      << kAsciiOnly;
-    QTest::newRow("binary, option off")
-        << QByteArray("\\\t\x7F\xC8\r\n") << false << QByteArray("\\5C\\09\\7F\\C8\r\n") << true << kUnprintable;
-    QTest::newRow("binary, option on")
-        << QByteArray("\0\xFF", 2) << true << QByteArray("\\00\\FF") << true << QString();
+    QTest::newRow("binary, option off") << QByteArray("\\\t\x7F\xC8\r\n") << false
+                                        << QByteArray("\\5C\\09\\7F\\C8\r\n") << true << kUnprintable;
+    QTest::newRow("every byte, option on") << all << true << escaped << true << QString();
     QTest::newRow("empty, option on") << QByteArray() << true << QByteArray() << false << kAsciiOnly;
 }
 
@@ -88,26 +94,13 @@ void tst_SendFile::loadingRules()
     QCOMPARE(m_w->txtSend->data(), shown);
     QCOMPARE(m_w->chkBinary->isChecked(), binaryAfter);
     QCOMPARE(m_env->ui.messages(), notice.isEmpty() ? QStringList() : QStringList{notice});
-    if (!notice.isEmpty())
-        QVERIFY(m_w->timingShown()); // the option is shown when it is changed
+    QCOMPARE(m_w->timingShown(), !notice.isEmpty()); // the option is shown when it is changed
+    // Prepared right after opening: the escapes give the file back.
+    QCOMPARE(m_w->RawData, file);
     // A whole file read brings the link question; No leaves it unlinked.
     QCOMPARE(m_env->ui.prompts.last().text, kLinkQuestion);
-    QVERIFY(!m_w->IsLinked);
-    QVERIFY(!m_w->txtSend->isReadOnly());
+    QVERIFY(!m_w->IsLinked && !m_w->txtSend->isReadOnly());
     QCOMPARE(m_w->LinkedFileDate, QFileInfo(path).lastModified());
-}
-
-void tst_SendFile::everyByteComesBackWhenConverted()
-{
-    QByteArray all;
-    for (int b = 0; b < 256 * 8; ++b)
-        all.append(char(b));
-    m_env->ui.fileAnswers.enqueue(m_env->writeFile(QStringLiteral("all.bin"), all));
-    m_w->cmdOpen_Click();
-    QVERIFY(m_w->chkBinary->isChecked());
-    // Prepared right after opening: the escapes convert back to the file.
-    QCOMPARE(m_w->RawData, all);
-    QVERIFY(!m_w->DataChanged);
 }
 
 void tst_SendFile::unreadableFiles_data()
@@ -139,48 +132,59 @@ void tst_SendFile::unreadableFiles()
     m_w->cmdOpen_Click();
     QCOMPARE(m_env->ui.messages().size(), 1);
     QVERIFY(m_env->ui.messages()[0].startsWith(
-        QStringLiteral("An error occurred while attempting to load the file.  The operating system reports: ") +
+        QStringLiteral(
+            "An error occurred while attempting to load the file.  The operating system reports: ") +
         reported));
     // No question, nothing lost, the link kept but due for a fresh read.
     QCOMPARE(m_w->txtSend->data(), QByteArray("previous"));
-    QVERIFY(m_w->IsLinked);
-    QVERIFY(!m_w->LinkedFileDate.isValid());
-    QVERIFY(!m_w->IsLoading);
+    QVERIFY(m_w->IsLinked && !m_w->LinkedFileDate.isValid());
     QVERIFY(!m_w->isBusy());
 }
 
-void tst_SendFile::linkMakesBoxReadOnly()
+void tst_SendFile::linkAndSaveAs()
 {
     // Opening stops a running transmission first.
     m_w->setSendHook([](const QByteArray &) {});
     m_w->txtSend->setData("tick");
     m_w->chkPeriodically->setChecked(true);
     m_w->cmdSend_Click();
-    QVERIFY(m_w->IsSending);
+    QVERIFY(m_w->isSending());
     const QString path = m_env->writeFile(QStringLiteral("linked.txt"), "PING\r\n");
     m_env->ui.fileAnswers.enqueue(path);
     m_env->ui.yesNoAnswers.enqueue(true);
     m_w->cmdOpen_Click();
-    QVERIFY(!m_w->IsSending);
-    QVERIFY(m_w->chkBinary->isEnabled());
-    QVERIFY(m_w->IsLinked);
-    QVERIFY(m_w->txtSend->isReadOnly());
+    QCOMPARE(m_env->ui.prompts.first().text, ProgramFolder::writableDir());
+    QVERIFY(!m_w->isSending() && m_w->chkBinary->isEnabled());
+    QVERIFY(m_w->IsLinked && m_w->txtSend->isReadOnly());
     QCOMPARE(m_w->txtSend->toolTip(), path);
     QTest::keyClicks(m_w->txtSend, QStringLiteral("typed"));
     QCOMPARE(m_w->txtSend->data(), QByteArray("PING\r\n"));
-
-    // Opening again and answering No unlinks.
+    // Opening again (the dialog starts at the last file) and answering No unlinks.
     m_env->ui.fileAnswers.enqueue(path);
-    m_env->ui.yesNoAnswers.enqueue(false);
     m_w->cmdOpen_Click();
-    QVERIFY(!m_w->IsLinked);
-    QVERIFY(!m_w->txtSend->isReadOnly());
+    QCOMPARE(m_env->ui.prompts.at(m_env->ui.prompts.size() - 2).text, path);
+    QVERIFY(!m_w->IsLinked && !m_w->txtSend->isReadOnly());
+
+    // Saved byte for byte, escapes as typed; a failed save is told and moves nothing.
+    const QByteArray data("HELO a\r\nb\rc\n\0\xFF\xA0\\41", 19);
+    m_w->txtSend->setData(data);
+    const QString out = m_env->dir.filePath(QStringLiteral("out.bin"));
+    m_env->ui.fileAnswers.enqueue(out);
+    m_w->cmdSaveAs_Click();
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), data);
+    m_env->ui.fileAnswers.enqueue(m_env->dir.filePath(QStringLiteral("no/such/folder/out.txt")));
+    m_w->cmdSaveAs_Click();
+    QCOMPARE(m_env->ui.prompts.at(m_env->ui.prompts.size() - 2).text, out);
+    QVERIFY(m_env->ui.messages().last().startsWith(QStringLiteral(
+        "An error occurred while attempting to save the file.  The operating system reports: ")));
+    QCOMPARE(m_env->settings.store().Read(QStringLiteral("Send"), QStringLiteral("InitSaveDir")), out);
 }
 
 void tst_SendFile::cancelKeepsPartAndAsksNothing()
 {
     const QByteArray big = QByteArray("0123456789").repeated(400000);
-    // Presses Cancel as soon as the progress window shows.
     QTimer canceller;
     canceller.setInterval(0);
     connect(&canceller, &QTimer::timeout, this, [this] {
@@ -194,35 +198,32 @@ void tst_SendFile::cancelKeepsPartAndAsksNothing()
     canceller.stop();
     // The notice only: no link question after a partial read.
     QCOMPARE(m_env->ui.messages(),
-             QStringList{QStringLiteral("You have cancelled the operation. Only part of the file will be displayed.")});
-    QCOMPARE(m_env->ui.prompts.size(), 2);
-    const QByteArray shown = m_w->txtSend->data();
-    QVERIFY(!shown.isEmpty());
-    QVERIFY(shown.size() < big.size());
-    QVERIFY(big.startsWith(shown));
+             QStringList{QStringLiteral(
+                 "You have cancelled the operation. Only part of the file will be displayed.")});
+    QCOMPARE(m_env->ui.prompts.size(), 2); // the open dialog and the notice
+    QCOMPARE(m_w->txtSend->data(), big.left(1000));
     QVERIFY(!m_w->frmLoadWait->isVisible());
 }
 
-void tst_SendFile::largeFileLetsEventsRun()
+void tst_SendFile::keysDuringALoadStayOut()
 {
     QByteArray big;
-    while (big.size() < 20 * 1024 * 1024)
+    while (big.size() < 1024 * 1024)
         big += "The quick brown fox jumps over the lazy dog. 0123456789\r\n";
-    int ticksWhileLoading = 0;
-    QTimer ticker;
-    ticker.setInterval(1);
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        if (m_w->IsLoading) {
-            ++ticksWhileLoading;
-            // Keys pressed meanwhile must not land among the file's bytes.
+    int keys = 0;
+    QTimer typist;
+    typist.setInterval(0);
+    connect(&typist, &QTimer::timeout, this, [&] {
+        if (m_w->IsLoading && keys < 3) {
             QTest::keyClick(m_w->txtSend, Qt::Key_Z);
+            ++keys;
         }
     });
-    ticker.start();
+    typist.start();
     m_env->ui.fileAnswers.enqueue(m_env->writeFile(QStringLiteral("large.txt"), big));
     m_w->cmdOpen_Click();
-    ticker.stop();
-    QVERIFY(ticksWhileLoading > 0);
+    typist.stop();
+    QCOMPARE(keys, 3);
     QVERIFY(m_w->txtSend->data() == big);
     // Still an ordinary box to edit.
     m_w->txtSend->setCaretPosition(0);

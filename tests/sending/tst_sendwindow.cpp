@@ -1,4 +1,3 @@
-#include "core/programfolder.h"
 #include "display/frmdetails.h"
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
@@ -12,9 +11,15 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QToolButton>
-#include <algorithm>
 #include <memory>
+
+namespace {
+const QString kSend = QStringLiteral("Send");
+QString section(int n)
+{
+    return QStringLiteral("Send\\") + QString::number(n);
+}
+} // namespace
 
 class tst_SendWindow : public QObject
 {
@@ -24,71 +29,71 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void timingPanelChangesHeight();
-    void optionBoxesDriveTheirControls();
+    void timingPanelAndOptionBoxes();
     void intervalTextIsKeptSound_data();
     void intervalTextIsKeptSound();
-    void spinArrowsAndDuration();
     void detailsFollowCaret();
     void copyAndClear();
-    void filesKeepBytesAndFolders();
+    void stateSavedAndReopened();
+    void tooMuchDataToKeep_data();
+    void tooMuchDataToKeep();
+    void refusedCloseKeepsItsNumber();
+    void linkedStates();
 
 private:
     std::unique_ptr<SendEnv> m_env;
     frmSend *m_w = nullptr;
+    int m_refreshes = 0;
 };
 
 void tst_SendWindow::init()
 {
     m_env = std::make_unique<SendEnv>();
     m_w = frmSend::OpenNewWindow();
+    m_refreshes = 0;
+    frmSend::setRefreshSendListHook([this] { ++m_refreshes; });
 }
 
 void tst_SendWindow::cleanup()
 {
+    frmSend::setRefreshSendListHook({});
     m_env.reset();
 }
 
-void tst_SendWindow::timingPanelChangesHeight()
+void tst_SendWindow::timingPanelAndOptionBoxes()
 {
     // The panel grows the window by its own height only, and back.
-    const int h0 = m_w->height();
-    m_w->cmdTiming_Click();
-    QCOMPARE(m_w->height(), h0 + Twips::toPixelsY(1500));
-    QCOMPARE(m_w->minimumSize(), Twips::toPixels(5730, 5520));
-    QTest::mouseClick(m_w->cmdTiming, Qt::LeftButton);
-    QVERIFY(!m_w->panTimingDetails->isVisible());
-    QCOMPARE(m_w->height(), h0);
-    QCOMPARE(m_w->minimumSize(), Twips::toPixels(5730, 4020));
-    QVERIFY(!m_w->IsModified);
-}
-
-void tst_SendWindow::optionBoxesDriveTheirControls()
-{
     frmSend *w = m_w;
+    const int h0 = w->height();
     w->cmdTiming_Click();
-    const QList<QWidget *> pause{w->lblPause, w->txtPause, w->lblmSec, w->udPause};
-    const QList<QWidget *> period{w->lblSendOnceEvery, w->txtOnceEvery, w->cboSecs, w->lblmSecFor, w->udOnceEvery};
-    auto enabled = [](const QList<QWidget *> &l) {
-        return std::all_of(l.begin(), l.end(), [](QWidget *c) { return c->isEnabled(); });
-    };
-    auto disabled = [](const QList<QWidget *> &l) {
-        return std::none_of(l.begin(), l.end(), [](QWidget *c) { return c->isEnabled(); });
-    };
-    QVERIFY(disabled(pause) && disabled(period));
-    QTest::mouseClick(w->lblPause2, Qt::LeftButton); // a label toggles its box
-    QVERIFY(w->chkPause->isChecked());
-    QVERIFY(w->IsModified);
-    QVERIFY(enabled(pause) && disabled(period));
+    QCOMPARE(w->height(), h0 + Twips::toPixelsY(1500));
+    QCOMPARE(w->minimumSize(), Twips::toPixels(5730, 5520));
+    QTest::mouseClick(w->cmdTiming, Qt::LeftButton);
+    QCOMPARE(w->height(), h0);
+    QCOMPARE(w->minimumSize(), Twips::toPixels(5730, 4020));
+    QVERIFY(!w->IsModified);
+
+    // A label toggles its box, whose controls follow it; a disabled box's label does nothing.
+    w->cmdTiming_Click();
+    QTest::mouseClick(w->lblPause2, Qt::LeftButton);
+    QVERIFY(w->chkPause->isChecked() && w->IsModified);
+    QVERIFY(w->txtPause->isEnabled() && w->udPause->isEnabled() && !w->txtOnceEvery->isEnabled());
     QCOMPARE(w->cmdSend->text(), QStringLiteral("&Start Sending"));
     QTest::mouseClick(w->lblPause2, Qt::LeftButton);
     QCOMPARE(w->cmdSend->text(), QStringLiteral("&Send"));
     QTest::mouseClick(w->lblPeriodically, Qt::LeftButton);
-    QVERIFY(disabled(pause) && enabled(period));
-    // The label of a disabled box does nothing.
+    QVERIFY(!w->txtPause->isEnabled() && w->txtOnceEvery->isEnabled() && w->cboSecs->isEnabled());
     w->chkBinary->setEnabled(false);
     QTest::mouseClick(w->lblBinary, Qt::LeftButton);
     QVERIFY(!w->chkBinary->isChecked());
+
+    // A duration chosen from the list is no edit; a typed one is.
+    w->IsModified = false;
+    w->cboSecs->setCurrentIndex(2);
+    QVERIFY(!w->IsModified);
+    QCOMPARE(w->durationSeconds().value_or(-1), 10.0);
+    w->cboSecs->setEditText(QStringLiteral("45"));
+    QVERIFY(w->IsModified);
 }
 
 void tst_SendWindow::intervalTextIsKeptSound_data()
@@ -117,29 +122,6 @@ void tst_SendWindow::intervalTextIsKeptSound()
     QCOMPARE(m_w->periodInterval(), kept.toInt());
 }
 
-void tst_SendWindow::spinArrowsAndDuration()
-{
-    frmSend *w = m_w;
-    w->chkPause->setChecked(true);
-    w->udPause->stepBy(1);
-    QCOMPARE(w->txtPause->text(), QStringLiteral("300"));
-    w->udPause->stepBy(-3); // 0 is not a pause: the box makes it 1
-    QCOMPARE(w->txtPause->text(), QStringLiteral("1"));
-    w->txtPause->setText(QStringLiteral("123456"));
-    w->udPause->stepBy(1);
-    QCOMPARE(w->txtPause->text(), QStringLiteral("90000"));
-
-    w->chkPeriodically->setChecked(true);
-    QVERIFY(!w->durationSeconds().has_value());
-    w->IsModified = false;
-    w->cboSecs->setCurrentIndex(2); // chosen from the list: no edit
-    QVERIFY(!w->IsModified);
-    QCOMPARE(w->durationSeconds().value_or(-1), 10.0);
-    w->cboSecs->setEditText(QStringLiteral("45"));
-    QVERIFY(w->IsModified);
-    QCOMPARE(w->durationSeconds().value_or(-1), 45.0);
-}
-
 void tst_SendWindow::detailsFollowCaret()
 {
     frmSend *w = m_w;
@@ -164,59 +146,149 @@ void tst_SendWindow::copyAndClear()
     m_w->txtSend->setData(data);
     m_w->cmdCopyAll_Click();
     QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(data));
-
-    m_w->IsModified = false;
-    m_env->ui.prompts.clear();
     m_w->cmdClear_Click(); // unscripted: answered No
-    QCOMPARE(m_env->ui.prompts[0].text, QStringLiteral("Are you sure you wish to clear the send text box?"));
+    QCOMPARE(m_env->ui.prompts.last().text,
+             QStringLiteral("Are you sure you wish to clear the send text box?"));
     QCOMPARE(m_w->txtSend->data(), data);
-    QVERIFY(!m_w->IsModified);
-
     m_w->IsLinked = true;
     m_w->LinkedFileName = QStringLiteral("/somewhere/file");
     m_w->ShowLinkState();
+    m_w->IsModified = false;
     m_env->ui.yesNoAnswers.enqueue(true);
     m_w->cmdClear_Click();
-    QVERIFY(m_w->txtSend->isEmpty());
-    QVERIFY(!m_w->IsLinked);
-    QVERIFY(!m_w->txtSend->isReadOnly());
+    QVERIFY(m_w->txtSend->isEmpty() && !m_w->IsLinked && !m_w->txtSend->isReadOnly());
     QVERIFY(m_w->IsModified && m_w->DataChanged);
 }
 
-void tst_SendWindow::filesKeepBytesAndFolders()
+void tst_SendWindow::stateSavedAndReopened()
+{
+    // A window never edited writes nothing.
+    QVERIFY(SendEnv::closeAndWait(m_w));
+    QVERIFY(m_env->settings.store().ReadAll(kSend).isEmpty());
+    QCOMPARE(m_refreshes, 0);
+
+    const QByteArray data("GET / HTTP/1.0\r\n\0\xFF", 18);
+    frmSend *w = frmSend::OpenNewWindow();
+    w->txtTitle->setText(QStringLiteral("HTTP probe"));
+    w->txtSend->setData(data);
+    w->cmdTiming_Click();
+    w->chkPause->setChecked(true);
+    w->txtPause->setText(QStringLiteral("350"));
+    w->cboSecs->setEditText(QStringLiteral("30"));
+    w->move(Twips::toPixelsX(1500), Twips::toPixelsY(900));
+    w->resize(Twips::toPixelsX(7000), w->height());
+    const QRect shown(w->pos(), w->size());
+    QVERIFY(SendEnv::closeAndWait(w));
+    QCOMPARE(m_refreshes, 1);
+    // The height is stored without the options panel.
+    QCOMPARE(m_env->settings.store().Read(section(0), QStringLiteral("Height")),
+             QString::number(Twips::fromPixelsY(shown.height()) - 1500));
+
+    frmSend *r = frmSend::ReopenState(0);
+    QVERIFY(!r->IsNewWindow);
+    QCOMPARE(r->windowTitle(), QStringLiteral("Send - HTTP probe"));
+    QCOMPARE(r->txtSend->data(), data);
+    QVERIFY(r->chkPause->isChecked() && !r->chkBinary->isChecked() && r->timingShown());
+    QCOMPARE((QStringList{r->txtPause->text(), r->cboSecs->currentText()}),
+             (QStringList{QStringLiteral("350"), QStringLiteral("30")}));
+    QCOMPARE(r->pos(), shown.topLeft());
+    QVERIFY(qAbs(r->width() - shown.width()) <= 1 && qAbs(r->height() - shown.height()) <= 2);
+    // Restored values differ from a fresh window's, so the state is saved again, in place.
+    QVERIFY(r->IsModified);
+    QVERIFY(SendEnv::closeAndWait(r));
+    QCOMPARE(m_env->settings.store().ReadAll(kSend).size(), 1);
+    QCOMPARE(m_refreshes, 2);
+}
+
+void tst_SendWindow::tooMuchDataToKeep_data()
+{
+    // The limit is on bytes: a typed euro sign is three of them.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("5000 stored") << QString(5000, QLatin1Char('d')) << false << false << true;
+    QTest::newRow("5001 yes") << QString(5001, QLatin1Char('d')) << true << true << true;
+    QTest::newRow("5001 bytes as euros, no") << QString(1667, QChar(0x20AC)) << false << true << false;
+}
+
+void tst_SendWindow::tooMuchDataToKeep()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, closed);
+    QPointer<frmSend> p(m_w);
+    m_w->txtSend->insertText(typed);
+    m_env->ui.yesNoAnswers.enqueue(answer);
+    m_w->close();
+    QTest::qWait(0);
+    QCOMPARE(p.isNull(), closed);
+    QCOMPARE(m_env->ui.prompts.size(), asked ? 1 : 0);
+    if (asked)
+        QCOMPARE(m_env->ui.prompts[0].text,
+                 QStringLiteral(
+                     "There is too much data in this window to allow its state to be recorded in the "
+                     "registry.  The data will not be recorded.  It may be wise to save the information "
+                     "to a file before proceeding.\r\n\r\nDo you wish to continue closing this window?"));
+    QCOMPARE(m_refreshes, closed ? 1 : 0);
+}
+
+void tst_SendWindow::refusedCloseKeepsItsNumber()
 {
     SettingsStore &s = m_env->settings.store();
-    const QString out = m_env->dir.filePath(QStringLiteral("out.bin"));
-    const QByteArray data("HELO a\r\nb\rc\n\0\xFF\xA0\\41", 19);
-    m_w->txtSend->setData(data);
-    m_env->ui.fileAnswers.enqueue(out);
-    m_w->cmdSaveAs_Click();
-    QCOMPARE(m_env->ui.prompts[0].text, ProgramFolder::writableDir());
-    QFile f(out);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), data);
-    QCOMPARE(s.Read(QStringLiteral("Send"), QStringLiteral("InitSaveDir")), out);
+    for (int i = 0; i < 10; ++i) {
+        s.Save(kSend, QString::number(i), QStringLiteral("state %1").arg(i));
+        s.Save(section(i), QStringLiteral("Modified"),
+               QStringLiteral("0%1 Jan 2020 10:00:00").arg(i == 3 ? 1 : 5));
+    }
+    QPointer<frmSend> a(m_w);
+    a->txtTitle->setText(QStringLiteral("big"));
+    a->txtSend->setData(QByteArray(6000, 'b'));
+    m_env->ui.yesNoAnswers.enqueue(false);
+    a->close();
+    QVERIFY(a);
+    QCOMPARE(a->StateNumber, qint16(3));
 
-    m_env->ui.fileAnswers.enqueue(m_env->dir.filePath(QStringLiteral("no/such/folder/out.txt")));
-    m_w->cmdSaveAs_Click();
-    QCOMPARE(m_env->ui.prompts[1].text, out);
+    // Another window saves meanwhile; it takes the next oldest state.
+    frmSend *b = frmSend::OpenNewWindow();
+    b->txtTitle->setText(QStringLiteral("small"));
+    QVERIFY(SendEnv::closeAndWait(b));
+    QCOMPARE(s.Read(kSend, QStringLiteral("0")), QStringLiteral("small"));
+
+    m_env->ui.yesNoAnswers.enqueue(true);
+    QVERIFY(SendEnv::closeAndWait(a));
+    QCOMPARE(s.Read(kSend, QStringLiteral("3")), QStringLiteral("big"));
+    QCOMPARE(s.ReadAll(kSend).size(), 10);
+}
+
+void tst_SendWindow::linkedStates()
+{
+    SettingsStore &s = m_env->settings.store();
+    const QString path = m_env->writeFile(QStringLiteral("script.txt"), "HELO x\r\nQUIT\r\n");
+    s.Save(kSend, QStringLiteral("0"), QStringLiteral("mail"));
+    s.Save(section(0), QStringLiteral("LinkedFile"), path);
+    frmSend *r = frmSend::ReopenState(0);
+    QVERIFY(r->IsLinked && r->txtSend->isReadOnly());
+    QCOMPARE(r->txtSend->data(), QByteArray("HELO x\r\nQUIT\r\n"));
+    QVERIFY(SendEnv::closeAndWait(r));
+    QCOMPARE(s.Read(section(0), QStringLiteral("LinkedFile")), path);
+
+    // A linked file gone meanwhile: told, opened empty and unlinked, and
+    // closing it untouched leaves the saved link for another day.
+    m_refreshes = 0;
+    const QString gone = m_env->dir.filePath(QStringLiteral("gone.txt"));
+    s.Save(section(0), QStringLiteral("Modified"), QStringLiteral("01 Jan 2024 10:00:00"));
+    s.Save(section(0), QStringLiteral("LinkedFile"), gone);
+    frmSend *g = frmSend::ReopenState(0);
     QCOMPARE(m_env->ui.messages().size(), 1);
     QVERIFY(m_env->ui.messages()[0].startsWith(QStringLiteral(
-        "An error occurred while attempting to save the file.  The operating system reports: ")));
-    QCOMPARE(s.Read(QStringLiteral("Send"), QStringLiteral("InitSaveDir")), out);
-
-    // The open dialog starts where the last file was opened; cancelling changes nothing.
-    m_env->ui.prompts.clear();
-    m_w->cmdOpen_Click();
-    QCOMPARE(m_env->ui.prompts[0].text, ProgramFolder::writableDir());
-    QCOMPARE(m_w->txtSend->data(), data);
-    const QString in = m_env->writeFile(QStringLiteral("in.txt"), "abc");
-    m_env->ui.fileAnswers.enqueue(in);
-    m_w->cmdOpen_Click();
-    QCOMPARE(m_w->txtSend->data(), QByteArray("abc"));
-    QCOMPARE(s.Read(QStringLiteral("Send"), QStringLiteral("InitReadDir")), in);
-    m_w->cmdOpen_Click();
-    QCOMPARE(m_env->ui.prompts.last().text, in);
+        "An error occurred while attempting to load the file.  The operating system reports: 2, ")));
+    QVERIFY(!g->IsLinked && g->txtSend->isEmpty() && !g->txtSend->isReadOnly());
+    QVERIFY(SendEnv::closeAndWait(g));
+    QCOMPARE(s.Read(section(0), QStringLiteral("LinkedFile")), gone);
+    QCOMPARE(s.Read(section(0), QStringLiteral("Modified")), QStringLiteral("01 Jan 2024 10:00:00"));
+    QCOMPARE(m_refreshes, 0);
 }
 
 QTEST_MAIN(tst_SendWindow)
