@@ -1,19 +1,32 @@
+#include "core/programfolder.h"
 #include "display/frmdetails.h"
 #include "sending/bytetextedit.h"
-#include "sending/frmsend.h"
 #include "sending/sendcontrols.h"
 #include "sending/sendenv.h"
+#include "ui/frmwait.h"
 #include "ui/twips.h"
 
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <memory>
 
 namespace {
+const QString kAsciiOnly =
+    QStringLiteral("This file only contains ASCII characters. The 'Binary data preceded by "
+                   "'\\' ' check box has been turned off.");
+const QString kUnprintable =
+    QStringLiteral("This file contains unprintable characters. They will be represented "
+                   "as a two digit hexadecimal number preceded by a backslash ('\\').");
+const QString kLinkQuestion = QStringLiteral(
+    "Should Tarnwell link to this file?\r\n\r\nThis means that if the file were to change then it will be "
+    "automatically re-read before transmission but it means that the data cannot be edited on the screen.");
 const QString kSend = QStringLiteral("Send");
 QString section(int n)
 {
@@ -34,9 +47,14 @@ private Q_SLOTS:
     void intervalTextIsKeptSound();
     void detailsFollowCaret();
     void copyAndClear();
+    void loadingRules_data();
+    void loadingRules();
+    void unreadableFiles_data();
+    void unreadableFiles();
+    void linkAndSaveAs();
+    void cancelKeepsPartAndAsksNothing();
+    void keysDuringALoadStayOut();
     void stateSavedAndReopened();
-    void tooMuchDataToKeep_data();
-    void tooMuchDataToKeep();
     void refusedCloseKeepsItsNumber();
     void linkedStates();
 
@@ -50,6 +68,8 @@ void tst_SendWindow::init()
 {
     m_env = std::make_unique<SendEnv>();
     m_w = frmSend::OpenNewWindow();
+    // Events run after every block of 1000 characters loaded: a test's timer acts at the first.
+    m_w->setLoadSliceMs(0);
     m_refreshes = 0;
     frmSend::setRefreshSendListHook([this] { ++m_refreshes; });
 }
@@ -160,6 +180,181 @@ void tst_SendWindow::copyAndClear()
     QVERIFY(m_w->IsModified && m_w->DataChanged);
 }
 
+void tst_SendWindow::loadingRules_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("binaryBefore");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::addColumn<bool>("binaryAfter");
+    QTest::addColumn<QString>("notice");
+    QByteArray all, escaped;
+    for (int b = 0; b < 256; ++b) {
+        all.append(char(b));
+        const bool kept = b == '\r' || b == '\n' || (b >= 32 && b < 127 && b != '\\');
+        escaped +=
+            kept ? QByteArray(1, char(b)) : "\\" + QByteArray::number(b, 16).rightJustified(2, '0').toUpper();
+    }
+    QTest::newRow("text, option off")
+        << QByteArray("ab\r\ncd\n\re\\f") << false << QByteArray("ab\r\ncd\n\re\\f") << false << QString();
+    QTest::newRow("text, option on") << QByteArray("GET /\r\n") << true << QByteArray("GET /\r\n") << false
+                                     << kAsciiOnly;
+    QTest::newRow("binary, option off") << QByteArray("\\\t\x7F\xC8\r\n") << false
+                                        << QByteArray("\\5C\\09\\7F\\C8\r\n") << true << kUnprintable;
+    QTest::newRow("every byte, option on") << all << true << escaped << true << QString();
+    QTest::newRow("empty, option on") << QByteArray() << true << QByteArray() << false << kAsciiOnly;
+}
+
+void tst_SendWindow::loadingRules()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, binaryBefore);
+    QFETCH(QByteArray, shown);
+    QFETCH(bool, binaryAfter);
+    QFETCH(QString, notice);
+    m_w->chkBinary->setChecked(binaryBefore);
+    const QString path = m_env->writeFile(QStringLiteral("f.dat"), file);
+    m_env->ui.fileAnswers.enqueue(path);
+    m_w->cmdOpen_Click();
+    QCOMPARE(m_w->txtSend->data(), shown);
+    QCOMPARE(m_w->chkBinary->isChecked(), binaryAfter);
+    QCOMPARE(m_env->ui.messages(), notice.isEmpty() ? QStringList() : QStringList{notice});
+    QCOMPARE(m_w->timingShown(), !notice.isEmpty()); // the option is shown when it is changed
+    // Prepared right after opening: the escapes give the file back.
+    QCOMPARE(m_w->RawData, file);
+    // A whole file read brings the link question; No leaves it unlinked.
+    QCOMPARE(m_env->ui.prompts.last().text, kLinkQuestion);
+    QVERIFY(!m_w->IsLinked && !m_w->txtSend->isReadOnly());
+    QCOMPARE(m_w->LinkedFileDate, QFileInfo(path).lastModified());
+}
+
+void tst_SendWindow::unreadableFiles_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reported");
+    QTest::newRow("vanished") << QStringLiteral("missing") << QStringLiteral("2, ");
+    QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("21, ");
+    QTest::newRow("too large") << QStringLiteral("huge") << QStringLiteral("27, ");
+}
+
+void tst_SendWindow::unreadableFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reported);
+    const QString path = m_env->dir.filePath(QStringLiteral("target"));
+    if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == QLatin1String("huge")) {
+        // A sparse file: large on paper, nothing on the disk.
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(qint64(300) * 1024 * 1024));
+    }
+    m_w->txtSend->setData("previous");
+    m_w->IsLinked = true;
+    m_w->LinkedFileName = QStringLiteral("/elsewhere");
+    m_env->ui.fileAnswers.enqueue(path);
+    m_w->cmdOpen_Click();
+    QCOMPARE(m_env->ui.messages().size(), 1);
+    QVERIFY(m_env->ui.messages()[0].startsWith(
+        QStringLiteral(
+            "An error occurred while attempting to load the file.  The operating system reports: ") +
+        reported));
+    // No question, nothing lost, the link kept but due for a fresh read.
+    QCOMPARE(m_w->txtSend->data(), QByteArray("previous"));
+    QVERIFY(m_w->IsLinked && !m_w->LinkedFileDate.isValid());
+    QVERIFY(!m_w->isBusy());
+}
+
+void tst_SendWindow::linkAndSaveAs()
+{
+    // Opening stops a running transmission first.
+    m_w->setSendHook([](const QByteArray &) {});
+    m_w->txtSend->setData("tick");
+    m_w->chkPeriodically->setChecked(true);
+    m_w->cmdSend_Click();
+    QVERIFY(m_w->isSending());
+    const QString path = m_env->writeFile(QStringLiteral("linked.txt"), "PING\r\n");
+    m_env->ui.fileAnswers.enqueue(path);
+    m_env->ui.yesNoAnswers.enqueue(true);
+    m_w->cmdOpen_Click();
+    QCOMPARE(m_env->ui.prompts.first().text, ProgramFolder::writableDir());
+    QVERIFY(!m_w->isSending() && m_w->chkBinary->isEnabled());
+    QVERIFY(m_w->IsLinked && m_w->txtSend->isReadOnly());
+    QCOMPARE(m_w->txtSend->toolTip(), path);
+    QTest::keyClicks(m_w->txtSend, QStringLiteral("typed"));
+    QCOMPARE(m_w->txtSend->data(), QByteArray("PING\r\n"));
+    // Opening again (the dialog starts at the last file) and answering No unlinks.
+    m_env->ui.fileAnswers.enqueue(path);
+    m_w->cmdOpen_Click();
+    QCOMPARE(m_env->ui.prompts.at(m_env->ui.prompts.size() - 2).text, path);
+    QVERIFY(!m_w->IsLinked && !m_w->txtSend->isReadOnly());
+
+    // Saved byte for byte, escapes as typed; a failed save is told and moves nothing.
+    const QByteArray data("HELO a\r\nb\rc\n\0\xFF\xA0\\41", 19);
+    m_w->txtSend->setData(data);
+    const QString out = m_env->dir.filePath(QStringLiteral("out.bin"));
+    m_env->ui.fileAnswers.enqueue(out);
+    m_w->cmdSaveAs_Click();
+    QFile f(out);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), data);
+    m_env->ui.fileAnswers.enqueue(m_env->dir.filePath(QStringLiteral("no/such/folder/out.txt")));
+    m_w->cmdSaveAs_Click();
+    QCOMPARE(m_env->ui.prompts.at(m_env->ui.prompts.size() - 2).text, out);
+    QVERIFY(m_env->ui.messages().last().startsWith(QStringLiteral(
+        "An error occurred while attempting to save the file.  The operating system reports: ")));
+    QCOMPARE(m_env->settings.store().Read(QStringLiteral("Send"), QStringLiteral("InitSaveDir")), out);
+}
+
+void tst_SendWindow::cancelKeepsPartAndAsksNothing()
+{
+    const QByteArray big = QByteArray("0123456789").repeated(400000);
+    QTimer canceller;
+    canceller.setInterval(0);
+    connect(&canceller, &QTimer::timeout, this, [this] {
+        if (m_w->IsLoading && m_w->frmLoadWait->isVisible())
+            QTest::mouseClick(m_w->frmLoadWait->findChild<QPushButton *>(QStringLiteral("cmdCancel")),
+                              Qt::LeftButton);
+    });
+    canceller.start();
+    m_env->ui.fileAnswers.enqueue(m_env->writeFile(QStringLiteral("big.txt"), big));
+    m_w->cmdOpen_Click();
+    canceller.stop();
+    // The notice only: no link question after a partial read.
+    QCOMPARE(m_env->ui.messages(),
+             QStringList{QStringLiteral(
+                 "You have cancelled the operation. Only part of the file will be displayed.")});
+    QCOMPARE(m_env->ui.prompts.size(), 2); // the open dialog and the notice
+    QCOMPARE(m_w->txtSend->data(), big.left(1000));
+    QVERIFY(!m_w->frmLoadWait->isVisible());
+}
+
+void tst_SendWindow::keysDuringALoadStayOut()
+{
+    QByteArray big;
+    while (big.size() < 1024 * 1024)
+        big += "The quick brown fox jumps over the lazy dog. 0123456789\r\n";
+    int keys = 0;
+    QTimer typist;
+    typist.setInterval(0);
+    connect(&typist, &QTimer::timeout, this, [&] {
+        if (m_w->IsLoading && keys < 3) {
+            QTest::keyClick(m_w->txtSend, Qt::Key_Z);
+            ++keys;
+        }
+    });
+    typist.start();
+    m_env->ui.fileAnswers.enqueue(m_env->writeFile(QStringLiteral("large.txt"), big));
+    m_w->cmdOpen_Click();
+    typist.stop();
+    QCOMPARE(keys, 3);
+    QVERIFY(m_w->txtSend->data() == big);
+    // Still an ordinary box to edit.
+    m_w->txtSend->setCaretPosition(0);
+    QTest::keyClicks(m_w->txtSend, QStringLiteral(">"));
+    QCOMPARE(m_w->txtSend->data().left(4), QByteArray(">The"));
+}
+
 void tst_SendWindow::stateSavedAndReopened()
 {
     // A window never edited writes nothing.
@@ -200,40 +395,6 @@ void tst_SendWindow::stateSavedAndReopened()
     QCOMPARE(m_refreshes, 2);
 }
 
-void tst_SendWindow::tooMuchDataToKeep_data()
-{
-    // The limit is on bytes: a typed euro sign is three of them.
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<bool>("answer");
-    QTest::addColumn<bool>("asked");
-    QTest::addColumn<bool>("closed");
-    QTest::newRow("5000 stored") << QString(5000, QLatin1Char('d')) << false << false << true;
-    QTest::newRow("5001 yes") << QString(5001, QLatin1Char('d')) << true << true << true;
-    QTest::newRow("5001 bytes as euros, no") << QString(1667, QChar(0x20AC)) << false << true << false;
-}
-
-void tst_SendWindow::tooMuchDataToKeep()
-{
-    QFETCH(QString, typed);
-    QFETCH(bool, answer);
-    QFETCH(bool, asked);
-    QFETCH(bool, closed);
-    QPointer<frmSend> p(m_w);
-    m_w->txtSend->insertText(typed);
-    m_env->ui.yesNoAnswers.enqueue(answer);
-    m_w->close();
-    QTest::qWait(0);
-    QCOMPARE(p.isNull(), closed);
-    QCOMPARE(m_env->ui.prompts.size(), asked ? 1 : 0);
-    if (asked)
-        QCOMPARE(m_env->ui.prompts[0].text,
-                 QStringLiteral(
-                     "There is too much data in this window to allow its state to be recorded in the "
-                     "registry.  The data will not be recorded.  It may be wise to save the information "
-                     "to a file before proceeding.\r\n\r\nDo you wish to continue closing this window?"));
-    QCOMPARE(m_refreshes, closed ? 1 : 0);
-}
-
 void tst_SendWindow::refusedCloseKeepsItsNumber()
 {
     SettingsStore &s = m_env->settings.store();
@@ -242,13 +403,20 @@ void tst_SendWindow::refusedCloseKeepsItsNumber()
         s.Save(section(i), QStringLiteral("Modified"),
                QStringLiteral("0%1 Jan 2020 10:00:00").arg(i == 3 ? 1 : 5));
     }
+    // Too much data to keep (the limit is on bytes: a typed euro sign is three): No keeps the window open.
     QPointer<frmSend> a(m_w);
     a->txtTitle->setText(QStringLiteral("big"));
-    a->txtSend->setData(QByteArray(6000, 'b'));
+    a->txtSend->insertText(QString(1667, QChar(0x20AC)));
     m_env->ui.yesNoAnswers.enqueue(false);
     a->close();
     QVERIFY(a);
+    QCOMPARE(
+        m_env->ui.prompts.last().text,
+        QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
+                       "registry.  The data will not be recorded.  It may be wise to save the information "
+                       "to a file before proceeding.\r\n\r\nDo you wish to continue closing this window?"));
     QCOMPARE(a->StateNumber, qint16(3));
+    QCOMPARE(m_refreshes, 0);
 
     // Another window saves meanwhile; it takes the next oldest state.
     frmSend *b = frmSend::OpenNewWindow();
@@ -256,6 +424,7 @@ void tst_SendWindow::refusedCloseKeepsItsNumber()
     QVERIFY(SendEnv::closeAndWait(b));
     QCOMPARE(s.Read(kSend, QStringLiteral("0")), QStringLiteral("small"));
 
+    // Yes closes it, in the place it had.
     m_env->ui.yesNoAnswers.enqueue(true);
     QVERIFY(SendEnv::closeAndWait(a));
     QCOMPARE(s.Read(kSend, QStringLiteral("3")), QStringLiteral("big"));
