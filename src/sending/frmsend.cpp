@@ -34,6 +34,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -354,9 +355,15 @@ void frmSend::buildUi()
     cboSecs->setCurrentIndex(0);
     m_lastSecsIndex = 0;
     lblSeconds = named(new QLabel(QStringLiteral("seconds")), "lblSeconds");
+    // Boxes as wide as their usual values, so the options rows fit the
+    // narrowest window; longer numbers scroll inside them.
     for (QLineEdit *box : {txtPause, txtOnceEvery})
-        box->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
-    cboSecs->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000000000")));
+        box->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000000")));
+    QStyleOptionComboBox combo;
+    combo.initFrom(cboSecs);
+    combo.editable = true;
+    const QSize digits(fontMetrics().horizontalAdvance(QStringLiteral("00000")), fontMetrics().height());
+    cboSecs->setFixedWidth(style()->sizeFromContents(QStyle::CT_ComboBox, &combo, digits, cboSecs).width());
 
     cmdTiming = named(new QPushButton(QStringLiteral(">>")), "cmdTiming");
     cmdTiming->setToolTip(QStringLiteral("Show transmission options"));
@@ -451,8 +458,8 @@ void frmSend::buildUi()
     root->addLayout(actions);
 
     panTimingDetails->hide();
-    setMinimumSize(Twips::toPixels(kWidthTwips, kHeightTwips));
-    resize(Twips::toPixels(kWidthTwips, kHeightTwips));
+    setMinimumSize(minimumWindowSize(false));
+    resize(minimumSize());
 
     // The pause and period controls follow their boxes, which start unchecked.
     chkPause_Click();
@@ -596,6 +603,16 @@ std::optional<double> frmSend::durationSeconds() const
     return d;
 }
 
+QSize frmSend::minimumWindowSize(bool panelShown) const
+{
+    // The classic minimum, or wider where the desktop font needs more room
+    // for every caption to stay whole.
+    const QSize classic = Twips::toPixels(kWidthTwips, kHeightTwips + (panelShown ? kPanelTwips : 0));
+    const QMargins m = layout()->contentsMargins();
+    const int panel = panTimingDetails->layout()->minimumSize().width() + m.left() + m.right();
+    return {std::max({classic.width(), layout()->minimumSize().width(), panel}), classic.height()};
+}
+
 bool frmSend::timingShown() const
 {
     return cmdTiming->text() == QLatin1String("<<");
@@ -608,13 +625,13 @@ void frmSend::cmdTiming_Click()
     const int h = height();
     if (cmdTiming->text() == QLatin1String(">>")) {
         cmdTiming->setText(QStringLiteral("<<"));
-        setMinimumSize(Twips::toPixels(kWidthTwips, kHeightTwips + kPanelTwips));
+        setMinimumSize(minimumWindowSize(true));
         resize(width(), h + delta);
         panTimingDetails->show();
     } else {
         cmdTiming->setText(QStringLiteral(">>"));
         panTimingDetails->hide();
-        setMinimumSize(Twips::toPixels(kWidthTwips, kHeightTwips));
+        setMinimumSize(minimumWindowSize(false));
         resize(width(), h - delta);
     }
 }

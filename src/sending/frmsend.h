@@ -177,6 +177,7 @@ private:
     void intervalTextChanged(QLineEdit *box);
     void durationTextChanged(const QString &text);
     void busyEnded();
+    QSize minimumWindowSize(bool panelShown) const;
 
     // What the transmission asks of the window.
     Options sendOptions() const override;
