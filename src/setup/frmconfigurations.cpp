@@ -156,6 +156,11 @@ void frmConfigurations::cmdCancel_Click()
     close();
 }
 
+void frmConfigurations::reject()
+{
+    close();
+}
+
 void frmConfigurations::cmdHelp_Click()
 {
     frmHelp::openTopicFor(this, kHelpTopic);

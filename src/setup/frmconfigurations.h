@@ -39,6 +39,8 @@ public:
     void cmdHelp_Click();
     /// The mouse is over a point of the list: the item there, if any, shows its description.
     void lvwConfig_MouseMove(const QPoint &pos);
+    /// Escape is Close.
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -102,6 +102,12 @@ void frmInstruction::finish()
         m_loop->quit();
 }
 
+void frmInstruction::done(int result)
+{
+    finish();
+    QDialog::done(result);
+}
+
 void frmInstruction::closeEvent(QCloseEvent *event)
 {
     // Closing the window by any means counts as clicking its button.

@@ -39,6 +39,9 @@ public:
     /// program is ending.
     static bool waitLive(int ms);
 
+    /// Escape answers the step like its button.
+    void done(int result) override;
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
