@@ -104,6 +104,7 @@ public:
     bool Load();
     /// The unload steps: saves the settings and stops the logs. Runs once.
     void Unload();
+    bool isUnloaded() const { return m_unloaded; }
 
     // Mode and per-mode controls.
     int intCurrentMode = 0;

@@ -1,4 +1,5 @@
 #include "controller/frmtarnwell.h"
+#include "core/programfolder.h"
 #include "logging/frmevent.h"
 #include "ui/frmhelp.h"
 #include "support/testenv.h"
@@ -9,6 +10,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -290,11 +294,25 @@ void TestStartup::helpShowsItsTopics()
     QVERIFY(help && help->isVisible());
     QVERIFY(help->topicTitles().size() >= 5);
     // The topic numbers the windows use all have a page.
-    for (int topic : {11, 12, 13, 14, 15, 16, 20}) {
+    for (int topic : {11, 12, 13, 14, 15, 16, 20, 21}) {
         QVERIFY2(frmHelp::showHelpTopic(topic), qPrintable(QString::number(topic)));
         QCOMPARE(help->currentTopic(), topic);
     }
     QVERIFY(!frmHelp::showHelpTopic(999));
+    help->close();
+
+    // Every link between pages leads to a topic that has a page.
+    const QDir dir(ProgramFolder::dataFile(QStringLiteral("help")));
+    const QRegularExpression link(QStringLiteral("href=[\"']topic:(\\d+)[\"']"));
+    for (const QString &page : dir.entryList({QStringLiteral("*.html")})) {
+        QFile f(dir.filePath(page));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        for (auto it = link.globalMatch(html); it.hasNext();) {
+            const int topic = it.next().captured(1).toInt();
+            QVERIFY2(frmHelp::showHelpTopic(topic), qPrintable(page + QLatin1Char(' ') + QString::number(topic)));
+        }
+    }
     help->close();
 
     // Without its pages the help reports the failure and the program goes on.
