@@ -351,7 +351,7 @@ void TestConfigurations::clientSetups()
             QCOMPARE(send->txtTitle->text().size(),
                      QStringLiteral("Sending Email - 05 Dec 2026 10:11:12").size());
         } else if (key == QLatin1String("KeepAlive")) {
-            QVERIFY(send->timingShown() && send->IsSending);
+            QVERIFY(send->timingShown() && send->isSending());
             QVERIFY(send->chkPeriodically->isChecked() && !send->chkPause->isChecked());
             QCOMPARE(send->txtOnceEvery->text(), QStringLiteral("60000"));
             QCOMPARE(send->cmdSend->text(), QStringLiteral("&Stop"));
