@@ -77,35 +77,32 @@ void TestDetails::representations_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<QString>("caption");
 
-    // The worked example, A then CR, in each representation.
-    const QByteArray a = "A\r";
-    QTest::newRow("WYSIWYG of A CR") << int(Rep::WYSIWYG) << a << a << QStringLiteral("Details - WYSIWYG");
-    QTest::newRow("Chr of A CR") << int(Rep::Chr) << a << QByteArray("A\\0D")
-                                 << QStringLiteral("Details - Character");
-    QTest::newRow("Dec of A CR") << int(Rep::Dec) << a << QByteArray("065 013 ")
-                                 << QStringLiteral("Details - AscII (Decimal)");
-    QTest::newRow("Hex of A CR LF") << int(Rep::Hex) << QByteArray("A\r\n") << QByteArray("41 0D 0A ")
-                                    << QStringLiteral("Details - AscII (Hexadecimal)");
-    QTest::newRow("Bin of A CR") << int(Rep::Bin) << a << QByteArray("01000001 00001101 ")
-                                 << QStringLiteral("Details - AscII (Binary)");
-    QTest::newRow("Oct of A CR") << int(Rep::Oct) << a << QByteArray("101 015 ")
-                                 << QStringLiteral("Details - AscII (Octal)");
+    // The worked example, A CR LF, and random data, in each representation.
+    struct Case
+    {
+        const char *name;
+        const char *caption;
+        QByteArray aCrLf;
+        QByteArray (*convert)(QByteArrayView);
+    };
+    const Case cases[] = {
+        {"WYSIWYG", "Details - WYSIWYG", "A\r\n", nullptr},
+        {"Chr", "Details - Character", "A\\0D\\0A", Bytes::GetChar},
+        {"Dec", "Details - AscII (Decimal)", "065 013 010 ", Bytes::GetAscII},
+        {"Hex", "Details - AscII (Hexadecimal)", "41 0D 0A ", Bytes::GetHex},
+        {"Bin", "Details - AscII (Binary)", "01000001 00001101 00001010 ", Bytes::GetBinary},
+        {"Oct", "Details - AscII (Octal)", "101 015 012 ", Bytes::GetOctal},
+    };
+    const QByteArray random = randomData(14, 3000);
+    for (int r = 0; r < DetailsLayout::kRepresentationCount; ++r) {
+        const Case &c = cases[r];
+        const QString caption = QString::fromLatin1(c.caption);
+        QTest::addRow("%s of A CR LF", c.name) << r << QByteArray("A\r\n") << c.aCrLf << caption;
+        QTest::addRow("%s of random", c.name)
+            << r << random << (c.convert ? c.convert(random) : random) << caption;
+    }
     QTest::newRow("Hex of nothing") << int(Rep::Hex) << QByteArray() << QByteArray()
                                     << QStringLiteral("Details - AscII (Hexadecimal)");
-
-    const QByteArray random = randomData(14, 3000);
-    QTest::newRow("WYSIWYG of random")
-        << int(Rep::WYSIWYG) << random << random << QStringLiteral("Details - WYSIWYG");
-    QTest::newRow("Chr of random") << int(Rep::Chr) << random << Bytes::GetChar(random)
-                                   << QStringLiteral("Details - Character");
-    QTest::newRow("Dec of random") << int(Rep::Dec) << random << Bytes::GetAscII(random)
-                                   << QStringLiteral("Details - AscII (Decimal)");
-    QTest::newRow("Hex of random") << int(Rep::Hex) << random << Bytes::GetHex(random)
-                                   << QStringLiteral("Details - AscII (Hexadecimal)");
-    QTest::newRow("Bin of random") << int(Rep::Bin) << random << Bytes::GetBinary(random)
-                                   << QStringLiteral("Details - AscII (Binary)");
-    QTest::newRow("Oct of random") << int(Rep::Oct) << random << Bytes::GetOctal(random)
-                                   << QStringLiteral("Details - AscII (Octal)");
 }
 
 void TestDetails::representations()

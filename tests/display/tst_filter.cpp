@@ -20,7 +20,6 @@ private Q_SLOTS:
     void caseRules();
     void foldingIsLatin1Lowering();
     void settingsAndEvents();
-    void closing();
 };
 
 void TestFilter::caseRules_data()
@@ -54,8 +53,6 @@ void TestFilter::caseRules_data()
     QTest::newRow("times and divide never fold") << Strings{"\xD7"} << QByteArray("\xF7") << false << false;
     QTest::newRow("sharp s and y diaeresis stay") << Strings{"\xDF"} << QByteArray("\xFF") << false << false;
     QTest::newRow("@ and ` are not letters") << Strings{"@["} << QByteArray("`{") << false << false;
-    QTest::newRow("control bytes do not fold")
-        << Strings{QByteArray("\x01", 1)} << QByteArray("!") << false << false;
 }
 
 void TestFilter::caseRules()
@@ -136,25 +133,6 @@ void TestFilter::settingsAndEvents()
     QCOMPARE(store.Read(QStringLiteral("Filter"), QStringLiteral("Filter4")), QStringLiteral("ab"));
     QCOMPARE(store.Read(QStringLiteral("Filter"), QStringLiteral("FilterState")), QStringLiteral("0"));
     tw::setOptions(nullptr);
-}
-
-void TestFilter::closing()
-{
-    TempSettings settings;
-    RecordingEvents events;
-    bool unloading = false;
-    frmFilter window;
-    window.setAllowUnload([&] { return unloading; });
-    window.txtFilter[0]->setText(QStringLiteral("kept"));
-    window.show();
-    // The title bar hides the window and keeps, without saving, what was typed.
-    QVERIFY(!window.close());
-    QVERIFY(!window.isVisible());
-    QCOMPARE(window.txtFilter[0]->text(), QStringLiteral("kept"));
-    QVERIFY(!settings.store().contains(QStringLiteral("Filter"), QStringLiteral("Filter1")));
-    window.show();
-    unloading = true;
-    QVERIFY(window.close());
 }
 
 QTEST_MAIN(TestFilter)
