@@ -72,25 +72,39 @@ qsizetype DetailsLayout::bytesPerRow() const
     return std::max(1, m_rowChars / itemChars());
 }
 
+namespace {
+// Bytes::IsPrintable, here where the scan of a long text runs it per byte.
+inline bool printable(char c)
+{
+    const uchar u = uchar(c);
+    return u >= 32 && u <= 126 && u != '\\';
+}
+} // namespace
+
 int DetailsLayout::outputWidth(char c) const
 {
-    return m_representation == Chr && !Bytes::IsPrintable(c) ? 3 : 1;
+    return m_representation == Chr && !printable(c) ? 3 : 1;
 }
 
 qsizetype DetailsLayout::scanRowEnd(qsizetype start) const
 {
     const char *data = m_text.constData();
     const qsizetype size = m_text.size();
+    if (m_representation == WYSIWYG) {
+        // Up to a full row of characters, and a line break right after them.
+        const qsizetype limit = std::min(size, start + m_rowChars);
+        qsizetype at = start;
+        while (at < limit && data[at] != '\r' && data[at] != '\n')
+            ++at;
+        if (at < size && data[at] == '\r')
+            return at + 1 < size && data[at + 1] == '\n' ? at + 2 : at + 1;
+        if (at < size && data[at] == '\n')
+            return at + 1;
+        return at;
+    }
     int chars = 0;
     for (qsizetype at = start; at < size; ++at) {
-        const char c = data[at];
-        if (m_representation == WYSIWYG) {
-            if (c == '\r')
-                return at + 1 < size && data[at + 1] == '\n' ? at + 2 : at + 1;
-            if (c == '\n')
-                return at + 1;
-        }
-        const int width = outputWidth(c);
+        const int width = printable(data[at]) ? 1 : 3;
         if (chars > 0 && chars + width > m_rowChars)
             return at;
         chars += width;

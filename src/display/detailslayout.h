@@ -53,6 +53,8 @@ public:
     /// Scans on for about budget more bytes; true once the layout is complete.
     bool layOutSome(qsizetype budget);
     bool complete() const { return m_complete; }
+    /// Whether the row that holds a byte has been found.
+    bool covers(qsizetype byte) const { return m_complete || m_scanAt > byte; }
     /// The rows found so far: all of them once complete, and at least one.
     qsizetype rowCount() const { return m_rowCount; }
 

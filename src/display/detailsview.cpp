@@ -30,6 +30,8 @@ DetailsView::DetailsView(QWidget *parent) : QAbstractScrollArea(parent)
     connect(&m_layoutTimer, &QTimer::timeout, this, &DetailsView::layOutSlice);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, viewport(), qOverload<>(&QWidget::update));
     connect(horizontalScrollBar(), &QScrollBar::valueChanged, viewport(), qOverload<>(&QWidget::update));
+    // Where the user scrolls wins over a place still waiting for the scan.
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] { m_pendingByte = -1; });
     QFont font(QStringLiteral("Courier New"));
     font.setStyleHint(QFont::Monospace);
     setFont(font);
@@ -40,6 +42,7 @@ void DetailsView::setContent(const QByteArray &text, DetailsLayout::Representati
     m_layout.setText(text, representation, rowCharsForWidth());
     m_anchor = m_cursor = {};
     m_widest = 0;
+    m_pendingByte = -1;
     m_layout.layOutSome(kFirstScreenBytes);
     updateScrollBars();
     verticalScrollBar()->setValue(0);
@@ -83,6 +86,7 @@ void DetailsView::finishLayout()
     while (!m_layout.layOutSome(kScanStepBytes)) {
     }
     updateScrollBars();
+    revealPendingByte();
     viewport()->update();
 }
 
@@ -101,14 +105,13 @@ void DetailsView::relayout()
 {
     const int rowChars = std::max(9, rowCharsForWidth());
     if (rowChars != m_layout.rowChars()) {
-        // The first byte on screen stays on screen.
-        const qsizetype topByte = m_layout.rowStart(topRow());
+        // The first byte on screen stays on screen, once the scan finds it.
+        const qsizetype topByte = m_pendingByte >= 0 ? m_pendingByte : m_layout.rowStart(topRow());
         m_layout.setRowChars(rowChars);
-        const qsizetype row = m_layout.rowOf({topByte, 0});
         m_layout.layOutSome(kFirstScreenBytes);
         m_widest = 0;
         updateScrollBars();
-        verticalScrollBar()->setValue(int(row));
+        scrollToByte(topByte);
         if (!m_layout.complete())
             m_layoutTimer.start(0);
     } else {
@@ -124,9 +127,28 @@ void DetailsView::layOutSlice()
     while (!m_layout.layOutSome(kScanStepBytes) && slice.elapsed() < kSliceMs) {
     }
     updateScrollBars();
+    revealPendingByte();
     if (!m_layout.complete())
         m_layoutTimer.start(0);
     viewport()->update();
+}
+
+void DetailsView::scrollToByte(qsizetype byte)
+{
+    m_pendingByte = byte;
+    revealPendingByte();
+}
+
+void DetailsView::revealPendingByte()
+{
+    if (m_pendingByte < 0 || !m_layout.covers(m_pendingByte))
+        return;
+    // Rows below it fill the screen too, unless the text ends first.
+    const qsizetype row = m_layout.rowOf({m_pendingByte, 0});
+    if (!m_layout.complete() && row > verticalScrollBar()->maximum())
+        return;
+    m_pendingByte = -1;
+    verticalScrollBar()->setValue(int(row));
 }
 
 void DetailsView::updateScrollBars()
@@ -278,10 +300,13 @@ void DetailsView::keyPressEvent(QKeyEvent *event)
     } else if (event->matches(QKeySequence::SelectAll)) {
         selectAll();
     } else if (event->key() == Qt::Key_Home) {
+        m_pendingByte = -1;
         verticalScrollBar()->setValue(0);
     } else if (event->key() == Qt::Key_End) {
-        finishLayout();
+        m_pendingByte = -1;
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+        if (!m_layout.complete())
+            scrollToByte(m_layout.text().size());
     } else {
         QAbstractScrollArea::keyPressEvent(event);
     }

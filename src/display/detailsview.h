@@ -48,6 +48,9 @@ private:
     void relayout();
     void layOutSlice();
     void updateScrollBars();
+    /// Scrolls a byte to the top once the scan has found its row.
+    void scrollToByte(qsizetype byte);
+    void revealPendingByte();
     DetailsLayout::Position positionAtPoint(const QPoint &point);
     int xOfColumn(const QString &text, int column) const;
 
@@ -56,4 +59,6 @@ private:
     DetailsLayout::Position m_cursor;
     QTimer m_layoutTimer;
     int m_widest = 0;
+    // A byte waiting for the scan to reach it, to be scrolled to the top.
+    qsizetype m_pendingByte = -1;
 };

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
 
@@ -222,6 +223,15 @@ void TestDetails::largeMessageShowsItsFirstScreenAtOnce()
         const QByteArrayView tail = QByteArrayView(big).sliced(layout.rowStart(last));
         QCOMPARE(layout.textBetween({layout.rowStart(last), 0}, layout.end()),
                  DetailsLayout::render(tail, rep));
+
+        // Rows wrap anew to a new width; the byte at the top stays at the top.
+        window.txtDetails->verticalScrollBar()->setValue(int(last / 2));
+        const qsizetype topByte = layout.rowStart(window.txtDetails->topRow());
+        const int rowChars = layout.rowChars();
+        window.resize(window.width() == 800 ? 500 : 800, 600);
+        QTRY_VERIFY(layout.rowChars() != rowChars && layout.complete());
+        const qsizetype top = window.txtDetails->topRow();
+        QVERIFY(layout.rowStart(top) <= topByte && topByte < layout.rowEnd(top));
     }
 }
 
