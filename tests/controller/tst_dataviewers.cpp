@@ -4,6 +4,8 @@
 #include "display/frmdetails.h"
 #include "display/frmfilter.h"
 #include "display/supportclass.h"
+#include "sending/bytetextedit.h"
+#include "sending/frmsend.h"
 
 #include <QCheckBox>
 #include <QTabWidget>
@@ -57,6 +59,16 @@ void TestDataViewers::detailsOpenAndFollowTheData()
     QCOMPARE(sent->currentText(), QByteArray("out\r\n"));
     QCOMPARE(received->currentText(), QByteArray("three\r\n"));
     QVERIFY(!received->isVisible() && !sent->isVisible());
+
+    // A send window's Details shows the window's own viewer, escapes converted.
+    t.cmdSend->click();
+    frmSend *send = frmSend::openWindows().constFirst();
+    send->chkBinary->setChecked(true);
+    send->txtSend->setData("hi\\0D\\0A");
+    send->cmdDetails->click();
+    QVERIFY(send->details()->isVisible() && send->details() != received);
+    QCOMPARE(send->details()->currentText(), QByteArray("hi\r\n"));
+    send->close();
 }
 
 void TestDataViewers::filterHidesRowsAndShowsInTheStatusLine()
