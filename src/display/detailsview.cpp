@@ -92,8 +92,13 @@ void DetailsView::finishLayout()
 
 int DetailsView::rowCharsForWidth() const
 {
-    const int charWidth = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0')));
-    return std::max(1, (viewport()->width() - 2 * kMargin) / charWidth);
+    // The widest character the codes and escapes use, measured over a run of
+    // them: advances are fractional, and a row of codes adds them up.
+    const QFontMetricsF metrics(font());
+    qreal charWidth = 1;
+    for (const char c : {'0', '8', 'A', 'B', 'C', 'D', 'E', 'F', '\\'})
+        charWidth = std::max(charWidth, metrics.horizontalAdvance(QString(32, QLatin1Char(c))) / 32);
+    return std::max(1, int((viewport()->width() - 2 * kMargin) / charWidth));
 }
 
 int DetailsView::visibleRows() const
