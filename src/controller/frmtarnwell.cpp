@@ -536,7 +536,7 @@ bool frmTarnwell::Load()
         tmrClockTick_TimerFired();
 
         // 8. Filter window, hidden.
-        m_frmFilter = new frmFilter;
+        createFilterWindow();
 
         // 9-13.
         LoadMainSettings();

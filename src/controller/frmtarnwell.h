@@ -238,6 +238,9 @@ protected:
 
 private:
     void createSockets();
+    // The filter and details windows (dataviewers.cpp).
+    void createFilterWindow();
+    void wireDataViewers();
     void holdBackIfBacklogged();
     void wireWindowOpeners();
     void releaseIfDrained();

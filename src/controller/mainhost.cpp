@@ -81,6 +81,7 @@ void frmTarnwell::createSockets()
         paint(t.panSent, palette().color(QPalette::Button));
     }
     wireWindowOpeners();
+    wireDataViewers();
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStartBoth")))
         connect(b, &QAbstractButton::clicked, this, [this] { cmdStartBoth_Click(); });
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStopBoth")))
@@ -218,10 +219,6 @@ void frmTarnwell::ServerToClientDataArrived(const QByteArray &strData)
 {
     m_frmLogging->ServerToClientDataArrived(strData);
 }
-
-// The details viewers follow the newest data once they are built.
-void frmTarnwell::SentDataAdded() {}
-void frmTarnwell::ReceivedDataAdded() {}
 
 void frmTarnwell::DataHasBeenReceived()
 {
