@@ -7,7 +7,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnwell"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tarnwell"));
+    // No display name: the platform would append it to every title, and
+    // message boxes must read exactly "Tarnwell III".
     // The main window ends the program itself, after its shutdown steps.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -63,6 +63,9 @@ void frmTarnwell::ConnectDisconnectToSocket(bool blnAutoOccurred)
         return;
     const QString host = t.txtServer->text();
     const QString port = t.txtPortConnectTo->text();
+    // An automatic disconnect still pending from the previous connection must
+    // not close the one the user asks for now.
+    tmrAutoDisconnect->StopTimer();
 
     if (captionKey(t.cmdConnect) == QLatin1String("connect")) {
         if (host.isEmpty()) {
@@ -85,6 +88,8 @@ void frmTarnwell::ConnectDisconnectToSocket(bool blnAutoOccurred)
         tmrPollClientState->StartTimer(10, false);
         sckClient->setLocalPort(QStringLiteral("0"));
         if (const OsError e = sckClient->Connect(host, port); e.isError()) {
+            // Nothing is under way: the poll goes back to its normal rate.
+            tmrPollClientState->StartTimer(100, false);
             tw::ui().failure(this,
                              QStringLiteral("An error occurred while attempting to connect the socket.  The "
                                             "operating system reports: "),

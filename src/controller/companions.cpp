@@ -51,7 +51,7 @@ public:
     ~DetailsSeparatorViewer() override { delete m_window.data(); }
     QWidget *window() override { return m_window; }
     void AddDetails(const QByteArray &bytes) override { m_window->AddDetails(bytes); }
-    void showAsCharacters() override {}
+    void showAsCharacters() override { m_window->setRepresentation(DetailsLayout::Chr); }
 
 private:
     QPointer<frmDetails> m_window;

@@ -367,12 +367,15 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.panReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
         t.lblReceivePausePerc = named(new QLabel, "lblReceivePausePerc", index);
         t.lblReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
-        t.lblReceivePausePerc->setMinimumWidth(0);
+        // The gauge text has its place from the start: when it appears, no
+        // button beside it may move under the pointer.
+        t.lblReceivePausePerc->setFixedWidth(
+            t.lblReceivePausePerc->fontMetrics().horizontalAdvance(QStringLiteral("99999999 bytes buffered")) + 4);
         bar->addWidget(t.cmdReceivedPause);
         bar->addWidget(t.cmdEmptyReceived);
         bar->addWidget(t.panReceivePausePerc);
-        // The gauge text takes whatever room is left.
-        bar->addWidget(t.lblReceivePausePerc, 1);
+        bar->addWidget(t.lblReceivePausePerc);
+        bar->addStretch(1);
     }
     t.cmdReceivedClear = iconButton(QStyle::SP_DialogResetButton, QStringLiteral("Clear the list of data"),
                                     "cmdReceivedClear", index);
@@ -533,7 +536,7 @@ bool frmTarnwell::Load()
         tmrClockTick_TimerFired();
 
         // 8. Filter window, hidden.
-        m_frmFilter = new frmFilter;
+        createFilterWindow();
 
         // 9-13.
         LoadMainSettings();
@@ -590,10 +593,7 @@ int frmTarnwell::readSettingNumber(const QString &section, const QString &key, i
     }
     if (!ok || v < min || v > max) {
         // A damaged value must not stop the program: use the default and say so.
-        tw::events().AddEvent(QStringLiteral("The setting '%1' in section '%2' holds '%3', which is not valid; "
-                                             "the default %4 is used instead.")
-                                  .arg(key, section, text)
-                                  .arg(defaultValue));
+        tw::events().AddEvent(tw::invalidSettingEvent(section, key, text, QString::number(defaultValue)));
         return defaultValue;
     }
     return int(v);
@@ -786,6 +786,13 @@ void frmTarnwell::tabMode_Click(int previousTab)
         auto *notice = new frmNoTabChange(this);
         notice->show();
         return;
+    }
+    // A client left in Error (automatic closing off) still shows Disconnect
+    // with its boxes locked: disconnect it on the tab being left, so every tab
+    // shows the truth and the client socket is free for the new mode.
+    if (QPushButton *old = tabs[intCurrentMode].cmdConnect; old && captionKey(old) == QLatin1String("disconnect")) {
+        blnSkipReconnect = true;
+        ConnectDisconnectToSocket(false);
     }
     if (tmrReconnectTimer)
         tmrReconnectTimer->StopTimer();

@@ -106,6 +106,7 @@ public:
     bool Load();
     /// The unload steps: saves the settings and stops the logs. Runs once.
     void Unload();
+    bool isUnloaded() const { return m_unloaded; }
 
     // Mode and per-mode controls.
     int intCurrentMode = 0;
@@ -246,6 +247,9 @@ protected:
 
 private:
     void createSockets();
+    // The filter and details windows (dataviewers.cpp).
+    void createFilterWindow();
+    void wireDataViewers();
     void holdBackIfBacklogged();
     void wireWindowOpeners();
     void wireCompanions();

@@ -2,6 +2,7 @@
 // the filter, the sockets, the logs, the lamps and the pause gauge.
 
 #include "controller/frmtarnwell.h"
+#include "controller/mainwizardhost.h"
 #include "core/eventlog.h"
 #include "core/optionssource.h"
 #include "display/datalistmodel.h"
@@ -11,6 +12,7 @@
 #include "logging/frmlogging.h"
 #include "logging/frmstate.h"
 #include "net/socketcontrol.h"
+#include "setup/configurationwizards.h"
 #include "setup/frmconfigurations.h"
 #include "ui/uiservice.h"
 
@@ -79,6 +81,7 @@ void frmTarnwell::createSockets()
         paint(t.panSent, palette().color(QPalette::Button));
     }
     wireWindowOpeners();
+    wireDataViewers();
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStartBoth")))
         connect(b, &QAbstractButton::clicked, this, [this] { cmdStartBoth_Click(); });
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStopBoth")))
@@ -217,10 +220,6 @@ void frmTarnwell::ServerToClientDataArrived(const QByteArray &strData)
     m_frmLogging->ServerToClientDataArrived(strData);
 }
 
-// The details viewers follow the newest data once they are built.
-void frmTarnwell::SentDataAdded() {}
-void frmTarnwell::ReceivedDataAdded() {}
-
 void frmTarnwell::DataHasBeenReceived()
 {
     paint(tabs[intCurrentMode].panReceived, QColor(255, 0, 0));
@@ -325,6 +324,9 @@ void frmTarnwell::wireWindowOpeners()
 
 void frmTarnwell::mnuCommonConfigs_Click()
 {
+    // One set-up at a time.
+    if (ConfigurationWizards::isRunning())
+        return;
     if (objSupport->SocketIsReady()) {
         tw::ui().message(this,
                          QStringLiteral("It is not possible to show the common configurations while the socket is "
@@ -333,7 +335,7 @@ void frmTarnwell::mnuCommonConfigs_Click()
         return;
     }
     // Modal to the main window without holding up the caller.
-    auto *configs = new frmConfigurations(nullptr, this);
+    auto *configs = new frmConfigurations(std::make_unique<MainWizardHost>(this), this);
     configs->setWindowModality(Qt::WindowModal);
     configs->show();
 }

@@ -1,5 +1,6 @@
 #include "controller/frmsplash.h"
 #include "controller/frmtarnwell.h"
+#include "controller/mainwizardhost.h"
 #include "setup/frmconfigurations.h"
 
 #include <QApplication>
@@ -57,9 +58,9 @@ std::unique_ptr<frmTarnwell> StartUp(const StartupOptions &options)
 
     // 5. The common configurations, with the main window disabled until they close.
     if (options.allowConfigurations && main->shouldShowConfigurations()) {
-        auto *configs = new frmConfigurations(main.get());
+        // Not owned by the main window, which is disabled while it shows.
+        auto *configs = new frmConfigurations(std::make_unique<MainWizardHost>(main.get()));
         main->setEnabled(false);
-        configs->setEnabled(true);
         configs->show();
     }
     return main;

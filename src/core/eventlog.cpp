@@ -26,4 +26,12 @@ void setEventLog(EventLog *log)
 {
     g_log = log;
 }
+
+QString invalidSettingEvent(const QString &section, const QString &key, const QString &value,
+                            const QString &defaultValue)
+{
+    return QStringLiteral("The setting '%1' in section '%2' holds '%3', which is not valid; "
+                          "the default %4 is used instead.")
+        .arg(key, section, value, defaultValue);
+}
 } // namespace tw

@@ -16,4 +16,7 @@ namespace tw {
 EventLog &events();
 /// Installs the event log; nullptr restores the standard-error fallback.
 void setEventLog(EventLog *log);
+/// The event told when a stored setting cannot be used and its default is.
+QString invalidSettingEvent(const QString &section, const QString &key, const QString &value,
+                            const QString &defaultValue);
 } // namespace tw

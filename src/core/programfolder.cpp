@@ -31,6 +31,12 @@ QString dataFile(const QString &name)
     return dataDir() + QLatin1Char('/') + name;
 }
 
+QString dataFileUserFirst(const QString &name)
+{
+    const QString own = writableDir() + QLatin1Char('/') + name;
+    return QFileInfo::exists(own) ? own : dataFile(name);
+}
+
 QString writableDir()
 {
     QString dir = qEnvironmentVariable("TARNWELL_HOME");

@@ -11,6 +11,10 @@ namespace ProgramFolder {
 QString dataDir();
 /// Full path of a shipped file inside dataDir().
 QString dataFile(const QString &name);
+/// A list the user may edit (Servers.txt, Ports.txt, Protocols.txt): the
+/// user's copy in writableDir() when there is one, else the shipped file.
+/// The shipped folder is read-only once installed, so edits go to the copy.
+QString dataFileUserFirst(const QString &name);
 /// User-writable folder for the program's own output (logs by default).
 /// TARNWELL_HOME overrides it.
 QString writableDir();

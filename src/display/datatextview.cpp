@@ -174,7 +174,11 @@ void DataTextView::setCaretOffset(qsizetype offset)
 
 QByteArray DataTextView::textAfterCaret(qsizetype max)
 {
-    const qsizetype from = caretOffset();
+    // A double click selects a word and leaves the caret at its end; the
+    // stretch begins where the selection does.
+    renderAll();
+    const QTextCursor cursor = textCursor();
+    const qsizetype from = cursor.hasSelection() ? offsetOfPosition(cursor.selectionStart()) : caretOffset();
     return m_bytes.mid(from, std::max<qsizetype>(0, max));
 }
 

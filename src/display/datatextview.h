@@ -36,7 +36,8 @@ public:
     /// The caret as an offset into bytes(), and back.
     qsizetype caretOffset();
     void setCaretOffset(qsizetype offset);
-    /// At most max bytes from the caret on.
+    /// At most max bytes from the caret on (from the start of the
+    /// selection, when there is one).
     QByteArray textAfterCaret(qsizetype max);
 
     void SetUserFont(const QFont &font);

@@ -205,9 +205,20 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
             list->showLastRow();
     }
 
-    // The text view gets the whole data, shown messages or not.
-    if (DataTextView *text = job.text.data())
+    // The text view gets the whole data, shown messages or not, and keeps
+    // to its size limit even when no message got a row (the filter let none
+    // through): otherwise it would grow without bound.
+    if (DataTextView *text = job.text.data()) {
+        const qint32 maxSize = tw::options().GetMaxListSize();
+        if (!rowAdded && text->length() >= maxSize) {
+            text->clear();
+            if (DataListModel *rows = job.list.data())
+                rows->clear();
+            tw::events().AddEvent(QStringLiteral("Cleared the window because the amount of data exceeded ") +
+                                  QString::number(maxSize) + QStringLiteral(" bytes."));
+        }
         text->append(GetChar2(data), job.blnIncoming);
+    }
 
     m_tmrProgress->StopTimer();
     if (m_progress)

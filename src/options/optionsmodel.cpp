@@ -298,10 +298,15 @@ void OptionsModel::LoadOptions()
         if (s.isCheck) {
             const CheckInfo &i = checkInfo()[size_t(s.index)];
             bool ok = false;
-            int v = store.Read(kSection, i.key, i.defaultValue).trimmed().toInt(&ok);
-            // A damaged value is no reason to guess: the box takes its default.
-            if (!ok || v < 0 || v > 2)
+            const QString stored = store.Read(kSection, i.key, i.defaultValue);
+            int v = stored.trimmed().toInt(&ok);
+            // A damaged value is no reason to guess: the box takes its default,
+            // and the user learns why the box is not as stored.
+            if (!ok || v < 0 || v > 2) {
+                tw::events().AddEvent(
+                    tw::invalidSettingEvent(kSection, i.key, stored, QString::number(i.defaultValue)));
                 v = i.defaultValue;
+            }
             checkMoved[size_t(s.index)] = m_checks[size_t(s.index)] != v;
             m_checks[size_t(s.index)] = v;
         } else {

@@ -76,10 +76,7 @@ struct BusyPointer
 
 QString frmProtocol::libraryPath()
 {
-    // The shipped library may sit where the user cannot write; a copy of
-    // their own in the program's writable folder takes its place.
-    const QString own = ProgramFolder::writableDir() + QLatin1Char('/') + kLibraryName;
-    return QFileInfo::exists(own) ? own : ProgramFolder::dataFile(kLibraryName);
+    return ProgramFolder::dataFileUserFirst(kLibraryName);
 }
 
 QString frmProtocol::defaultMergeFile()

@@ -9,6 +9,8 @@
 #include "options/settingsstore.h"
 #include "sending/bytetextedit.h"
 #include "sending/sendcontrols.h"
+#include "sending/sendschedule.h"
+#include "sending/sendstatestore.h"
 #include "ui/frmwait.h"
 #include "ui/twips.h"
 #include "ui/uiservice.h"
@@ -32,6 +34,7 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -42,15 +45,12 @@
 #include <new>
 
 namespace {
-constexpr int kWidthTwips = 5730;
-constexpr int kHeightTwips = 4020;
+constexpr int kWidthTwips = SendWindowState::kMinWidthTwips;
+constexpr int kHeightTwips = SendWindowState::kMinHeightTwips;
 constexpr int kPanelTwips = 1500;
 constexpr qsizetype kLoadBlock = 1000;
-// Pending events run after at most this much loading work.
-constexpr qint64 kLoadSliceMs = 8;
 // Larger files would not fit in memory once escaped; they are refused.
 constexpr qint64 kMaxLoadBytes = qint64(256) * 1024 * 1024;
-constexpr qsizetype kMaxStoredData = 5000;
 // Reading and scanning a file also go in pieces, so events can run between them.
 constexpr qint64 kReadPiece = qint64(1) << 20;
 constexpr qsizetype kScanPiece = qsizetype(1) << 20;
@@ -58,8 +58,6 @@ constexpr qsizetype kScanPiece = qsizetype(1) << 20;
 constexpr qsizetype kEditSlack = 64 * 1024;
 constexpr int kDetailsDelayMs = 200;
 constexpr int kFlashMs = 50;
-// A firing that meets a load or conversion of the same window tries again soon.
-constexpr int kRetryMs = 10;
 
 const QString kSection = QStringLiteral("Send");
 const QString kFilter = QStringLiteral("All files (*.*) | *.*");
@@ -69,7 +67,6 @@ const QString kSaveFailure =
     QStringLiteral("An error occurred while attempting to save the file.  The operating system reports: ");
 const QString kDateFailure = QStringLiteral("An error occurred while attempting to read the date stamp of "
                                             "the linked file. The operating system reports: ");
-const QString kStampFormat = QStringLiteral("dd MMM yyyy hh:mm:ss");
 
 QList<frmSend *> &registry()
 {
@@ -90,11 +87,6 @@ frmSend::SendHook &defaultSendHook()
 {
     static frmSend::SendHook hook;
     return hook;
-}
-
-QString stateSection(int n)
-{
-    return kSection + QLatin1Char('\\') + QString::number(n);
 }
 
 OsError errnoError(int e)
@@ -223,16 +215,6 @@ struct BusyPointer
     BusyPointer(const BusyPointer &) = delete;
     BusyPointer &operator=(const BusyPointer &) = delete;
 };
-
-bool isTrue(const QString &text)
-{
-    return text.trimmed().compare(QLatin1String("True"), Qt::CaseInsensitive) == 0;
-}
-
-QString boolText(bool b)
-{
-    return b ? QStringLiteral("True") : QStringLiteral("False");
-}
 } // namespace
 
 // A load or a conversion is running; a close asked for meanwhile waits for its end.
@@ -298,6 +280,7 @@ frmSend::frmSend(QWidget *parent) : QWidget(parent, Qt::Window)
     setObjectName(QStringLiteral("frmSend"));
     setAttribute(Qt::WA_DeleteOnClose);
     m_support = new SupportClass(this);
+    m_schedule = new SendSchedule(*this, this);
     buildUi();
 
     m_frmDetails = new frmDetails(this);
@@ -372,9 +355,15 @@ void frmSend::buildUi()
     cboSecs->setCurrentIndex(0);
     m_lastSecsIndex = 0;
     lblSeconds = named(new QLabel(QStringLiteral("seconds")), "lblSeconds");
+    // Boxes as wide as their usual values, so the options rows fit the
+    // narrowest window; longer numbers scroll inside them.
     for (QLineEdit *box : {txtPause, txtOnceEvery})
-        box->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000000000")));
-    cboSecs->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("000000000000")));
+        box->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000000")));
+    QStyleOptionComboBox combo;
+    combo.initFrom(cboSecs);
+    combo.editable = true;
+    const QSize digits(fontMetrics().horizontalAdvance(QStringLiteral("00000")), fontMetrics().height());
+    cboSecs->setFixedWidth(style()->sizeFromContents(QStyle::CT_ComboBox, &combo, digits, cboSecs).width());
 
     cmdTiming = named(new QPushButton(QStringLiteral(">>")), "cmdTiming");
     cmdTiming->setToolTip(QStringLiteral("Show transmission options"));
@@ -469,8 +458,8 @@ void frmSend::buildUi()
     root->addLayout(actions);
 
     panTimingDetails->hide();
-    setMinimumSize(Twips::toPixels(kWidthTwips, kHeightTwips));
-    resize(Twips::toPixels(kWidthTwips, kHeightTwips));
+    setMinimumSize(minimumWindowSize(false));
+    resize(minimumSize());
 
     // The pause and period controls follow their boxes, which start unchecked.
     chkPause_Click();
@@ -529,15 +518,10 @@ void frmSend::connectControls()
     connect(frmLoadWait, &frmWait::Cancel, this, [this] { frmLoadWait_Cancel(); });
     connect(tmrTextChanged, &frmTimer::TimerFired, this, &frmSend::tmrTextChanged_TimerFired);
     connect(tmrDataTransmission, &frmTimer::TimerFired, this, &frmSend::tmrDataTransmission_TimerFired);
-    // A firing that was already due when the transmission stopped is dropped.
-    connect(tmrPauseAfterMessage, &frmTimer::TimerFired, this, [this](const QVariant &id) {
-        if (IsSending)
-            tmrPauseAfterMessage_TimerFired(id);
-    });
-    connect(tmrPauseAfterData, &frmTimer::TimerFired, this, [this](const QVariant &id) {
-        if (IsSending)
-            tmrPauseAfterData_TimerFired(id);
-    });
+    connect(tmrPauseAfterMessage, &frmTimer::TimerFired, m_schedule,
+            [this] { m_schedule->timerFired(SendTimer::PauseAfterMessage); });
+    connect(tmrPauseAfterData, &frmTimer::TimerFired, m_schedule,
+            [this] { m_schedule->timerFired(SendTimer::PauseAfterData); });
 }
 
 void frmSend::setCaption()
@@ -619,9 +603,14 @@ std::optional<double> frmSend::durationSeconds() const
     return d;
 }
 
-qint64 frmSend::elapsedWholeSeconds() const
+QSize frmSend::minimumWindowSize(bool panelShown) const
 {
-    return QDateTime::currentDateTime().toSecsSinceEpoch() - StartTime.toSecsSinceEpoch();
+    // The classic minimum, or wider where the desktop font needs more room
+    // for every caption to stay whole.
+    const QSize classic = Twips::toPixels(kWidthTwips, kHeightTwips + (panelShown ? kPanelTwips : 0));
+    const QMargins m = layout()->contentsMargins();
+    const int panel = panTimingDetails->layout()->minimumSize().width() + m.left() + m.right();
+    return {std::max({classic.width(), layout()->minimumSize().width(), panel}), classic.height()};
 }
 
 bool frmSend::timingShown() const
@@ -636,13 +625,13 @@ void frmSend::cmdTiming_Click()
     const int h = height();
     if (cmdTiming->text() == QLatin1String(">>")) {
         cmdTiming->setText(QStringLiteral("<<"));
-        setMinimumSize(Twips::toPixels(kWidthTwips, kHeightTwips + kPanelTwips));
+        setMinimumSize(minimumWindowSize(true));
         resize(width(), h + delta);
         panTimingDetails->show();
     } else {
         cmdTiming->setText(QStringLiteral(">>"));
         panTimingDetails->hide();
-        setMinimumSize(Twips::toPixels(kWidthTwips, kHeightTwips));
+        setMinimumSize(minimumWindowSize(false));
         resize(width(), h - delta);
     }
 }
@@ -765,7 +754,7 @@ bool frmSend::LoadFile(const QString &path)
     QElapsedTimer slice;
     slice.start();
     auto pump = [&]() -> bool {
-        if (slice.elapsed() < kLoadSliceMs)
+        if (slice.elapsed() < m_loadSliceMs)
             return true;
         QCoreApplication::processEvents();
         slice.restart();
@@ -853,7 +842,7 @@ bool frmSend::LoadFile(const QString &path)
             } else {
                 txtSend->appendData(QByteArrayView(bytes.constData() + i, len));
             }
-            if (slice.elapsed() >= kLoadSliceMs) {
+            if (slice.elapsed() >= m_loadSliceMs) {
                 frmLoadWait->SetPercent(int(std::lround(double(i + len) / double(n) * 100.0)));
                 centre();
                 if (!pump())
@@ -996,154 +985,77 @@ bool frmSend::CanCloseWindow()
     return SaveWindowState();
 }
 
-QString frmSend::placeholderDescription(const QDate &date)
-{
-    return QStringLiteral("<No Desc ") + QLocale::c().toString(date, QStringLiteral("dd MMM yy")) +
-           QLatin1Char('>');
-}
-
 bool frmSend::SaveWindowState()
 {
     if (!IsModified)
         return true;
-    const QByteArray &data = txtSend->data();
-    const bool tooLong = !IsLinked && data.size() > kMaxStoredData;
-
+    SendStateStore store(SettingsStore::instance());
     // A new window keeps the number it obtains, so a close that is refused
     // and then repeated saves in the same place.
-    const int n = IsNewWindow ? FindFreeStateNumber() : StateNumber;
+    const int n = IsNewWindow ? store.FindFreeStateNumber() : StateNumber;
     if (IsNewWindow) {
         IsNewWindow = false;
         StateNumber = qint16(n);
     }
 
-    SettingsStore &s = SettingsStore::instance();
-    const QString section = stateSection(n);
-    const QString title = txtTitle->text();
-    s.Save(kSection, QString::number(n),
-           title.trimmed().isEmpty() ? placeholderDescription(QDate::currentDate()) : title);
-    s.Save(section, QStringLiteral("Modified"),
-           QLocale::c().toString(QDateTime::currentDateTime(), kStampFormat));
-    s.Save(section, QStringLiteral("Binary"), boolText(chkBinary->isChecked()));
-    s.Save(section, QStringLiteral("Pause"), boolText(chkPause->isChecked()));
-    s.Save(section, QStringLiteral("Periodically"), boolText(chkPeriodically->isChecked()));
-    s.Save(section, QStringLiteral("PauseFor"), txtPause->text());
-    s.Save(section, QStringLiteral("OnceEvery"), txtOnceEvery->text());
-    s.Save(section, QStringLiteral("Duration"), cboSecs->currentText());
-    s.Save(section, QStringLiteral("Left"), QString::number(Twips::fromPixelsX(x())));
-    s.Save(section, QStringLiteral("Top"), QString::number(Twips::fromPixelsY(y())));
-    s.Save(section, QStringLiteral("Width"), QString::number(Twips::fromPixelsX(width())));
-    s.Save(section, QStringLiteral("Height"),
-           QString::number(Twips::fromPixelsY(height()) - (timingShown() ? kPanelTwips : 0)));
-    if (IsLinked) {
-        s.Save(section, QStringLiteral("LinkedFile"), LinkedFileName);
-        s.Save(section, QStringLiteral("Data"), QString());
-    } else {
-        s.Save(section, QStringLiteral("LinkedFile"), QString());
-        if (!tooLong) {
-            s.Save(section, QStringLiteral("Data"), Bytes::toText(data));
-        } else {
-            // Emptied before asking: a state taken over from an older one
-            // must not keep that one's data under this window's options.
-            s.Save(section, QStringLiteral("Data"), QString());
-            if (!tw::ui().askYesNo(
-                    this,
-                    QStringLiteral(
-                        "There is too much data in this window to allow its state to be recorded in the "
-                        "registry.  The data will not be recorded.  It may be wise to save the "
-                        "information to a file before proceeding.\r\n\r\nDo you wish to continue "
-                        "closing this window?"),
-                    UiService::Icon::Question))
-                return false;
-        }
-    }
+    SendWindowState st;
+    st.description = txtTitle->text();
+    st.binary = chkBinary->isChecked();
+    st.pause = chkPause->isChecked();
+    st.periodically = chkPeriodically->isChecked();
+    st.pauseFor = txtPause->text();
+    st.onceEvery = txtOnceEvery->text();
+    st.duration = cboSecs->currentText();
+    st.left = Twips::fromPixelsX(x());
+    st.top = Twips::fromPixelsY(y());
+    st.width = Twips::fromPixelsX(width());
+    st.height = Twips::fromPixelsY(height()) - (timingShown() ? kPanelTwips : 0);
+    if (IsLinked)
+        st.linkedFile = LinkedFileName;
+    else
+        st.data = txtSend->data();
+    store.save(n, st);
+
+    if (!IsLinked && !SendStateStore::fitsInStore(st.data) &&
+        !tw::ui().askYesNo(
+            this,
+            QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
+                           "registry.  The data will not be recorded.  It may be wise to save the "
+                           "information to a file before proceeding.\r\n\r\nDo you wish to continue "
+                           "closing this window?"),
+            UiService::Icon::Question))
+        return false;
     if (refreshHook())
         refreshHook()();
     return true;
 }
 
-int frmSend::FindFreeStateNumber()
-{
-    const SettingsStore &s = SettingsStore::instance();
-    const auto keys = s.ReadAll(kSection);
-    if (keys.isEmpty())
-        return 0;
-    // Every key counts, numeric or not; only numeric keys take a number.
-    const qsizetype k = keys.size();
-    std::vector<bool> taken(size_t(k), false);
-    for (const auto &[key, value] : keys) {
-        bool ok = false;
-        const qint64 n = key.trimmed().toLongLong(&ok);
-        if (ok && n >= 0 && n < k)
-            taken[size_t(n)] = true;
-    }
-    int oldest = -1;
-    QDateTime oldestStamp;
-    const QDateTime now = QDateTime::currentDateTime();
-    for (qsizetype c = 0; c < k; ++c) {
-        if (!taken[size_t(c)])
-            return int(c);
-        QDateTime stamp = QLocale::c().toDateTime(
-            s.Read(stateSection(int(c)), QStringLiteral("Modified")).trimmed(), kStampFormat);
-        if (!stamp.isValid())
-            stamp = now;
-        if (oldest < 0 || stamp < oldestStamp) {
-            oldest = int(c);
-            oldestStamp = stamp;
-        }
-    }
-    return k < 10 ? int(k) : oldest;
-}
-
 void frmSend::LoadWindowState()
 {
-    const SettingsStore &s = SettingsStore::instance();
-    const int n = StateNumber;
-    const QString section = stateSection(n);
-    auto number = [&](const QString &key, int fallback) {
-        bool ok = false;
-        const qint64 v = s.Read(section, key).trimmed().toLongLong(&ok);
-        if (!ok)
-            return fallback;
-        return int(std::clamp<qint64>(v, -10'000'000, 10'000'000));
-    };
-
-    const QString desc = s.Read(kSection, QString::number(n));
-    txtTitle->setText(desc == QLatin1String("<No Description>") ? QString() : desc);
-
-    // Geometry, kept on the screen: an edge beyond it comes back to 95 %.
     const QScreen *scr = screen() ? screen() : QGuiApplication::primaryScreen();
     const QSize screenTwips =
         scr ? QSize(Twips::fromPixelsX(scr->geometry().width()), Twips::fromPixelsY(scr->geometry().height()))
             : QSize(kWidthTwips * 4, kHeightTwips * 4);
-    int left = number(QStringLiteral("Left"), Twips::fromPixelsX(x()));
-    int top = number(QStringLiteral("Top"), Twips::fromPixelsY(y()));
-    if (left > screenTwips.width())
-        left = int(0.95 * screenTwips.width());
-    if (top > screenTwips.height())
-        top = int(0.95 * screenTwips.height());
-    left = std::max(0, left);
-    top = std::max(0, top);
-    const int w = std::clamp(number(QStringLiteral("Width"), kWidthTwips), kWidthTwips,
-                             std::max(kWidthTwips, screenTwips.width()));
-    const int h = std::clamp(number(QStringLiteral("Height"), kHeightTwips), kHeightTwips,
-                             std::max(kHeightTwips, screenTwips.height()));
-    move(Twips::toPixelsX(left), Twips::toPixelsY(top));
-    resize(Twips::toPixels(w, h));
+    SendWindowState st = SendStateStore(SettingsStore::instance())
+                             .load(StateNumber, QPoint(Twips::fromPixelsX(x()), Twips::fromPixelsY(y())));
+    st.keepOnScreen(screenTwips);
 
-    // Anything but "True" leaves a box unchecked, as in a fresh window.
-    chkBinary->setChecked(isTrue(s.Read(section, QStringLiteral("Binary"))));
-    chkPause->setChecked(isTrue(s.Read(section, QStringLiteral("Pause"))));
-    chkPeriodically->setChecked(isTrue(s.Read(section, QStringLiteral("Periodically"))));
-    txtPause->setText(s.Read(section, QStringLiteral("PauseFor"), txtPause->text()));
-    txtOnceEvery->setText(s.Read(section, QStringLiteral("OnceEvery"), txtOnceEvery->text()));
-    cboSecs->setEditText(s.Read(section, QStringLiteral("Duration"), cboSecs->currentText()));
-    if ((chkBinary->isChecked() || chkPause->isChecked() || chkPeriodically->isChecked()) && !timingShown())
+    txtTitle->setText(st.description);
+    move(Twips::toPixelsX(st.left), Twips::toPixelsY(st.top));
+    resize(Twips::toPixels(st.width, st.height));
+    // Restored through the same handling as edits, so a value that differs
+    // from a fresh window's marks the window modified.
+    chkBinary->setChecked(st.binary);
+    chkPause->setChecked(st.pause);
+    chkPeriodically->setChecked(st.periodically);
+    txtPause->setText(st.pauseFor);
+    txtOnceEvery->setText(st.onceEvery);
+    cboSecs->setEditText(st.duration);
+    if ((st.binary || st.pause || st.periodically) && !timingShown())
         cmdTiming_Click();
 
-    const QString linked = s.Read(section, QStringLiteral("LinkedFile"));
-    if (!linked.isEmpty()) {
-        LinkedFileName = linked;
+    if (!st.linkedFile.isEmpty()) {
+        LinkedFileName = st.linkedFile;
         QPointer<frmSend> self(this);
         const bool loaded = LoadFile(LinkedFileName);
         if (!self)
@@ -1161,7 +1073,7 @@ void frmSend::LoadWindowState()
         if (!loaded)
             IsModified = false;
     } else {
-        txtSend->setData(Bytes::fromText(s.Read(section, QStringLiteral("Data"))));
+        txtSend->setData(st.data);
         IsLinked = false;
         LinkedFileName.clear();
         ShowLinkState();
@@ -1176,6 +1088,42 @@ void frmSend::sendBytes(const QByteArray &bytes)
         m_sendHook(bytes);
     else if (defaultSendHook())
         defaultSendHook()(bytes);
+}
+
+void frmSend::transmit(const QByteArray &bytes)
+{
+    QPointer<frmSend> self(this);
+    sendBytes(bytes);
+    if (self)
+        FlashSendingIndicator();
+}
+
+SendScheduleHost::Options frmSend::sendOptions() const
+{
+    return {chkPause->isChecked(), chkPeriodically->isChecked(), pauseInterval(), periodInterval(),
+            durationSeconds()};
+}
+
+void frmSend::startSendTimer(SendTimer timer, int ms, bool oneShot)
+{
+    (timer == SendTimer::PauseAfterMessage ? tmrPauseAfterMessage : tmrPauseAfterData)
+        ->StartTimer(ms, oneShot);
+}
+
+void frmSend::stopSendTimer(SendTimer timer)
+{
+    (timer == SendTimer::PauseAfterMessage ? tmrPauseAfterMessage : tmrPauseAfterData)->StopTimer();
+}
+
+void frmSend::stopPreparing()
+{
+    m_support->StopGettingRaw();
+    QCoreApplication::processEvents();
+}
+
+bool frmSend::isSending() const
+{
+    return m_schedule->IsSending;
 }
 
 bool frmSend::prepareRawData()
@@ -1208,7 +1156,7 @@ void frmSend::cmdSend_Click()
 {
     if (isBusy() || m_inSendClick) {
         // Stop works even while a pass re-reads or converts the data.
-        if (IsSending && !m_inSendClick)
+        if (isSending() && !m_inSendClick)
             StopTransmittingData();
         return;
     }
@@ -1220,13 +1168,13 @@ void frmSend::cmdSend_Click()
         if (!RefreshRawData() || !self)
             return;
         if (chkPause->isChecked() || chkPeriodically->isChecked()) {
-            IsSending = !IsSending;
+            m_schedule->IsSending = !m_schedule->IsSending;
             UpdateSendCaption();
-            if (IsSending) {
+            if (m_schedule->IsSending) {
                 // Converted once at the start, unless that just happened above.
                 if (m_rawFresh || prepareRawData()) {
                     if (self)
-                        StartTransmittingData();
+                        m_schedule->StartTransmittingData();
                 }
             } else {
                 StopTransmittingData();
@@ -1235,7 +1183,7 @@ void frmSend::cmdSend_Click()
             if (RawData.isEmpty() && !prepareRawData())
                 return;
             if (self)
-                tmrPauseAfterData_TimerFired();
+                m_schedule->tmrPauseAfterData_TimerFired();
         }
     }();
     if (!self)
@@ -1292,117 +1240,6 @@ void frmSend::setOptionControlsEnabled(bool enabled)
     cboSecs->setEnabled(enabled && chkPeriodically->isChecked());
 }
 
-void frmSend::StartTransmittingData()
-{
-    StartTime = QDateTime::currentDateTime();
-    UpdateSendCaption();
-    if (!chkPause->isChecked() && !chkPeriodically->isChecked())
-        return;
-    if (!IsSending) {
-        tmrPauseAfterMessage->StopTimer();
-        tmrPauseAfterData->StopTimer();
-        return;
-    }
-    setOptionControlsEnabled(false);
-    tmrPauseAfterMessage->StopTimer();
-    tmrPauseAfterData->StopTimer();
-    QPointer<frmSend> self(this);
-    if (chkPause->isChecked()) {
-        const bool more = SendNextMessage();
-        if (self && more && IsSending)
-            tmrPauseAfterMessage->StartTimer(pauseInterval(), false);
-    } else {
-        tmrPauseAfterData_TimerFired();
-        if (self && IsSending)
-            tmrPauseAfterData->StartTimer(periodInterval(), false);
-    }
-}
-
-bool frmSend::SendNextMessage()
-{
-    QPointer<frmSend> self(this);
-    const QByteArray data = RawData;
-    QByteArray message;
-    qint64 separators = 0;
-    const bool more = m_support->GetNextMessage(data, MessagePosition, message, true, separators);
-    sendBytes(message);
-    if (!self)
-        return false;
-    FlashSendingIndicator();
-    if (more) {
-        // Stopped during the hand-over: nothing is started again.
-        if (IsSending)
-            tmrPauseAfterMessage->StartTimer(pauseInterval(), true);
-    } else {
-        MessagePosition = 0;
-        tmrPauseAfterMessage->StopTimer();
-        if (chkPeriodically->isChecked()) {
-            if (IsSending)
-                tmrPauseAfterData->StartTimer(periodInterval(), true);
-        } else {
-            StopTransmittingData();
-        }
-    }
-    return more;
-}
-
-void frmSend::tmrPauseAfterMessage_TimerFired(const QVariant &)
-{
-    if (isBusy()) {
-        tmrPauseAfterMessage->StartTimer(kRetryMs, true);
-        return;
-    }
-    SendNextMessage();
-}
-
-void frmSend::tmrPauseAfterData_TimerFired(const QVariant &)
-{
-    if (isBusy()) {
-        if (IsSending)
-            tmrPauseAfterData->StartTimer(kRetryMs, true);
-        return;
-    }
-    QPointer<frmSend> self(this);
-    const bool transmitting = IsSending;
-    if (transmitting) {
-        // This pass sets the next firing itself; none may come while it
-        // re-reads or converts the data.
-        tmrPauseAfterData->StopTimer();
-        tmrPauseAfterMessage->StopTimer();
-    }
-    if (!RefreshRawData() || !self)
-        return;
-    if (transmitting && !IsSending)
-        return; // stopped while the data was being prepared
-    if (chkPause->isChecked()) {
-        tmrPauseAfterData->StopTimer();
-        const std::optional<double> duration = durationSeconds();
-        if (duration && double(elapsedWholeSeconds()) >= *duration) {
-            StopTransmittingData();
-            return;
-        }
-        const bool more = SendNextMessage();
-        if (!self || !IsSending)
-            return;
-        if (more)
-            tmrPauseAfterMessage->StartTimer(pauseInterval(), false);
-        else
-            tmrPauseAfterData->StartTimer(periodInterval(), false);
-        return;
-    }
-    const QByteArray data = RawData;
-    sendBytes(data);
-    if (!self)
-        return;
-    FlashSendingIndicator();
-    if (!chkPeriodically->isChecked() || !IsSending)
-        return;
-    tmrPauseAfterData->StartTimer(periodInterval(), false);
-    const std::optional<double> duration = durationSeconds();
-    if (duration && double(elapsedWholeSeconds()) > *duration)
-        StopTransmittingData();
-}
-
 void frmSend::FlashSendingIndicator()
 {
     QPalette pal = panSending->palette();
@@ -1423,7 +1260,7 @@ void frmSend::UpdateSendCaption()
 {
     if (!chkPause->isChecked() && !chkPeriodically->isChecked())
         cmdSend->setText(QStringLiteral("&Send"));
-    else if (IsSending)
+    else if (isSending())
         cmdSend->setText(QStringLiteral("&Stop"));
     else
         cmdSend->setText(QStringLiteral("&Start Sending"));
@@ -1431,15 +1268,5 @@ void frmSend::UpdateSendCaption()
 
 void frmSend::StopTransmittingData()
 {
-    tmrPauseAfterData->StopTimer();
-    tmrPauseAfterMessage->StopTimer();
-    m_support->StopGettingRaw();
-    QPointer<frmSend> self(this);
-    QCoreApplication::processEvents();
-    if (!self)
-        return;
-    IsSending = false;
-    UpdateSendCaption();
-    MessagePosition = 0;
-    setOptionControlsEnabled(true);
+    m_schedule->StopTransmittingData();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sending/sendschedule.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QVariant>
@@ -17,18 +19,19 @@ class QLineEdit;
 class QPushButton;
 class QToolButton;
 class SupportClass;
+class SendSchedule;
 class UpDown;
 class frmDetails;
 class frmTimer;
 class frmWait;
 
 /// A send window: a description, the data to send (one character per byte,
-/// optionally with backslash escapes), its transmission options, and the
-/// transmission itself (once, message by message, periodically). Any number
-/// may be open; each has its own data, timers, support object and details
-/// viewer. A modified window saves its state to section "Send\<n>" when it
-/// closes, and the main window offers the saved states for reopening.
-class frmSend : public QWidget
+/// optionally with backslash escapes) and its transmission options. Any
+/// number may be open; each has its own data, timers, support object and
+/// details viewer. The transmission itself is its SendSchedule; a modified
+/// window saves its state through SendStateStore when it closes, and the
+/// main window offers the saved states for reopening.
+class frmSend : public QWidget, private SendScheduleHost
 {
     Q_OBJECT
 public:
@@ -62,9 +65,6 @@ public:
     QString LinkedFileName;
     QDateTime LinkedFileDate;
     QByteArray RawData;
-    qint64 MessagePosition = 0;
-    bool IsSending = false;
-    QDateTime StartTime;
     bool IsLoading = false;
     bool LoadCancelled = false;
 
@@ -110,6 +110,8 @@ public:
     frmTimer *tmrPauseAfterData = nullptr;
     frmTimer *tmrDataTransmission = nullptr;
     SupportClass *support() const { return m_support; }
+    /// The transmission: IsSending, MessagePosition, StartTime and its steps.
+    SendSchedule *schedule() const { return m_schedule; }
 
     // --- Buttons and boxes (other windows press them directly).
     void cmdTiming_Click();
@@ -132,40 +134,34 @@ public:
     void ShowLinkState();
     bool CanCloseWindow();
     bool SaveWindowState();
-    static int FindFreeStateNumber();
     void LoadWindowState();
     void SetUserFont(const QFont &font);
     /// The details viewer shows the data around the caret.
     void RefreshDetails();
 
     // --- Transmission.
+    bool isSending() const;
     void StopTransmittingData();
-    bool RefreshRawData();
-    void StartTransmittingData();
-    bool SendNextMessage();
-    void tmrPauseAfterData_TimerFired(const QVariant &id = QVariant());
-    void tmrPauseAfterMessage_TimerFired(const QVariant &id = QVariant());
+    bool RefreshRawData() override;
     void tmrDataTransmission_TimerFired(const QVariant &id = QVariant());
     void tmrTextChanged_TimerFired(const QVariant &id = QVariant());
     void FlashSendingIndicator();
-    void UpdateSendCaption();
+    void UpdateSendCaption() override;
 
     /// The pause and period in milliseconds, always 1 to 2147483647.
     int pauseInterval() const;
     int periodInterval() const;
     /// The duration in seconds, or nothing for "ever" and other non-numbers.
     std::optional<double> durationSeconds() const;
-    /// Second boundaries crossed since StartTime.
-    qint64 elapsedWholeSeconds() const;
     /// A file is loading or the data is being converted.
-    bool isBusy() const { return IsLoading || m_busyDepth > 0; }
+    bool isBusy() const override { return IsLoading || m_busyDepth > 0; }
     /// Whether the options panel is shown.
     bool timingShown() const;
 
     /// Texts of a number box made sound: digits only, 1 to 2147483647.
     static QString soundIntervalText(const QString &text);
-    /// The state placeholder for a blank description, for the given day.
-    static QString placeholderDescription(const QDate &date);
+    /// Events run after at most this much loading work (0: after every block).
+    void setLoadSliceMs(int ms) { m_loadSliceMs = ms; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -180,10 +176,21 @@ private:
     void sendBytes(const QByteArray &bytes);
     void intervalTextChanged(QLineEdit *box);
     void durationTextChanged(const QString &text);
-    void setOptionControlsEnabled(bool enabled);
     void busyEnded();
+    QSize minimumWindowSize(bool panelShown) const;
+
+    // What the transmission asks of the window.
+    Options sendOptions() const override;
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+    void startSendTimer(SendTimer timer, int ms, bool oneShot) override;
+    void stopSendTimer(SendTimer timer) override;
+    QByteArray rawData() const override { return RawData; }
+    void transmit(const QByteArray &bytes) override;
+    void stopPreparing() override;
+    void setOptionControlsEnabled(bool enabled) override;
 
     SupportClass *m_support = nullptr;
+    SendSchedule *m_schedule = nullptr;
     frmDetails *m_frmDetails = nullptr;
     SendHook m_sendHook;
     int m_busyDepth = 0;
@@ -192,4 +199,5 @@ private:
     bool m_inClose = false;
     bool m_inSendClick = false;
     int m_lastSecsIndex = 0;
+    int m_loadSliceMs = 8;
 };

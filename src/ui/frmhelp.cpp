@@ -1,12 +1,14 @@
 #include "ui/frmhelp.h"
 
 #include "core/programfolder.h"
-#include <QPointer>
+#include "ui/uiservice.h"
 
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -171,4 +173,22 @@ bool frmHelp::showHelpTopic(int topic, OsError *error)
         return false;
     }
     return true;
+}
+
+void frmHelp::openTopicFor(QWidget *window, int topic)
+{
+    OsError error;
+    if (!showHelpTopic(topic, &error))
+        tw::ui().failure(window,
+                         QStringLiteral("An error occurred while attempting to load the help file.  "
+                                        "The operating system reports: "),
+                         error);
+}
+
+void frmHelp::installHelpKey(QWidget *window, std::function<int()> topic)
+{
+    auto *key = new QShortcut(QKeySequence(Qt::Key_F1), window);
+    key->setContext(Qt::WindowShortcut);
+    QObject::connect(key, &QShortcut::activated, window,
+                     [window, topic = std::move(topic)] { openTopicFor(window, topic()); });
 }

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QMap>
+#include <functional>
 
 class QLineEdit;
 class QListWidget;
@@ -34,6 +35,11 @@ public:
     /// Opens the shared viewer at a topic number (F1 in a window); false when
     /// the help cannot be shown.
     static bool showHelpTopic(int topic, OsError *error = nullptr);
+    /// Opens the topic for a window's help button or F1; a help that cannot
+    /// be shown is told with the failure message.
+    static void openTopicFor(QWidget *window, int topic);
+    /// F1 anywhere in the window opens the topic the window has at that moment.
+    static void installHelpKey(QWidget *window, std::function<int()> topic);
     QStringList topicTitles() const;
 
 private:

@@ -39,6 +39,8 @@ class TestClientMode : public QObject
 private Q_SLOTS:
     void connectsReceivesAndDisconnects();
     void refusedConnectionIsRecordedAndTornDown();
+    void failedConnectLeavesNothingBehind_data();
+    void failedConnectLeavesNothingBehind();
     void peerCloseReconnectsAutomatically();
     void userDisconnectNeverReconnects();
     void inputIsCheckedBeforeConnecting();
@@ -92,6 +94,57 @@ void TestClientMode::refusedConnectionIsRecordedAndTornDown()
     // Automatic closing tears the failed connection down a second later.
     QTRY_COMPARE_WITH_TIMEOUT(m.w->tabs[0].cmdConnect->text(), QStringLiteral("&Connect"), 5000);
     QVERIFY(m.events().join(QLatin1Char('\n')).contains(QStringLiteral("Client auto-disconnected from 127.0.0.1")));
+}
+
+// What a failed connection leaves behind must not reach the user's next step.
+void TestClientMode::failedConnectLeavesNothingBehind_data()
+{
+    QTest::addColumn<QString>("step");
+    QTest::newRow("pending automatic disconnect, user reconnects") << QStringLiteral("reconnect");
+    QTest::newRow("port out of range") << QStringLiteral("badport");
+    QTest::newRow("error without automatic closing, mode changes") << QStringLiteral("mode");
+}
+
+void TestClientMode::failedConnectLeavesNothingBehind()
+{
+    QFETCH(QString, step);
+    MainWindow m;
+    ModeControls &t = m.w->tabs[0];
+    if (step == QLatin1String("badport")) {
+        m.target(0);
+        t.txtPortConnectTo->setText(QStringLiteral("70000"));
+        t.cmdConnect->click();
+        QCOMPARE(m.ui.messages().size(), 1);
+        QCOMPARE(t.cmdConnect->text(), QStringLiteral("&Connect"));
+        QCOMPARE(m.w->tmrPollClientState->interval(), 100);
+        return;
+    }
+    m.opts.autoDisconnect = step == QLatin1String("reconnect");
+    m.target(unusedPort());
+    t.cmdConnect->click();
+    QTRY_COMPARE(t.lblClientState->text(), QStringLiteral("Error"));
+    if (step == QLatin1String("reconnect")) {
+        QVERIFY(m.w->tmrAutoDisconnect->isRunning());
+        t.cmdConnect->click(); // Disconnect before the automatic one comes
+        QTcpServer server;
+        auto peer = m.connectClient(server);
+        QVERIFY(peer);
+        // The old disconnect would close this connection a second later.
+        QVERIFY(!m.w->tmrAutoDisconnect->isRunning());
+        QCOMPARE(t.cmdConnect->text(), QStringLiteral("&Disconnect"));
+        return;
+    }
+    QCOMPARE(t.cmdConnect->text(), QStringLiteral("&Disconnect"));
+    m.w->tabMode->setCurrentIndex(1);
+    QCOMPARE(m.w->intCurrentMode, 1);
+    QCOMPARE(t.cmdConnect->text(), QStringLiteral("&Connect"));
+    QVERIFY(!t.txtServer->isReadOnly());
+    QVERIFY(
+        m.events().join(QLatin1Char('\n')).contains(QStringLiteral("Client disconnected from 127.0.0.1")));
+    // The freed client socket serves the Pass Through tab.
+    m.w->tabMode->setCurrentIndex(2);
+    QTcpServer server;
+    QVERIFY(m.connectClient(server, 2));
 }
 
 void TestClientMode::peerCloseReconnectsAutomatically()

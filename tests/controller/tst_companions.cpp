@@ -1,5 +1,7 @@
 #include "controller/mainwindowfixture.h"
 #include "display/datatextview.h"
+#include "display/detailsview.h"
+#include "display/frmdetails.h"
 #include "logging/frmstate.h"
 #include "options/frmoptions.h"
 #include "sending/bytetextedit.h"
@@ -40,7 +42,14 @@ void TestCompanions::buttonsOpenTheirWindows()
     frmSend *send = frmSend::OpenNewWindow();
     send->cmdPreferences->click();
     QVERIFY(frmOptions::instance() && frmOptions::instance()->isVisible());
+    // A separator's details button shows its own viewer, as characters.
+    frmOptions::instance()->cmdMessageDetails->click();
+    auto *viewer = frmOptions::instance()->findChild<frmDetails *>();
+    QVERIFY(viewer && viewer->isVisible());
+    QCOMPARE(viewer->representation(), DetailsLayout::Chr);
+    QCOMPARE(viewer->currentText(), QByteArray("\r\n"));
     frmOptions::instance()->cmdOK->click();
+    QVERIFY(!viewer->isVisible());
     w.protocolsWindow()->cmdPreferences->click();
     QVERIFY(frmOptions::instance()->isVisible());
     delete send;
@@ -72,6 +81,7 @@ void TestCompanions::fontReachesEveryDataWindow()
     QCOMPARE(options->lblFont->text(), QFontInfo(chosen).family() + QStringLiteral(", 13pt, Italic"));
 
     frmSend *after = frmSend::OpenNewWindow();
+    after->cmdDetails->click(); // its viewer, opened later still
     QList<std::pair<QString, QFont>> fonts;
     for (int i = 0; i < 3; ++i) {
         fonts.append({QStringLiteral("list %1").arg(i), w.tabs[i].lvwReceived->font()});
@@ -82,6 +92,9 @@ void TestCompanions::fontReachesEveryDataWindow()
     fonts.append({QStringLiteral("event history"), w.eventHistory()->list()->font()});
     fonts.append({QStringLiteral("hidden state history"), w.clientStateHistory()->list()->font()});
     fonts.append({QStringLiteral("protocol message"), protocols->txtMessage->font()});
+    fonts.append({QStringLiteral("received details"), w.receivedDetails()->txtDetails->font()});
+    fonts.append({QStringLiteral("send window's details"), after->details()->txtDetails->font()});
+    fonts.append({QStringLiteral("protocols' details"), protocols->details()->txtDetails->font()});
     for (const auto &[where, font] : fonts)
         QVERIFY2(font == chosen, qPrintable(where));
     delete before;

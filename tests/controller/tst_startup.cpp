@@ -1,16 +1,24 @@
 #include "controller/frmtarnwell.h"
+#include "core/programfolder.h"
 #include "logging/frmevent.h"
 #include "ui/frmhelp.h"
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
 
+#include "display/datalistmodel.h"
+
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTreeView>
 #include <QtTest>
 
 namespace {
@@ -34,6 +42,7 @@ class TestStartup : public QObject
 private Q_SLOTS:
     void firstRunUsesDefaults();
     void storedModeGivesItsEvents();
+    void closingWritesEveryKey_data();
     void closingWritesEveryKey();
     void damagedValuesAreSurvived_data();
     void damagedValuesAreSurvived();
@@ -63,6 +72,17 @@ void TestStartup::firstRunUsesDefaults()
         QVERIFY(!w.tabs[i].chkReceivedFields->isChecked());
     }
     QCOMPARE(w.tabs[2].cboShow->itemText(1), QStringLiteral("Client to Server Only"));
+    // The lists' columns: the client has one socket, so its Sock# is hidden.
+    for (int i = 0; i < 3; ++i) {
+        const QStringList want = QString::fromLatin1(i == 2 ? "#,Time,Dir,Sock#,Message" : "#,Time,I/O,Sock#,Message")
+                                     .split(QLatin1Char(','));
+        QStringList got;
+        for (int c = 0; c < w.tabs[i].model->columnCount(); ++c)
+            got << w.tabs[i].model->headerText(c);
+        QCOMPARE(got, want);
+        QCOMPARE(w.tabs[i].lvwReceived->isColumnHidden(3), i == 0);
+        QVERIFY(w.tabs[i].lvwReceived->columnWidth(4) > w.tabs[i].lvwReceived->columnWidth(1));
+    }
     QCOMPARE(w.tabs[0].cboShow->itemText(3), QStringLiteral("Nothing (Fast)!"));
     QVERIFY(!w.tabs[1].lblServer->text().isEmpty());
     QVERIFY(w.shouldShowConfigurations());
@@ -90,8 +110,17 @@ void TestStartup::storedModeGivesItsEvents()
     QVERIFY(!w.tmrPollClientState->isRunning());
 }
 
+void TestStartup::closingWritesEveryKey_data()
+{
+    QTest::addColumn<bool>("exitMenu");
+    QTest::newRow("close box") << false;
+    // The Exit menu runs the unload alone: no close request is announced.
+    QTest::newRow("Exit menu") << true;
+}
+
 void TestStartup::closingWritesEveryKey()
 {
+    QFETCH(bool, exitMenu);
     TempSettings t;
     ScriptedUi ui;
     {
@@ -102,9 +131,13 @@ void TestStartup::closingWritesEveryKey()
         w.tabs[1].cboShow->setCurrentIndex(2);
         w.tabs[2].chkReceivedFields->setChecked(true);
         w.tabMode->setCurrentIndex(2);
-        w.close();
-        QVERIFY(inOrder(w.eventHistory()->eventTexts(),
-                        {QStringLiteral("Tarnwell is terminating"), QStringLiteral("Tarnwell terminated.")}));
+        if (exitMenu)
+            w.findChild<QAction *>(QStringLiteral("mnuExit"))->trigger();
+        else
+            w.close();
+        const QStringList events = w.eventHistory()->eventTexts();
+        QCOMPARE(events.contains(QStringLiteral("Tarnwell is terminating")), !exitMenu);
+        QCOMPARE(events.count(QStringLiteral("Tarnwell terminated.")), 1);
     }
     t.reopen();
     SettingsStore &s = t.store();
@@ -261,11 +294,25 @@ void TestStartup::helpShowsItsTopics()
     QVERIFY(help && help->isVisible());
     QVERIFY(help->topicTitles().size() >= 5);
     // The topic numbers the windows use all have a page.
-    for (int topic : {11, 12, 13, 14, 15, 16, 20}) {
+    for (int topic : {11, 12, 13, 14, 15, 16, 20, 21}) {
         QVERIFY2(frmHelp::showHelpTopic(topic), qPrintable(QString::number(topic)));
         QCOMPARE(help->currentTopic(), topic);
     }
     QVERIFY(!frmHelp::showHelpTopic(999));
+    help->close();
+
+    // Every link between pages leads to a topic that has a page.
+    const QDir dir(ProgramFolder::dataFile(QStringLiteral("help")));
+    const QRegularExpression link(QStringLiteral("href=[\"']topic:(\\d+)[\"']"));
+    for (const QString &page : dir.entryList({QStringLiteral("*.html")})) {
+        QFile f(dir.filePath(page));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(f.readAll());
+        for (auto it = link.globalMatch(html); it.hasNext();) {
+            const int topic = it.next().captured(1).toInt();
+            QVERIFY2(frmHelp::showHelpTopic(topic), qPrintable(page + QLatin1Char(' ') + QString::number(topic)));
+        }
+    }
     help->close();
 
     // Without its pages the help reports the failure and the program goes on.

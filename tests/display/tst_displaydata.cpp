@@ -330,6 +330,19 @@ void TestDisplayData::filterSkipsRowsNotText()
     m_host->filter = false;
     display("filter off\r\n");
     QCOMPARE(messages(list()), latin1({"a match", "not asked", "filter off"}));
+
+    // With nothing passing, the text view still keeps to its size limit.
+    m_options.maxListSize = 1024;
+    m_host->filter = true;
+    m_events.lines.clear();
+    const QByteArray line = QByteArray(300, 'z') + "\r\n";
+    for (int i = 0; i < 12; ++i) {
+        display(line);
+        QVERIFY(text().length() < 1024 + line.size());
+    }
+    QCOMPARE(list().rowCount(), 0);
+    QCOMPARE(m_events.lines,
+             QStringList(2, QStringLiteral("Cleared the window because the amount of data exceeded 1024 bytes.")));
 }
 
 void TestDisplayData::randomChunksFollowFraming()

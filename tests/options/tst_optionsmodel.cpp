@@ -1,3 +1,4 @@
+#include "core/eventlog.h"
 #include "options/optionsmodel.h"
 #include "support/recordingevents.h"
 #include "support/testenv.h"
@@ -17,7 +18,8 @@ using Text = OptionsModel::Text;
 namespace {
 // Like the real history, reads the row limit before each line, which is what
 // makes the first line of a run create the options model.
-struct LimitReadingEvents : RecordingEvents {
+struct LimitReadingEvents : RecordingEvents
+{
     void AddEvent(const QString &strEvent) override
     {
         limits << tw::options().GetMaxListLength();
@@ -149,10 +151,11 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<int>("verbose");       // default 0
         QTest::addColumn<int>("caseSensitive"); // default 1
-        QTest::newRow("grey") << QByteArray("2") << 2 << 2;
-        QTest::newRow("three") << QByteArray("3") << 0 << 1;
-        QTest::newRow("word") << QByteArray("yes") << 0 << 1;
-        QTest::newRow("spaces") << QByteArray(" 1 ") << 1 << 1;
+        QTest::addColumn<bool>("told");         // the default's use is announced
+        QTest::newRow("grey") << QByteArray("2") << 2 << 2 << false;
+        QTest::newRow("three") << QByteArray("3") << 0 << 1 << true;
+        QTest::newRow("word") << QByteArray("yes") << 0 << 1 << true;
+        QTest::newRow("spaces") << QByteArray(" 1 ") << 1 << 1 << false;
     }
 
     void storedCheckValues()
@@ -160,9 +163,14 @@ private Q_SLOTS:
         QFETCH(QByteArray, stored);
         QFETCH(int, verbose);
         QFETCH(int, caseSensitive);
+        QFETCH(bool, told);
         writeOptions(
             QStringLiteral("VerboseLogging=%1\nCaseInsensitive=%1\n").arg(QString::fromLatin1(stored)));
         OptionsModel m;
+        QCOMPARE(
+            lines().contains(tw::invalidSettingEvent(OptionsModel::kSection, QStringLiteral("VerboseLogging"),
+                                                     QString::fromLatin1(stored), QStringLiteral("0"))),
+            told);
         QCOMPARE(m.check(Check::VerboseLogging), verbose);
         QCOMPARE(m.check(Check::CaseInsensitive), caseSensitive);
         // Only a checked box (1) is on; the grey state is not.

@@ -41,7 +41,6 @@ private Q_SLOTS:
     void crLfIsOneBreak();
     void clipboardAndUndoKeepBytes();
     void readOnlyRefusesEdits();
-    void largeBufferStaysEditable();
 };
 
 void tst_ByteTextEdit::holdsBytesExactly_data()
@@ -185,25 +184,6 @@ void tst_ByteTextEdit::readOnlyRefusesEdits()
     e.paste();
     QCOMPARE(e.data(), QByteArray("keep\r\n"));
     QCOMPARE(changed.count(), 0);
-}
-
-void tst_ByteTextEdit::largeBufferStaysEditable()
-{
-    // Ten megabytes in blocks, as a load adds them, then an edit at the start.
-    ByteTextEdit e;
-    e.show();
-    const QByteArray block = QByteArray(88, 'x') + "\r\n";
-    const int blocks = 10 * 1024 * 1024 / int(block.size());
-    for (int i = 0; i < blocks; ++i)
-        e.appendData(block);
-    e.flushView();
-    QCOMPARE(e.lineCount(), qsizetype(blocks) + 1);
-    e.setCaretPosition(0);
-    QTest::keyClicks(&e, QStringLiteral("ab"));
-    QTest::keyClick(&e, Qt::Key_Return);
-    QCOMPARE(e.data().left(6), QByteArray("ab\r\nxx"));
-    QCOMPARE(e.lineCount(), qsizetype(blocks) + 2);
-    QCOMPARE(e.lineStart(e.lineCount() - 1), e.size());
 }
 
 QTEST_MAIN(tst_ByteTextEdit)

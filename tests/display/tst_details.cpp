@@ -1,0 +1,308 @@
+#include "core/bytes.h"
+#include "display/datalistmodel.h"
+#include "display/datatextview.h"
+#include "display/detailslayout.h"
+#include "display/detailsview.h"
+#include "display/frmdetails.h"
+
+#include <QCheckBox>
+#include <QRadioButton>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QTest>
+#include <QTreeView>
+
+namespace {
+
+using Rep = DetailsLayout::Representation;
+using Pos = DetailsLayout::Position;
+
+// Random bytes, with every kind of line break sprinkled in.
+QByteArray randomData(quint32 seed, qsizetype size)
+{
+    QRandomGenerator rng(seed);
+    QByteArray out(size, Qt::Uninitialized);
+    for (char &c : out)
+        c = char(rng.bounded(256));
+    const char *const breaks[] = {"\r\n", "\r", "\n", "\n\r", "\r\r\n"};
+    for (int i = 0; i < size / 40; ++i) {
+        const QByteArray b(breaks[rng.bounded(5)]);
+        const qsizetype at = rng.bounded(qMax<qsizetype>(1, size - b.size()));
+        out.replace(at, b.size(), b);
+    }
+    return out;
+}
+
+// A row of a list and a text view, as a data tab holds them.
+struct Tab
+{
+    Tab()
+    {
+        model.setColumns({{QStringLiteral("#"), 645}, {QStringLiteral("Message"), 6000}});
+        list.setModel(&model);
+        model.attachView(&list);
+        for (const char *raw : {"r0\r\n", "r1\r\n", "r2\r\n"}) {
+            DataListModel::NewRow row;
+            row.raw = raw;
+            model.appendRow(std::move(row));
+        }
+        text.append(QByteArray(200, 'a') + QByteArray(200, 'b'), true);
+        list.setCurrentIndex(QModelIndex());
+    }
+    frmDetails::DataTab tab(bool listView) { return {listView, &list, &text}; }
+    DataListModel model;
+    QTreeView list;
+    DataTextView text;
+};
+
+} // namespace
+
+class TestDetails : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void representations_data();
+    void representations();
+    void switchingKeepsTheText();
+    void largeMessageShowsItsFirstScreenAtOnce();
+    void openOnRowOrCaret_data();
+    void openOnRowOrCaret();
+    void autoDisplay_data();
+    void autoDisplay();
+};
+
+void TestDetails::representations_data()
+{
+    QTest::addColumn<int>("rep");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QString>("caption");
+
+    // The worked example, A CR LF, and random data, in each representation.
+    struct Case
+    {
+        const char *name;
+        const char *caption;
+        QByteArray aCrLf;
+        QByteArray (*convert)(QByteArrayView);
+    };
+    const Case cases[] = {
+        {"WYSIWYG", "Details - WYSIWYG", "A\r\n", nullptr},
+        {"Chr", "Details - Character", "A\\0D\\0A", Bytes::GetChar},
+        {"Dec", "Details - AscII (Decimal)", "065 013 010 ", Bytes::GetAscII},
+        {"Hex", "Details - AscII (Hexadecimal)", "41 0D 0A ", Bytes::GetHex},
+        {"Bin", "Details - AscII (Binary)", "01000001 00001101 00001010 ", Bytes::GetBinary},
+        {"Oct", "Details - AscII (Octal)", "101 015 012 ", Bytes::GetOctal},
+    };
+    const QByteArray random = randomData(14, 3000);
+    for (int r = 0; r < DetailsLayout::kRepresentationCount; ++r) {
+        const Case &c = cases[r];
+        const QString caption = QString::fromLatin1(c.caption);
+        QTest::addRow("%s of A CR LF", c.name) << r << QByteArray("A\r\n") << c.aCrLf << caption;
+        QTest::addRow("%s of random", c.name)
+            << r << random << (c.convert ? c.convert(random) : random) << caption;
+    }
+    QTest::newRow("Hex of nothing") << int(Rep::Hex) << QByteArray() << QByteArray()
+                                    << QStringLiteral("Details - AscII (Hexadecimal)");
+}
+
+void TestDetails::representations()
+{
+    QFETCH(int, rep);
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, expected);
+    QFETCH(QString, caption);
+
+    frmDetails window;
+    QCOMPARE(window.windowTitle(), QStringLiteral("Details"));
+    window.optDetails[size_t(rep)]->click();
+    window.AddDetails(data);
+    QCOMPARE(window.windowTitle(), caption);
+    QCOMPARE(window.currentText(), data);
+    QCOMPARE(window.txtDetails->renderedText(), expected);
+
+    // At any width and however the scan is sliced, the rows together are
+    // the text, no row is wider than asked, and every position addresses
+    // its own character of the text.
+    const int widths[] = {9, 10, 47, 80};
+    for (int width : widths) {
+        DetailsLayout layout;
+        layout.setText(data, Rep(rep), width);
+        while (!layout.layOutSome(97)) {
+        }
+        DetailsLayout atOnce;
+        atOnce.setText(data, Rep(rep), width);
+        atOnce.layOutSome(data.size() + 1);
+        QCOMPARE(layout.rowCount(), atOnce.rowCount());
+
+        auto offsetOf = [&](Pos p) {
+            return DetailsLayout::render(QByteArrayView(data).first(p.byte), Rep(rep)).size() + p.offset;
+        };
+        QByteArray joined;
+        for (qsizetype row = 0; row < layout.rowCount(); ++row) {
+            QCOMPARE(layout.rowStart(row), atOnce.rowStart(row));
+            QCOMPARE(layout.rowStart(row), qsizetype(row == 0 ? 0 : layout.rowEnd(row - 1)));
+            const QString text = layout.rowText(row);
+            QVERIFY(text.size() <= width);
+            QCOMPARE(text.size(), qsizetype(layout.rowLength(row)));
+            const QByteArray piece = layout.textBetween({layout.rowStart(row), 0}, {layout.rowEnd(row), 0});
+            // Only WYSIWYG rows carry a line break beyond what they show.
+            const QByteArray rest = piece.mid(text.size());
+            QCOMPARE(Bytes::toText(piece.first(text.size())), text);
+            QVERIFY(rest.isEmpty() ||
+                    (rep == Rep::WYSIWYG && (rest == "\r\n" || rest == "\r" || rest == "\n")));
+            joined += piece;
+
+            for (int column = 0; column <= text.size() + 1; ++column) {
+                const Pos p = layout.positionAt(row, column);
+                const qsizetype fromRow =
+                    DetailsLayout::render(
+                        QByteArrayView(data).sliced(layout.rowStart(row), p.byte - layout.rowStart(row)),
+                        Rep(rep))
+                        .size() +
+                    p.offset;
+                QCOMPARE(fromRow, qsizetype(qMin(column, int(text.size()))));
+                QCOMPARE(layout.columnOf(row, p), qMin(column, int(text.size())));
+            }
+        }
+        QCOMPARE(joined, expected);
+        QCOMPARE(layout.rowOf(layout.end()), layout.rowCount() - 1);
+
+        // Any stretch between two positions is that stretch of the text.
+        QRandomGenerator rng{quint32(width)};
+        for (int i = 0; i < 50 && layout.rowCount() > 0; ++i) {
+            const qsizetype r1 = rng.bounded(int(layout.rowCount()));
+            const qsizetype r2 = rng.bounded(int(layout.rowCount()));
+            const Pos p1 = layout.positionAt(r1, rng.bounded(width + 1));
+            const Pos p2 = layout.positionAt(r2, rng.bounded(width + 1));
+            const qsizetype o1 = offsetOf(p1);
+            const qsizetype o2 = offsetOf(p2);
+            QCOMPARE(layout.textBetween(p1, p2), expected.mid(qMin(o1, o2), qAbs(o2 - o1)));
+            QVERIFY(layout.rowOf(p1) == r1 || (layout.rowOf(p1) == r1 + 1 && p1.byte == layout.rowEnd(r1)));
+        }
+    }
+}
+
+void TestDetails::switchingKeepsTheText()
+{
+    frmDetails window;
+    const QByteArray data("GET /\r\n");
+    window.AddDetails(data);
+    for (int i : {3, 0, 5, 1, 4, 2, 3}) {
+        window.optDetails[size_t(i)]->click();
+        QCOMPARE(window.representation(), Rep(i));
+        QCOMPARE(window.windowTitle(), frmDetails::captionOf(Rep(i)));
+        QCOMPARE(window.txtDetails->renderedText(), DetailsLayout::render(data, Rep(i)));
+    }
+    QCOMPARE(window.currentText(), data);
+    window.txtDetails->selectAll();
+    QCOMPARE(window.txtDetails->selectedText(), QByteArray("47 45 54 20 2F 0D 0A "));
+}
+
+void TestDetails::largeMessageShowsItsFirstScreenAtOnce()
+{
+    const QByteArray big = randomData(10, 10 * 1024 * 1024);
+    frmDetails window;
+    window.resize(800, 600);
+    window.show();
+    for (Rep rep : {Rep::WYSIWYG, Rep::Chr, Rep::Bin}) {
+        window.setRepresentation(rep);
+        window.AddDetails(big);
+        const DetailsLayout &layout = window.txtDetails->layout();
+        // The first screen is there before the event loop has had a turn;
+        // WYSIWYG and Chr find their remaining rows in later turns.
+        QVERIFY(layout.rowCount() > 40);
+        QCOMPARE(layout.complete(), rep == Rep::Bin);
+        const qsizetype end = layout.rowEnd(39);
+        QVERIFY(end < big.size() / 16);
+        QCOMPARE(layout.textBetween({0, 0}, {end, 0}), DetailsLayout::render(big.first(end), rep));
+        window.txtDetails->grab();
+
+        QTRY_VERIFY(layout.complete());
+        const qsizetype last = layout.rowCount() - 1;
+        const QByteArrayView tail = QByteArrayView(big).sliced(layout.rowStart(last));
+        QCOMPARE(layout.textBetween({layout.rowStart(last), 0}, layout.end()),
+                 DetailsLayout::render(tail, rep));
+
+        // Rows wrap anew to a new width; the byte at the top stays at the top.
+        window.txtDetails->verticalScrollBar()->setValue(int(last / 2));
+        const qsizetype topByte = layout.rowStart(window.txtDetails->topRow());
+        const int rowChars = layout.rowChars();
+        window.resize(window.width() == 800 ? 500 : 800, 600);
+        QTRY_VERIFY(layout.rowChars() != rowChars && layout.complete());
+        const qsizetype top = window.txtDetails->topRow();
+        QVERIFY(layout.rowStart(top) <= topByte && topByte < layout.rowEnd(top));
+    }
+}
+
+void TestDetails::openOnRowOrCaret_data()
+{
+    QTest::addColumn<bool>("listView");
+    QTest::addColumn<int>("selectedRow"); // list: -1 none; text: the caret, from the end
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("list: the selected row's message") << true << 1 << QByteArray("r1\r\n");
+    QTest::newRow("list: no row selected, text kept") << true << -1 << QByteArray("before");
+    QTest::newRow("text: caret 100 before the end") << false << 100 << QByteArray(100, 'b');
+    QTest::newRow("text: 300 after the caret") << false << 400 << QByteArray(200, 'a') + QByteArray(100, 'b');
+    QTest::newRow("text: caret at the end") << false << 0 << QByteArray();
+}
+
+void TestDetails::openOnRowOrCaret()
+{
+    QFETCH(bool, listView);
+    QFETCH(int, selectedRow);
+    QFETCH(QByteArray, expected);
+    Tab tab;
+    frmDetails window;
+    window.AddDetails("before");
+    if (listView && selectedRow >= 0)
+        tab.list.setCurrentIndex(tab.model.index(selectedRow, 0));
+    if (!listView)
+        tab.text.setCaretOffset(tab.text.length() - selectedRow);
+    window.OpenDetails(tab.tab(listView));
+    QCOMPARE(window.currentText(), expected);
+    QVERIFY(window.isVisible());
+}
+
+void TestDetails::autoDisplay_data()
+{
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<bool>("listView");
+    QTest::addColumn<int>("textLength");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("not ticked: nothing") << false << true << 400 << QByteArray("before") << false;
+    QTest::newRow("not ticked, text view: nothing") << false << false << 400 << QByteArray("before") << false;
+    QTest::newRow("list: the last row, window not shown")
+        << true << true << 400 << QByteArray("r2\r\n") << false;
+    QTest::newRow("text: the last 300, window shown")
+        << true << false << 400 << QByteArray(100, 'a') + QByteArray(200, 'b') << true;
+    QTest::newRow("text: shorter than 300, all") << true << false << 5 << QByteArray("aaaaa") << true;
+}
+
+void TestDetails::autoDisplay()
+{
+    QFETCH(bool, ticked);
+    QFETCH(bool, listView);
+    QFETCH(int, textLength);
+    QFETCH(QByteArray, expected);
+    QFETCH(bool, shown);
+    Tab tab;
+    tab.text.clear();
+    tab.text.append(QByteArray(qMin(textLength, 200), 'a') + QByteArray(qMax(0, textLength - 200), 'b'),
+                    true);
+    tab.list.setCurrentIndex(tab.model.index(0, 0));
+    frmDetails window;
+    window.AddDetails("before");
+    window.chkTrackLatestData->setChecked(ticked);
+    window.LatestDataAdded(tab.tab(listView));
+    QCOMPARE(window.currentText(), expected);
+    QCOMPARE(window.isVisible(), shown);
+    if (ticked && !listView)
+        QCOMPARE(tab.text.caretOffset(), qMax(0, textLength - 300));
+}
+
+QTEST_MAIN(TestDetails)
+#include "tst_details.moc"
