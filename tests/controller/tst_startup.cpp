@@ -35,6 +35,7 @@ private Q_SLOTS:
     void firstRunUsesDefaults();
     void storedModeGivesItsEvents();
     void closingWritesEveryKey();
+    void settingsThatCannotBeSavedAreTold();
     void damagedValuesAreSurvived_data();
     void damagedValuesAreSurvived();
     void missingAnimationEndsStartUp();
@@ -102,7 +103,10 @@ void TestStartup::closingWritesEveryKey()
         w.tabs[1].cboShow->setCurrentIndex(2);
         w.tabs[2].chkReceivedFields->setChecked(true);
         w.tabMode->setCurrentIndex(2);
+        const int writes = t.store().writeCount();
         w.close();
+        // All keys of the exit go to disk in one write.
+        QCOMPARE(t.store().writeCount(), writes + 1);
         QVERIFY(inOrder(w.eventHistory()->eventTexts(),
                         {QStringLiteral("Tarnwell is terminating"), QStringLiteral("Tarnwell terminated.")}));
     }
@@ -134,6 +138,31 @@ void TestStartup::closingWritesEveryKey()
     QCOMPARE(again.tabs[0].txtServer->text(), QStringLiteral("example.test"));
     QCOMPARE(again.tabs[1].cboShow->currentIndex(), 2);
     QVERIFY(again.tabs[2].chkReceivedFields->isChecked());
+}
+
+void TestStartup::settingsThatCannotBeSavedAreTold()
+{
+    // A folder that is a regular file stops root as well as any user.
+    TempSettings t;
+    QFile blocker(t.dir() + QStringLiteral("/blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    SettingsStore store(blocker.fileName() + QStringLiteral("/tarnwell.ini"));
+    SettingsStore::setInstance(&store);
+    ScriptedUi ui;
+    StartupOptions options;
+    options.showSplash = false;
+    options.allowConfigurations = false;
+    auto w = StartUp(options);
+    QVERIFY(w);
+    const QString told = SettingsStore::kSaveFailure + QStringLiteral("20, Not a directory");
+    QCOMPARE(ui.messages(), QStringList{told});
+    QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
+    w->close();
+    QCOMPARE(ui.messages(), QStringList({told, told}));
+    w.reset();
+    QCOMPARE(ui.messages().size(), 2);
+    SettingsStore::setInstance(&t.store());
 }
 
 void TestStartup::damagedValuesAreSurvived_data()
