@@ -46,32 +46,23 @@ QString randomText(QRandomGenerator &rng)
     return s;
 }
 
-// What the store should hold: sections and keys by their folded names, with
-// the first spelling and the keys in the order they were first saved.
-struct Model
-{
-    struct Section
-    {
-        QList<QPair<QString, QString>> entries;
-    };
-    std::map<QString, Section> sections;
+// What the store should hold: by folded section name, the keys with their
+// first spelling, in the order they were first saved.
+using Model = std::map<QString, QList<QPair<QString, QString>>>;
 
-    void apply(const SettingsStore::Change &c)
-    {
-        Section &s = sections[c.section.toCaseFolded()];
-        const auto at = std::find_if(s.entries.begin(), s.entries.end(), [&](const auto &e) {
-            return e.first.toCaseFolded() == c.key.toCaseFolded();
-        });
-        if (!c.value) {
-            if (at != s.entries.end())
-                s.entries.erase(at);
-        } else if (at != s.entries.end()) {
-            at->second = *c.value;
-        } else {
-            s.entries.append({c.key, *c.value});
-        }
-    }
-};
+void apply(Model &model, const SettingsStore::Change &c)
+{
+    auto &entries = model[c.section.toCaseFolded()];
+    const auto at = std::find_if(entries.begin(), entries.end(), [&](const auto &e) {
+        return e.first.toCaseFolded() == c.key.toCaseFolded();
+    });
+    if (at == entries.end() && c.value)
+        entries.append({c.key, *c.value});
+    else if (at != entries.end() && c.value)
+        at->second = *c.value;
+    else if (at != entries.end())
+        entries.erase(at);
+}
 
 // The writer half of the two-process test: opens the store, says it is
 // ready, waits for "go" on its input, then saves `count` keys of its own and
@@ -113,7 +104,6 @@ private Q_SLOTS:
     void twoProcessesLoseNothing();
     void failedSaveSaysWhyAndChangesNothing_data();
     void failedSaveSaysWhyAndChangesNothing();
-    void lockHeldElsewhereFailsTheSave();
 };
 
 void TestSettingsStore::contractOfReadAndSave()
@@ -141,6 +131,17 @@ void TestSettingsStore::contractOfReadAndSave()
     QVERIFY(file.contains("[Send\\3]\nData=\\0D\\0A\n"));
     QCOMPARE(file.count("[StartUp]"), 1);
     QVERIFY(t.store().problems().isEmpty());
+    // Nothing is left beside the file: no lock, no temporary file.
+    QVERIFY(!t.store().CheckWritable().isError());
+    QCOMPARE(QDir(t.dir()).entryList(QDir::Files), QStringList{QStringLiteral("tarnwell.ini")});
+
+    // Every UTF-16 code unit, in a name and in a value.
+    QString every;
+    for (int c = 0; c < 0x10000; ++c)
+        every += QChar(char16_t(c));
+    QVERIFY(!t.store().SaveMany({{every, every, every}}).isError());
+    t.reopen();
+    QCOMPARE(t.store().ReadAll(every), (QList<QPair<QString, QString>>{{every, every}}));
 
     // Removing a key written twice by hand removes both lines.
     t.writeIni("[S]\nk=1\nK=2\n");
@@ -174,15 +175,15 @@ void TestSettingsStore::whatIsWrittenReadsBackExactly()
             }
             QVERIFY(!t.store().SaveMany(changes).isError());
             for (const auto &c : changes)
-                model.apply(c);
+                apply(model, c);
         }
         for (int pass = 0; pass < 2; ++pass) {
             const SettingsStore &s = t.store();
             QVERIFY2(s.problems().isEmpty(), qPrintable(s.problems().join(QLatin1Char('\n'))));
-            for (const auto &[folded, section] : model.sections) {
+            for (const auto &[folded, entries] : model) {
                 // Any spelling of the names finds the keys.
-                QCOMPARE(s.ReadAll(folded), section.entries);
-                for (const auto &[key, value] : section.entries)
+                QCOMPARE(s.ReadAll(folded), entries);
+                for (const auto &[key, value] : entries)
                     QCOMPARE(s.Read(folded, key.toCaseFolded(), QStringLiteral("absent")), value);
             }
             t.reopen();
@@ -353,45 +354,37 @@ void TestSettingsStore::twoProcessesLoseNothing()
 
 void TestSettingsStore::failedSaveSaysWhyAndChangesNothing_data()
 {
-    QTest::addColumn<QString>("under"); // what stands where the file or its folder should be
+    QTest::addColumn<QString>("blocker"); // what stands in the way of the file
     QTest::addColumn<int>("number");
-    QTest::newRow("folder is a regular file") << "file/tarnwell.ini" << ENOTDIR;
-    QTest::newRow("file is a folder") << "tarnwell.ini" << EISDIR;
+    QTest::newRow("folder is a regular file") << "file" << ENOTDIR;
+    QTest::newRow("file is a folder") << "folder" << EISDIR;
+    QTest::newRow("another copy holds the lock") << "lock" << EBUSY;
 }
 
 void TestSettingsStore::failedSaveSaysWhyAndChangesNothing()
 {
-    QFETCH(QString, under);
+    QFETCH(QString, blocker);
     QFETCH(int, number);
     QTemporaryDir dir;
-    if (under.startsWith(QLatin1String("file/"))) {
+    QString path = dir.filePath(QStringLiteral("tarnwell.ini"));
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (blocker == QLatin1String("file")) {
         QFile f(dir.filePath(QStringLiteral("file")));
         QVERIFY(f.open(QIODevice::WriteOnly));
+        path = f.fileName() + QStringLiteral("/tarnwell.ini");
+    } else if (blocker == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(path));
     } else {
-        QVERIFY(QDir(dir.path()).mkdir(under));
+        QVERIFY(lock.tryLock(0));
     }
-    SettingsStore s(dir.filePath(under));
+    SettingsStore s(path);
     for (const OsError &e :
          {s.Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("2")), s.CheckWritable()}) {
         QCOMPARE(e.number, number);
-        QCOMPARE(e.description, qt_error_string(number));
+        QVERIFY2(e.description.startsWith(qt_error_string(number)), qPrintable(e.description));
     }
     QCOMPARE(s.Read(QStringLiteral("Mode"), QStringLiteral("Mode"), 0), QStringLiteral("0"));
     QCOMPARE(s.writeCount(), 0);
-}
-
-void TestSettingsStore::lockHeldElsewhereFailsTheSave()
-{
-    TempSettings t;
-    QLockFile other(t.iniPath() + QStringLiteral(".lock"));
-    QVERIFY(other.tryLock(0));
-    const OsError e = t.store().Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("2"));
-    QCOMPARE(e.number, EBUSY);
-    QVERIFY(!QFile::exists(t.iniPath()));
-    other.unlock();
-    QVERIFY(!t.store().Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("2")).isError());
-    // Nothing is left beside the file: no lock, no temporary file.
-    QCOMPARE(QDir(t.dir()).entryList(QDir::Files), QStringList{QStringLiteral("tarnwell.ini")});
 }
 
 int main(int argc, char **argv)
