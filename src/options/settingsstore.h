@@ -85,7 +85,7 @@ public:
     /// Writes this object has made to the file.
     int writeCount() const { return m_writes; }
 
-    /// The text of a name or value as the file holds it; public for tests.
+    /// A name or value as the file holds it (isKey: as the key of a line), and back.
     static QString encodeText(QStringView text, bool isKey = false);
     static QString decodeText(QStringView text);
 
