@@ -645,28 +645,32 @@ void frmTarnwell::LoadMainSettings()
     }
 }
 
-void frmTarnwell::SaveMainSettings()
+OsError frmTarnwell::SaveMainSettings()
 {
-    SettingsStore &s = SettingsStore::instance();
     const QString endPoints = QStringLiteral("EndPoints");
     const QString show = QStringLiteral("Show");
-    s.Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QString::number(tabMode->currentIndex()));
-    s.Save(endPoints, QStringLiteral("ClientEP"), tabs[0].txtServer->text());
-    s.Save(endPoints, QStringLiteral("ClientPort"), tabs[0].txtPortConnectTo->text());
-    s.Save(endPoints, QStringLiteral("ServerPort"), tabs[1].txtPort->text());
-    s.Save(endPoints, QStringLiteral("ServerPortPS"), tabs[2].txtPort->text());
-    s.Save(endPoints, QStringLiteral("PassThroughEP"), tabs[2].txtServer->text());
-    s.Save(endPoints, QStringLiteral("PassThroughPort"), tabs[2].txtPortConnectTo->text());
-    s.Save(show, QStringLiteral("Client"), QString::number(tabs[0].cboShow->currentIndex()));
-    s.Save(show, QStringLiteral("Server"), QString::number(tabs[1].cboShow->currentIndex()));
-    s.Save(show, QStringLiteral("PassThrough"), QString::number(tabs[2].cboShow->currentIndex()));
     // The normal (not minimised or maximised) size is what the next run restores.
     const QSize size = (isMinimized() || isMaximized()) ? normalGeometry().size() : this->size();
-    s.Save(QStringLiteral("StartUp"), QStringLiteral("Width"), QString::number(Twips::fromPixelsX(size.width())));
-    s.Save(QStringLiteral("Startup"), QStringLiteral("Height"), QString::number(Twips::fromPixelsY(size.height())));
+    SettingsStore::Changes c = {
+        {QStringLiteral("Mode"), QStringLiteral("Mode"), QString::number(tabMode->currentIndex())},
+        {endPoints, QStringLiteral("ClientEP"), tabs[0].txtServer->text()},
+        {endPoints, QStringLiteral("ClientPort"), tabs[0].txtPortConnectTo->text()},
+        {endPoints, QStringLiteral("ServerPort"), tabs[1].txtPort->text()},
+        {endPoints, QStringLiteral("ServerPortPS"), tabs[2].txtPort->text()},
+        {endPoints, QStringLiteral("PassThroughEP"), tabs[2].txtServer->text()},
+        {endPoints, QStringLiteral("PassThroughPort"), tabs[2].txtPortConnectTo->text()},
+        {show, QStringLiteral("Client"), QString::number(tabs[0].cboShow->currentIndex())},
+        {show, QStringLiteral("Server"), QString::number(tabs[1].cboShow->currentIndex())},
+        {show, QStringLiteral("PassThrough"), QString::number(tabs[2].cboShow->currentIndex())},
+        {QStringLiteral("StartUp"), QStringLiteral("Width"),
+         QString::number(Twips::fromPixelsX(size.width()))},
+        {QStringLiteral("Startup"), QStringLiteral("Height"),
+         QString::number(Twips::fromPixelsY(size.height()))},
+    };
     for (int i = 0; i < 3; ++i)
-        s.Save(QStringLiteral("ReceiveDetails"), QString::number(i),
-               tabs[i].chkReceivedFields->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        c.append({QStringLiteral("ReceiveDetails"), QString::number(i),
+                  tabs[i].chkReceivedFields->isChecked() ? QStringLiteral("1") : QStringLiteral("0")});
+    return SettingsStore::instance().SaveMany(c);
 }
 
 bool frmTarnwell::shouldShowConfigurations() const
@@ -882,7 +886,8 @@ void frmTarnwell::Unload()
     m_frmLogging->SaveLoggingInformation();
     tw::events().AddEvent(QStringLiteral("Tarnwell terminated."));
     m_frmLogging->StopAllLogging();
-    SaveMainSettings();
+    if (const OsError e = SaveMainSettings(); e.isError())
+        tw::ui().failure(this, SettingsStore::kSaveFailure, e);
     delete tmrResize;
     tmrResize = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets()) {

@@ -272,7 +272,8 @@ private:
     void buildDataArea(int index, QWidget *page, class QVBoxLayout *layout);
     void setListColumns();
     void LoadMainSettings();
-    void SaveMainSettings();
+    /// Writes the keys of the table in one save; the result says why it failed.
+    OsError SaveMainSettings();
     int readSettingNumber(const QString &section, const QString &key, int defaultValue, int min, int max);
     void reportStoreProblems();
 

@@ -1,7 +1,9 @@
 #include "controller/frmsplash.h"
 #include "controller/frmtarnwell.h"
 #include "controller/mainwizardhost.h"
+#include "options/settingsstore.h"
 #include "setup/frmconfigurations.h"
+#include "ui/uiservice.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -47,6 +49,10 @@ std::unique_ptr<frmTarnwell> StartUp(const StartupOptions &options)
         return nullptr;
     }
     main->show();
+
+    // Settings that cannot be saved are told now, not found missing next time.
+    if (const OsError e = SettingsStore::instance().CheckWritable(); e.isError())
+        tw::ui().failure(main.get(), SettingsStore::kSaveFailure, e);
 
     // 3. The help topics are found under the program folder when asked for.
     // 4. Close the splash.

@@ -4,6 +4,7 @@
 #include "core/eventlog.h"
 #include "core/frmtimer.h"
 #include "options/settingsstore.h"
+#include "ui/uiservice.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -364,23 +365,21 @@ void OptionsModel::writeOptionBlock()
 
 bool OptionsModel::SaveOptions()
 {
-    SettingsStore &store = SettingsStore::instance();
-    bool ok = true;
+    SettingsStore::Changes changes;
     for (const StoreSlot &s : kStoreOrder) {
         if (s.isCheck)
-            ok = store.Save(kSection, checkInfo()[size_t(s.index)].key,
-                            QString::number(m_checks[size_t(s.index)])) &&
-                 ok;
+            changes.append(
+                {kSection, checkInfo()[size_t(s.index)].key, QString::number(m_checks[size_t(s.index)])});
         else
-            ok = store.Save(kSection, textInfo()[size_t(s.index)].key, m_texts[size_t(s.index)]) && ok;
+            changes.append({kSection, textInfo()[size_t(s.index)].key, m_texts[size_t(s.index)]});
     }
-    // A store that cannot be written says why; the user learns the options
-    // hold only for this run instead of finding them gone next time.
-    if (!ok) {
-        for (const QString &p : store.takeProblems())
-            tw::events().AddEvent(p);
+    // The options hold for this run either way; the user learns that they
+    // were not kept instead of finding them gone next time.
+    if (const OsError e = SettingsStore::instance().SaveMany(changes); e.isError()) {
+        tw::ui().failure(nullptr, SettingsStore::kSaveFailure, e);
+        return false;
     }
-    return ok;
+    return true;
 }
 
 void OptionsModel::cmdOK_Click()

@@ -106,7 +106,8 @@ public:
     /// Reads the sixteen keys into the controls, writes the option block and
     /// converts the separators. Call with loading set (as Cancel does).
     void LoadOptions();
-    /// Writes the sixteen keys in table order; false if the store could not be written.
+    /// Writes the sixteen keys in one save; when that fails the user is told
+    /// and the result is false.
     bool SaveOptions();
     /// OK: saves, then asks the window to hide.
     void cmdOK_Click();

@@ -44,6 +44,7 @@ private Q_SLOTS:
     void storedModeGivesItsEvents();
     void closingWritesEveryKey_data();
     void closingWritesEveryKey();
+    void settingsThatCannotBeSavedAreTold();
     void damagedValuesAreSurvived_data();
     void damagedValuesAreSurvived();
     void missingAnimationEndsStartUp();
@@ -131,10 +132,13 @@ void TestStartup::closingWritesEveryKey()
         w.tabs[1].cboShow->setCurrentIndex(2);
         w.tabs[2].chkReceivedFields->setChecked(true);
         w.tabMode->setCurrentIndex(2);
+        const int writes = t.store().writeCount();
         if (exitMenu)
             w.findChild<QAction *>(QStringLiteral("mnuExit"))->trigger();
         else
             w.close();
+        // All keys of the exit go to disk in one write.
+        QCOMPARE(t.store().writeCount(), writes + 1);
         const QStringList events = w.eventHistory()->eventTexts();
         QCOMPARE(events.contains(QStringLiteral("Tarnwell is terminating")), !exitMenu);
         QCOMPARE(events.count(QStringLiteral("Tarnwell terminated.")), 1);
@@ -167,6 +171,31 @@ void TestStartup::closingWritesEveryKey()
     QCOMPARE(again.tabs[0].txtServer->text(), QStringLiteral("example.test"));
     QCOMPARE(again.tabs[1].cboShow->currentIndex(), 2);
     QVERIFY(again.tabs[2].chkReceivedFields->isChecked());
+}
+
+void TestStartup::settingsThatCannotBeSavedAreTold()
+{
+    // A folder that is a regular file stops root as well as any user.
+    TempSettings t;
+    QFile blocker(t.dir() + QStringLiteral("/blocker"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    SettingsStore store(blocker.fileName() + QStringLiteral("/tarnwell.ini"));
+    SettingsStore::setInstance(&store);
+    ScriptedUi ui;
+    StartupOptions options;
+    options.showSplash = false;
+    options.allowConfigurations = false;
+    auto w = StartUp(options);
+    QVERIFY(w);
+    const QString told = SettingsStore::kSaveFailure + QStringLiteral("20, Not a directory");
+    QCOMPARE(ui.messages(), QStringList{told});
+    QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
+    w->close();
+    QCOMPARE(ui.messages(), QStringList({told, told}));
+    w.reset();
+    QCOMPARE(ui.messages().size(), 2);
+    SettingsStore::setInstance(&t.store());
 }
 
 void TestStartup::damagedValuesAreSurvived_data()

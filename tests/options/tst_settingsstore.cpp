@@ -3,176 +3,398 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <iostream>
+#include <map>
+#include <string>
+
+namespace {
+using Changes = SettingsStore::Changes;
+const QString kNumbers = QStringLiteral("Numbers");
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A name or value built mostly of the characters the file format treats
+// specially, so that a few hundred of them meet every case.
+QString randomText(QRandomGenerator &rng)
+{
+    static const char16_t special[] = {u'[', u']', u';',   u'#',   u'=',   u'\\',  u'x',   u'u',  u'0', u'D',
+                                       u'f', u'a', u'A',   u' ',   u'\t',  u'\r',  u'\n',  0,     0x7f, 0x85,
+                                       0xa0, 0xff, 0x2028, 0x3000, 0xfeff, 0xffff, 0xd800, 0xdc00};
+    QString s;
+    const int length = int(rng.bounded(9));
+    for (int i = 0; i < length; ++i) {
+        switch (rng.bounded(4)) {
+        case 0:
+            s += QChar(char16_t(rng.bounded(256)));
+            break;
+        case 1:
+            s += QChar(char16_t(rng.bounded(0x10000)));
+            break;
+        default:
+            s += QChar(special[rng.bounded(int(std::size(special)))]);
+        }
+    }
+    return s;
+}
+
+// What the store should hold: by folded section name, the keys with their
+// first spelling, in the order they were first saved.
+using Model = std::map<QString, QList<QPair<QString, QString>>>;
+
+void apply(Model &model, const SettingsStore::Change &c)
+{
+    auto &entries = model[c.section.toCaseFolded()];
+    const auto at = std::find_if(entries.begin(), entries.end(), [&](const auto &e) {
+        return e.first.toCaseFolded() == c.key.toCaseFolded();
+    });
+    if (at == entries.end() && c.value)
+        entries.append({c.key, *c.value});
+    else if (at != entries.end() && c.value)
+        at->second = *c.value;
+    else if (at != entries.end())
+        entries.erase(at);
+}
+
+// The writer half of the two-process test: opens the store, says it is
+// ready, waits for "go" on its input, then saves `count` keys of its own and
+// reserves `count` numbers in one shared section, each in one locked step.
+int runWriter(const QString &path, const QString &tag, int count)
+{
+    SettingsStore store(path);
+    std::cout << "ready" << std::endl;
+    std::string go;
+    std::getline(std::cin, go);
+    for (int i = 0; i < count; ++i) {
+        const OsError e = store.Update([&](const SettingsStore &s) {
+            int n = 0;
+            while (s.contains(kNumbers, QString::number(n)))
+                ++n;
+            return Changes{{kNumbers, QString::number(n), tag + QString::number(i)},
+                           {tag, QString::number(i), QStringLiteral("v")}};
+        });
+        if (e.isError()) {
+            std::cerr << e.number << ' ' << qPrintable(e.description) << std::endl;
+            return 1;
+        }
+    }
+    return 0;
+}
+} // namespace
 
 class TestSettingsStore : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void readsDefaultsAndKeepsEmptyText();
-    void sectionsAndKeysIgnoreCase();
-    void nestedSectionsAreSeparate();
-    void readAllKeepsOrder();
-    void valuesSurviveTheFile_data();
-    void valuesSurviveTheFile();
-    void damagedFileIsKeptAndDefaultsUsed_data();
-    void damagedFileIsKeptAndDefaultsUsed();
-    void unwritableFileIsReportedOnce();
-    void saveIsAtomic();
+    void contractOfReadAndSave();
+    void whatIsWrittenReadsBackExactly();
+    void filesOfEarlierVersionsRead_data();
+    void filesOfEarlierVersionsRead();
+    void unreadableLinesAreSkippedAndKept_data();
+    void unreadableLinesAreSkippedAndKept();
+    void twoStoresOnOneFileKeepEachOthersKeys();
+    void twoProcessesLoseNothing();
+    void failedSaveSaysWhyAndChangesNothing_data();
+    void failedSaveSaysWhyAndChangesNothing();
 };
 
-void TestSettingsStore::readsDefaultsAndKeepsEmptyText()
+void TestSettingsStore::contractOfReadAndSave()
 {
     TempSettings t;
     SettingsStore &s = t.store();
     QCOMPARE(s.Read(QStringLiteral("Mode"), QStringLiteral("Mode"), 0), QStringLiteral("0"));
-    QCOMPARE(s.Read(QStringLiteral("EndPoints"), QStringLiteral("ClientEP"), QStringLiteral("x")), QStringLiteral("x"));
-    s.Save(QStringLiteral("EndPoints"), QStringLiteral("ClientEP"), QString());
+    QVERIFY(s.ReadAll(QStringLiteral("Nowhere")).isEmpty());
+    QVERIFY(!s.SaveMany({{QStringLiteral("StartUp"), QStringLiteral("Width"), QStringLiteral("6750")},
+                         {QStringLiteral("Startup"), QStringLiteral("Height"), QStringLiteral("6540")},
+                         {QStringLiteral("EndPoints"), QStringLiteral("ClientEP"), QString()},
+                         {QStringLiteral("Send\\3"), QStringLiteral("Data"), QStringLiteral("\\0D\\0A")}})
+                 .isError());
+    QCOMPARE(s.writeCount(), 1);
+    // Saving what is already there writes nothing.
+    QVERIFY(!s.Save(QStringLiteral("STARTUP"), QStringLiteral("width"), QStringLiteral("6750")).isError());
+    QCOMPARE(s.writeCount(), 1);
     t.reopen();
-    // A stored empty text is a value, not a missing key.
-    QCOMPARE(t.store().Read(QStringLiteral("EndPoints"), QStringLiteral("ClientEP"), QStringLiteral("x")), QString());
-    QVERIFY(t.store().ReadAll(QStringLiteral("Nowhere")).isEmpty());
+    QCOMPARE(t.store().Read(QStringLiteral("EndPoints"), QStringLiteral("ClientEP"), QStringLiteral("x")),
+             QString());
+    QCOMPARE(t.store().ReadAll(QStringLiteral("startup")).size(), 2);
+    QVERIFY(t.store().ReadAll(QStringLiteral("Send")).isEmpty());
+    // Nested sections and the escapes of send data stay readable by hand.
+    const QByteArray file = fileBytes(t.iniPath());
+    QVERIFY(file.contains("[Send\\3]\nData=\\0D\\0A\n"));
+    QCOMPARE(file.count("[StartUp]"), 1);
+    QVERIFY(t.store().problems().isEmpty());
+    // Nothing is left beside the file: no lock, no temporary file.
+    QVERIFY(!t.store().CheckWritable().isError());
+    QCOMPARE(QDir(t.dir()).entryList(QDir::Files), QStringList{QStringLiteral("tarnwell.ini")});
+
+    // Every UTF-16 code unit, in a name and in a value.
+    QString every;
+    for (int c = 0; c < 0x10000; ++c)
+        every += QChar(char16_t(c));
+    QVERIFY(!t.store().SaveMany({{every, every, every}}).isError());
+    t.reopen();
+    QCOMPARE(t.store().ReadAll(every), (QList<QPair<QString, QString>>{{every, every}}));
+
+    // Removing a key written twice by hand removes both lines.
+    t.writeIni("[S]\nk=1\nK=2\n");
+    QVERIFY(!t.store().SaveMany({{QStringLiteral("s"), QStringLiteral("k"), std::nullopt}}).isError());
+    t.reopen();
+    QVERIFY(!t.store().contains(QStringLiteral("S"), QStringLiteral("k")));
 }
 
-void TestSettingsStore::sectionsAndKeysIgnoreCase()
+// Property: whatever names and values are saved, in batches that also
+// remove keys, the store and a fresh reading of its file hold exactly them.
+void TestSettingsStore::whatIsWrittenReadsBackExactly()
 {
-    TempSettings t;
-    t.store().Save(QStringLiteral("StartUp"), QStringLiteral("Width"), QStringLiteral("6750"));
-    t.store().Save(QStringLiteral("Startup"), QStringLiteral("Height"), QStringLiteral("6540"));
-    t.store().Save(QStringLiteral("STARTUP"), QStringLiteral("width"), QStringLiteral("7000"));
-    t.reopen();
-    SettingsStore &s = t.store();
-    QCOMPARE(s.Read(QStringLiteral("startup"), QStringLiteral("WIDTH")), QStringLiteral("7000"));
-    QCOMPARE(s.Read(QStringLiteral("StartUp"), QStringLiteral("height")), QStringLiteral("6540"));
-    const auto all = s.ReadAll(QStringLiteral("sTaRtUp"));
-    QCOMPARE(all.size(), 2);
-    // The first spelling of a key is the one kept.
-    QCOMPARE(all.at(0).first, QStringLiteral("Width"));
-
-    QFile f(t.iniPath());
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll().count("[StartUp]"), 1);
+    for (quint32 seed = 1; seed <= 60; ++seed) {
+        QRandomGenerator rng(seed);
+        TempSettings t;
+        Model model;
+        QStringList sections;
+        for (int i = 0; i < 4; ++i)
+            sections << randomText(rng);
+        QStringList keys;
+        for (int i = 0; i < 12; ++i)
+            keys << randomText(rng);
+        for (int batch = 0; batch < 3; ++batch) {
+            Changes changes;
+            for (int i = 0; i < 10; ++i) {
+                const QString &section = sections[rng.bounded(int(sections.size()))];
+                const QString &key = keys[rng.bounded(int(keys.size()))];
+                changes.append(
+                    {section, key,
+                     rng.bounded(6) == 0 ? std::nullopt : std::optional<QString>(randomText(rng))});
+            }
+            QVERIFY(!t.store().SaveMany(changes).isError());
+            for (const auto &c : changes)
+                apply(model, c);
+        }
+        for (int pass = 0; pass < 2; ++pass) {
+            const SettingsStore &s = t.store();
+            QVERIFY2(s.problems().isEmpty(), qPrintable(s.problems().join(QLatin1Char('\n'))));
+            for (const auto &[folded, entries] : model) {
+                // Any spelling of the names finds the keys.
+                QCOMPARE(s.ReadAll(folded), entries);
+                for (const auto &[key, value] : entries)
+                    QCOMPARE(s.Read(folded, key.toCaseFolded(), QStringLiteral("absent")), value);
+            }
+            t.reopen();
+        }
+    }
 }
 
-void TestSettingsStore::nestedSectionsAreSeparate()
+void TestSettingsStore::filesOfEarlierVersionsRead_data()
 {
-    TempSettings t;
-    t.store().Save(QStringLiteral("Send"), QStringLiteral("3"), QStringLiteral("three"));
-    t.store().Save(QStringLiteral("Send\\3"), QStringLiteral("Data"), QStringLiteral("payload"));
-    t.store().Save(QStringLiteral("Logging\\3"), QStringLiteral("LogOn"), QStringLiteral("1"));
-    t.reopen();
-    SettingsStore &s = t.store();
-    QCOMPARE(s.Read(QStringLiteral("send\\3"), QStringLiteral("data")), QStringLiteral("payload"));
-    QCOMPARE(s.ReadAll(QStringLiteral("send")).size(), 1);
-    QCOMPARE(s.Read(QStringLiteral("Send"), QStringLiteral("Data"), QStringLiteral("none")), QStringLiteral("none"));
-    QCOMPARE(s.Read(QStringLiteral("logging\\3"), QStringLiteral("logon")), QStringLiteral("1"));
-    QVERIFY(s.ReadAll(QStringLiteral("Logging")).isEmpty());
-}
-
-void TestSettingsStore::readAllKeepsOrder()
-{
-    TempSettings t;
-    t.store().Save(QStringLiteral("Send"), QStringLiteral("InitReadDir"), QStringLiteral("/tmp"));
-    t.store().Save(QStringLiteral("Send"), QStringLiteral("1"), QStringLiteral("one"));
-    t.store().Save(QStringLiteral("Send"), QStringLiteral("0"), QStringLiteral("zero"));
-    t.store().Save(QStringLiteral("Send"), QStringLiteral("1"), QStringLiteral("uno"));
-    t.reopen();
-    const auto all = t.store().ReadAll(QStringLiteral("Send"));
-    QCOMPARE(all.size(), 3);
-    QCOMPARE(all.at(1), qMakePair(QStringLiteral("1"), QStringLiteral("uno")));
-    QCOMPARE(all.at(2), qMakePair(QStringLiteral("0"), QStringLiteral("zero")));
-}
-
-void TestSettingsStore::valuesSurviveTheFile_data()
-{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("plain") << QStringLiteral("localhost");
-    QTest::newRow("CR LF") << QStringLiteral("GET / HTTP/1.0\r\n\r\n");
-    QTest::newRow("lone CR and NUL") << QString::fromLatin1("a\rb\0c", 5);
-    QTest::newRow("backslashes") << QStringLiteral("\\0D\\0A \\\\ \\x41");
-    QTest::newRow("edge blanks") << QStringLiteral("  padded  ");
-    QTest::newRow("equals and brackets") << QStringLiteral("[x]=y;#z");
-    QTest::newRow("every byte") << [] {
-        QString s;
-        for (int i = 0; i < 256; ++i)
-            s += QChar(i);
-        return s;
-    }();
-    QTest::newRow("beyond Latin-1") << QStringLiteral("\u20AC\u00A0\u4E2D");
+    QTest::newRow("nested section") << QByteArray("[Send\\3]\nData=x\n\n") << "send\\3"
+                                    << "data"
+                                    << "x";
+    QTest::newRow("escaped backslashes") << QByteArray("[Send\\3]\nData=\\\\0D\\\\0A\n") << "Send\\3"
+                                         << "Data"
+                                         << "\\0D\\0A";
+    QTest::newRow("escaped controls and edge blanks") << QByteArray("[S]\nk=\\x20a\\x0D\\x0Ab\\x20\n") << "S"
+                                                      << "k"
+                                                      << " a\r\nb ";
+    QTest::newRow("equals sign in a key") << QByteArray("[S]\na\\x3Db=c=d\n") << "S"
+                                          << "a=b"
+                                          << "c=d";
+    QTest::newRow("CR LF line ends") << QByteArray("[S]\r\nk=v\r\n") << "S"
+                                     << "k"
+                                     << "v";
+    QTest::newRow("UTF-8") << QByteArray("[S]\nk=\xe2\x82\xac\xc2\xa0\n") << "S"
+                           << "k" << QStringLiteral("\u20AC\u00A0");
+    QTest::newRow("one section, two spellings")
+        << QByteArray("[StartUp]\nWidth=1\n[Startup]\nHeight=2\n") << "STARTUP"
+        << "height"
+        << "2";
+    QTest::newRow("blanks around a key") << QByteArray("[S]\n  k  =v\n") << "S"
+                                         << "k"
+                                         << "v";
+    QTest::newRow("later line of a key holds") << QByteArray("[S]\nk=1\nk=2\n") << "S"
+                                               << "k"
+                                               << "2";
+    QTest::newRow("backslash typed by hand") << QByteArray("[S]\nk=C:\\Temp\\x\n") << "S"
+                                             << "k"
+                                             << "C:\\Temp\\x";
+    QTest::newRow("comments") << QByteArray("; note\n[S]\n# note\nk=v\n") << "S"
+                              << "k"
+                              << "v";
 }
 
-void TestSettingsStore::valuesSurviveTheFile()
+void TestSettingsStore::filesOfEarlierVersionsRead()
 {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
     QFETCH(QString, value);
     TempSettings t;
-    t.store().Save(QStringLiteral("Send\\1"), QStringLiteral("Data"), value);
-    t.reopen();
-    QCOMPARE(t.store().Read(QStringLiteral("Send\\1"), QStringLiteral("Data")), value);
+    t.writeIni(file);
+    QCOMPARE(t.store().Read(section, key), value);
     QVERIFY(t.store().problems().isEmpty());
+    // A save of another key leaves every line of the file as it was.
+    QVERIFY(!t.store().Save(QStringLiteral("Other"), QStringLiteral("k"), QStringLiteral("v")).isError());
+    QVERIFY(fileBytes(t.iniPath()).startsWith(file));
 }
 
-void TestSettingsStore::damagedFileIsKeptAndDefaultsUsed_data()
+void TestSettingsStore::unreadableLinesAreSkippedAndKept_data()
 {
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("binary") << QByteArray("\x00\x01\xff\xfe garbage", 12);
-    QTest::newRow("not INI") << QByteArray("this is not a settings file\n");
-    QTest::newRow("key before section") << QByteArray("Mode=1\n[Mode]\nMode=2\n");
-    QTest::newRow("bad escape") << QByteArray("[Mode]\nMode=\\q\n");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("skipped");
+    QTest::addColumn<QString>("orphanKey"); // a key under the damage, not given to [S]
+    QTest::newRow("not UTF-8") << QByteArray("[S]\nk=v\nbad=\xff\xfe\nk2=v2\n") << "Line 3 "
+                               << "bad";
+    QTest::newRow("binary") << QByteArray("[S]\nk=v\n") + QByteArray("\0\1\xff garbage", 11) + "\nk2=v2\n"
+                            << "Line 3 "
+                            << "";
+    QTest::newRow("no equals sign") << QByteArray("[S]\nk=v\nhello world\nk2=v2\n") << "Line 3 "
+                                    << "";
+    QTest::newRow("key before any section") << QByteArray("x=1\n[S]\nk=v\nk2=v2\n") << "Line 1 "
+                                            << "x";
+    QTest::newRow("heading without its bracket")
+        << QByteArray("[S]\nk=v\nk2=v2\n[T\ny=1\nz=2\n") << "Lines 4 to 6 "
+        << "y";
+    QTest::newRow("heading with a note")
+        << QByteArray("[S]\nk=v\nk2=v2\n[T] ; mine\ny=1\n") << "Lines 4 to 5 "
+        << "y";
 }
 
-void TestSettingsStore::damagedFileIsKeptAndDefaultsUsed()
+void TestSettingsStore::unreadableLinesAreSkippedAndKept()
 {
-    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, file);
+    QFETCH(QString, skipped);
+    QFETCH(QString, orphanKey);
     TempSettings t;
-    t.writeIni(content);
+    t.writeIni(file);
     SettingsStore &s = t.store();
-    QCOMPARE(s.Read(QStringLiteral("Mode"), QStringLiteral("Mode"), 0), QStringLiteral("0"));
     QCOMPARE(s.problems().size(), 1);
-    QVERIFY(s.problems().first().contains(QStringLiteral("kept as")));
+    QVERIFY2(s.problems().first().startsWith(skipped), qPrintable(s.problems().first()));
+    QCOMPARE(s.Read(QStringLiteral("S"), QStringLiteral("k")), QStringLiteral("v"));
+    QCOMPARE(s.Read(QStringLiteral("S"), QStringLiteral("k2")), QStringLiteral("v2"));
+    if (!orphanKey.isEmpty())
+        QVERIFY(!s.contains(QStringLiteral("S"), orphanKey));
 
-    // The damaged file is kept, byte for byte, under another name.
-    const QStringList kept = QDir(t.dir()).entryList({QStringLiteral("tarnwell.ini.unreadable-*")});
-    QCOMPARE(kept.size(), 1);
-    QFile k(t.dir() + QLatin1Char('/') + kept.first());
-    QVERIFY(k.open(QIODevice::ReadOnly));
-    QCOMPARE(k.readAll(), content);
-
-    // Writing afterwards creates a fresh, valid file and leaves the copy alone.
-    QVERIFY(s.Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("2")));
+    // The next save changes its own line; every other byte stays.
+    QVERIFY(!s.Save(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("w")).isError());
+    QByteArray expected = file;
+    expected.replace(expected.indexOf("k=v\n"), 4, "k=w\n");
+    QCOMPARE(fileBytes(t.iniPath()), expected);
     t.reopen();
-    QCOMPARE(t.store().Read(QStringLiteral("Mode"), QStringLiteral("Mode")), QStringLiteral("2"));
-    QCOMPARE(QDir(t.dir()).entryList({QStringLiteral("tarnwell.ini.unreadable-*")}).size(), 1);
-}
-
-void TestSettingsStore::unwritableFileIsReportedOnce()
-{
-    if (geteuid() == 0)
-        QSKIP("File permissions do not bind the superuser");
-    TempSettings t;
-    t.store().Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("1"));
-    QFile::setPermissions(t.dir(), QFile::ReadOwner | QFile::ExeOwner);
-    QFile::setPermissions(t.iniPath(), QFile::ReadOwner);
-    QVERIFY(!t.store().Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("2")));
-    QVERIFY(!t.store().Save(QStringLiteral("Mode"), QStringLiteral("Other"), QStringLiteral("3")));
     QCOMPARE(t.store().problems().size(), 1);
-    // The value is kept for this run.
-    QCOMPARE(t.store().Read(QStringLiteral("Mode"), QStringLiteral("Mode")), QStringLiteral("2"));
-    QFile::setPermissions(t.dir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-void TestSettingsStore::saveIsAtomic()
+void TestSettingsStore::twoStoresOnOneFileKeepEachOthersKeys()
 {
     TempSettings t;
-    for (int i = 0; i < 50; ++i)
-        t.store().Save(QStringLiteral("Send"), QString::number(i), QStringLiteral("state %1").arg(i));
-    // No temporary file is left behind, and the file always parses whole.
-    const QStringList files = QDir(t.dir()).entryList(QDir::Files);
-    QCOMPARE(files, QStringList{QStringLiteral("tarnwell.ini")});
+    SettingsStore a(t.iniPath());
+    SettingsStore b(t.iniPath());
+    QVERIFY(
+        !a.Save(QStringLiteral("Options"), QStringLiteral("AutoReconnect"), QStringLiteral("1")).isError());
+    QVERIFY(!b.Save(QStringLiteral("Send"), QStringLiteral("0"), QStringLiteral("state")).isError());
+    // Each save brings in what the other wrote.
+    QCOMPARE(b.Read(QStringLiteral("Options"), QStringLiteral("AutoReconnect")), QStringLiteral("1"));
+    // A step reads the file as it is now: the number b took is not free for a.
+    int taken = -1;
+    QVERIFY(!a.Update([&](const SettingsStore &s) {
+                  taken = s.contains(QStringLiteral("Send"), QStringLiteral("0")) ? 1 : 0;
+                  return Changes{{QStringLiteral("Send"), QString::number(taken), QStringLiteral("other")}};
+              }).isError());
+    QCOMPARE(taken, 1);
+    // A removal takes away only its key.
+    QVERIFY(!b.SaveMany({{QStringLiteral("Send"), QStringLiteral("0"), std::nullopt}}).isError());
     t.reopen();
-    QCOMPARE(t.store().ReadAll(QStringLiteral("Send")).size(), 50);
-    QVERIFY(t.store().problems().isEmpty());
+    QCOMPARE(t.store().Read(QStringLiteral("Options"), QStringLiteral("AutoReconnect")), QStringLiteral("1"));
+    QCOMPARE(t.store().ReadAll(QStringLiteral("Send")),
+             (QList<QPair<QString, QString>>{{QStringLiteral("1"), QStringLiteral("other")}}));
 }
 
-QTEST_GUILESS_MAIN(TestSettingsStore)
+void TestSettingsStore::twoProcessesLoseNothing()
+{
+    TempSettings t;
+    constexpr int kCount = 40;
+    QProcess writers[2];
+    const QStringList tags = {QStringLiteral("A"), QStringLiteral("B")};
+    for (int i = 0; i < 2; ++i) {
+        writers[i].start(QCoreApplication::applicationFilePath(),
+                         {QStringLiteral("--writer"), t.iniPath(), tags[i], QString::number(kCount)});
+        QVERIFY(writers[i].waitForStarted());
+    }
+    // Both have read the (empty) file before either writes.
+    for (QProcess &w : writers) {
+        while (!w.canReadLine())
+            QVERIFY(w.waitForReadyRead(30000));
+        QCOMPARE(w.readLine(), QByteArray("ready\n"));
+    }
+    for (QProcess &w : writers)
+        w.write("go\n");
+    for (QProcess &w : writers) {
+        QVERIFY(w.waitForFinished(120000));
+        QVERIFY2(w.exitCode() == 0, w.readAllStandardError().constData());
+    }
+    t.reopen();
+    QCOMPARE(t.store().ReadAll(tags[0]).size(), kCount);
+    QCOMPARE(t.store().ReadAll(tags[1]).size(), kCount);
+    // No number was given out twice.
+    QSet<QString> owners;
+    for (int n = 0; n < 2 * kCount; ++n)
+        owners.insert(t.store().Read(kNumbers, QString::number(n)));
+    QCOMPARE(owners.size(), 2 * kCount);
+    QVERIFY(!owners.contains(QString()));
+}
+
+void TestSettingsStore::failedSaveSaysWhyAndChangesNothing_data()
+{
+    QTest::addColumn<QString>("blocker"); // what stands in the way of the file
+    QTest::addColumn<int>("number");
+    QTest::newRow("folder is a regular file") << "file" << ENOTDIR;
+    QTest::newRow("file is a folder") << "folder" << EISDIR;
+    QTest::newRow("another copy holds the lock") << "lock" << EBUSY;
+}
+
+void TestSettingsStore::failedSaveSaysWhyAndChangesNothing()
+{
+    QFETCH(QString, blocker);
+    QFETCH(int, number);
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("tarnwell.ini"));
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (blocker == QLatin1String("file")) {
+        QFile f(dir.filePath(QStringLiteral("file")));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        path = f.fileName() + QStringLiteral("/tarnwell.ini");
+    } else if (blocker == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(path));
+    } else {
+        QVERIFY(lock.tryLock(0));
+    }
+    SettingsStore s(path);
+    for (const OsError &e :
+         {s.Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("2")), s.CheckWritable()}) {
+        QCOMPARE(e.number, number);
+        QVERIFY2(e.description.startsWith(qt_error_string(number)), qPrintable(e.description));
+    }
+    QCOMPARE(s.Read(QStringLiteral("Mode"), QStringLiteral("Mode"), 0), QStringLiteral("0"));
+    QCOMPARE(s.writeCount(), 0);
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 5 && qstrcmp(argv[1], "--writer") == 0)
+        return runWriter(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), atoi(argv[4]));
+    TestSettingsStore test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_settingsstore.moc"
