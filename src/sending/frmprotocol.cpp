@@ -101,8 +101,9 @@ frmProtocol::frmProtocol(ProtocolHost *host, QWidget *parent) : QWidget(parent, 
                         QStringLiteral("' file.\r\n\r\nFeel free to change this data to suit your needs.")));
 
     // 3. The merge file of the last run.
-    txtReplaceFileName->setText(SettingsStore::instance().Read(QStringLiteral("Protocol"),
-                                                               QStringLiteral("File"), defaultMergeFile()));
+    m_savedMergeFile = SettingsStore::instance().Read(QStringLiteral("Protocol"), QStringLiteral("File"),
+                                                      defaultMergeFile());
+    txtReplaceFileName->setText(m_savedMergeFile);
 
     // 4. The library.
     loadLibrary();
@@ -624,8 +625,16 @@ void frmProtocol::cmdReplaceFilename_Click()
 
 void frmProtocol::closeEvent(QCloseEvent *event)
 {
-    SettingsStore::instance().Save(QStringLiteral("Protocol"), QStringLiteral("File"),
-                                   txtReplaceFileName->text());
+    // The merge file is the user's choice; one that could not be kept is told.
+    const QString file = txtReplaceFileName->text();
+    if (file != m_savedMergeFile) {
+        if (const OsError e =
+                SettingsStore::instance().Save(QStringLiteral("Protocol"), QStringLiteral("File"), file);
+            e.isError())
+            tw::ui().failure(this, SettingsStore::kSaveFailure, e);
+        else
+            m_savedMergeFile = file;
+    }
     if (!blnAllowUnload) {
         // The window keeps its tree, text and merge while hidden.
         event->ignore();

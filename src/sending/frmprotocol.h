@@ -129,6 +129,8 @@ private:
     frmDetails *m_details = nullptr;
     QPointer<frmSend> m_preview;
     MergeFile m_mergeInput;
+    // The merge file as the store holds it (saved again only when it changed).
+    QString m_savedMergeFile;
     // The record handed over on the present connection, not yet reported sent.
     bool m_recordPending = false;
     bool m_mergingAll = false;

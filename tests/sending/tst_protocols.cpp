@@ -147,6 +147,13 @@ void TestProtocols::treeFromFile()
     QCOMPARE(w.details()->currentText(), w.txtMessage->data()); // every change reaches the viewer
     w.chooseNode(tree->topLevelItem(1));
     QCOMPARE(w.txtMessage->data(), QByteArray());
+
+    // Closing only hides, and keeps the merge file for the next run.
+    w.show();
+    w.txtReplaceFileName->setText(QStringLiteral("/lists/\xE9t\xE9.txt"));
+    w.cmdClose->click();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(open().txtReplaceFileName->text(), QStringLiteral("/lists/\xE9t\xE9.txt"));
 }
 
 void TestProtocols::libraryProblems_data()
