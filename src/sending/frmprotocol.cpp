@@ -402,7 +402,9 @@ QByteArray frmProtocol::MergeAllRecords()
     QElapsedTimer slice;
     slice.start();
     OsError failure;
-    while (std::optional<QByteArray> record = MergeRecord(input)) {
+    // Events run between slices: the records are merged with the template as it was at the start.
+    const QByteArray templ = txtMessage->data();
+    while (std::optional<QByteArray> record = input.nextRecord(templ)) {
         if (all.size() + record->size() > kMaxMergedBytes) {
             failure = OsError{EFBIG, QStringLiteral("The merged text would be larger than %1 MB.")
                                          .arg(kMaxMergedBytes / (1024 * 1024))};
@@ -594,6 +596,8 @@ void frmProtocol::cmdClose_Click()
 
 void frmProtocol::cmdPreview_Click()
 {
+    if (m_mergingAll)
+        return;
     QTreeWidgetItem *node = tvwProtocol->selectedItems().value(0);
     if (!node) {
         tw::ui().message(this, QStringLiteral("Please select a protocol."), UiService::Icon::Information);
