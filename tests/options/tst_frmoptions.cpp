@@ -85,7 +85,7 @@ private Q_SLOTS:
         m_settings.reset();
     }
 
-    // Every control announces the user's change once, with the text the Part gives.
+    // Every control announces the user's change once, in the history's own words.
     void announcements_data()
     {
         QTest::addColumn<QString>("control");
