@@ -132,24 +132,27 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
             }
         }
 
-        if (job.blnApplyFilter && m_host && m_host->filterOn() && !m_host->passesFilter(message))
-            continue;
-        if (!list)
-            continue;
-
+        // The limits hold for every message, shown or filtered out: the text
+        // view takes the whole data even when no row is added.
         const OptionsSource &options = tw::options();
         const qint32 maxLength = options.GetMaxListLength();
         const qint32 maxSize = options.GetMaxListSize();
         DataTextView *text = job.text.data();
         const bool sizeReached = text && text->length() >= maxSize;
-        if (list->heldRowCount() >= maxLength || sizeReached) {
+        if ((list && list->heldRowCount() >= maxLength) || sizeReached) {
             if (text)
                 text->clear();
-            list->clear();
+            if (list)
+                list->clear();
             tw::events().AddEvent(QStringLiteral("Cleared the window because the amount of data exceeded ")
                                   + (sizeReached ? QString::number(maxSize) + QStringLiteral(" bytes.")
                                                  : QString::number(maxLength) + QStringLiteral(" rows.")));
         }
+
+        if (job.blnApplyFilter && m_host && m_host->filterOn() && !m_host->passesFilter(message))
+            continue;
+        if (!list)
+            continue;
 
         DataListModel::NewRow row;
         row.incoming = job.blnIncoming;

@@ -64,6 +64,7 @@ public:
     bool writeServer(int, const QByteArray &) override { return false; }
     void closeClient() override {}
     void closeServer(int) override {}
+    void holdReceiving(bool) override {}
     void IncomingDataArrived(const QString &, const QByteArray &) override {}
     void OutgoingDataArrived(const QByteArray &) override {}
     void ClientToServerDataArrived(const QByteArray &) override {}
@@ -330,6 +331,17 @@ void TestDisplayData::filterSkipsRowsNotText()
     m_host->filter = false;
     display("filter off\r\n");
     QCOMPARE(messages(list()), latin1({"a match", "not asked", "filter off"}));
+
+    // With nothing passing, the size limit still empties the text view.
+    m_options.maxListSize = 1024;
+    m_host->filter = true;
+    m_host->filterText = "never";
+    for (int i = 0; i < 20; ++i)
+        display(QByteArray(200, 'z') + "\r\n");
+    QVERIFY(text().length() < 1024 + 202);
+    QCOMPARE(m_events.lines.count(
+                 QStringLiteral("Cleared the window because the amount of data exceeded 1024 bytes.")),
+             3);
 }
 
 void TestDisplayData::randomChunksFollowFraming()
