@@ -520,6 +520,8 @@ bool frmTarnwell::Load()
         m_frmStateServer = new frmState;
         m_frmStateClient = new frmState;
         m_frmLogging = new frmLogging;
+        connect(m_frmLogging, &frmLogging::logIndicatorChanged, this,
+                [this](const QString &text) { setStatusPanel(5, text); });
         m_frmLogging->LoadLoggingInformation();
         m_frmEvent->setLogging(m_frmLogging);
         for (frmState *s : {m_frmStateServer, m_frmStateClient}) {
