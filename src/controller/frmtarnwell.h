@@ -183,6 +183,7 @@ public:
     bool writeServer(int index, const QByteArray &data) override;
     void closeClient() override;
     void closeServer(int index) override;
+    void holdReceiving(bool hold) override;
     void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) override;
     void OutgoingDataArrived(const QByteArray &strData) override;
     void ClientToServerDataArrived(const QByteArray &strData) override;
@@ -276,6 +277,8 @@ private:
     static constexpr qint64 kReadBufferSize = 1024 * 1024;
     bool m_clientsHeldBack = false;
     bool m_serverHeldBack = false;
+    // The pause buffer is full: what feeds it waits in the sockets.
+    bool m_receiveHeld = false;
     // Elements whose close is being handled are not handed to new clients.
     QSet<int> m_closingElements;
     int m_previousTab = 0;

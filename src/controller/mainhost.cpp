@@ -79,6 +79,7 @@ void frmTarnwell::createSockets()
         paint(t.panSent, palette().color(QPalette::Button));
     }
     wireWindowOpeners();
+    UpdateReceivePauseBufferIndicator();
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStartBoth")))
         connect(b, &QAbstractButton::clicked, this, [this] { cmdStartBoth_Click(); });
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStopBoth")))
@@ -177,7 +178,20 @@ void frmTarnwell::releaseIfDrained()
                 return;
         }
         m_serverHeldBack = false;
-        sckClient->setReadingPaused(false);
+        sckClient->setReadingPaused(m_receiveHeld);
+    }
+}
+
+// The client socket feeds the receive path in Client and Pass Through mode,
+// the accepted connections in Server mode.
+void frmTarnwell::holdReceiving(bool hold)
+{
+    m_receiveHeld = hold;
+    if (intCurrentMode == 1) {
+        for (int n = 1; n < sckServer.size(); ++n)
+            sckServer[n]->setReadingPaused(hold);
+    } else {
+        sckClient->setReadingPaused(hold || m_serverHeldBack);
     }
 }
 
@@ -240,16 +254,21 @@ void frmTarnwell::UpdateReceivePauseBufferIndicator()
         m_gaugeScale *= 10;
     while (m_gaugeScale >= 1001 && m_gaugeScale / 10 > length)
         m_gaugeScale /= 10;
-    // The Pass Through tab has no gauge; the buffer is still kept.
-    ModeControls &t = tabs[intCurrentMode];
-    if (!t.lblReceivePausePerc)
-        return;
-    if (length > 0) {
-        t.lblReceivePausePerc->setText(QString::number(length) + QStringLiteral(" bytes buffered"));
-        t.panReceivePausePerc->setValue(int(double(length) / double(m_gaugeScale) * 100.0));
-    } else {
-        t.lblReceivePausePerc->clear();
-        t.panReceivePausePerc->setValue(0);
+    // The buffer serves every mode, so each gauge shows it and none is left
+    // stale; the Pass Through tab has no gauge, the buffer is still kept.
+    for (ModeControls &t : tabs) {
+        if (!t.lblReceivePausePerc)
+            continue;
+        t.cmdEmptyReceived->setEnabled(length > 0);
+        t.cmdEmptyReceived->setToolTip(length > 0 ? QStringLiteral("Clear the pause buffer")
+                                                  : QStringLiteral("Clear the pause buffer (it is empty)"));
+        if (length > 0) {
+            t.lblReceivePausePerc->setText(QString::number(length) + QStringLiteral(" bytes buffered"));
+            t.panReceivePausePerc->setValue(int(double(length) / double(m_gaugeScale) * 100.0));
+        } else {
+            t.lblReceivePausePerc->clear();
+            t.panReceivePausePerc->setValue(0);
+        }
     }
 }
 
@@ -259,8 +278,11 @@ void frmTarnwell::cmdReceivedPause_Click(int index)
     objSupport->blnReceivePaused = !objSupport->blnReceivePaused;
     tw::events().AddEvent(objSupport->blnReceivePaused ? QStringLiteral("The receive pause has been activated.")
                                                        : QStringLiteral("The receive pause has been deactivated."));
-    if (tabs[index].cmdReceivedPause)
-        tabs[index].cmdReceivedPause->setChecked(objSupport->blnReceivePaused);
+    // The pause serves every mode: both pause buttons show it.
+    for (ModeControls &t : tabs) {
+        if (t.cmdReceivedPause)
+            t.cmdReceivedPause->setChecked(objSupport->blnReceivePaused);
+    }
     if (!objSupport->blnReceivePaused)
         objSupport->ReleaseReceiveBuffer();
     RefreshStatusLine();
