@@ -76,10 +76,20 @@ DataLogger::DataLogger(QObject *parent) : QObject(parent)
     m_clock = [] { return QDateTime::currentDateTime(); };
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(kFlushMs);
-    connect(&m_flushTimer, &QTimer::timeout, this, &DataLogger::flush);
+    connect(&m_flushTimer, &QTimer::timeout, this, &DataLogger::handOver);
+    for (LogFile &file : m_files)
+        file.setWriter(&m_writer);
+    // The writer's thread only posts; the work is done on this one.
+    m_writer.setNotifications(
+        [this] { QMetaObject::invokeMethod(this, &DataLogger::reportFailures, Qt::QueuedConnection); },
+        [this] { QMetaObject::invokeMethod(this, &DataLogger::onDrained, Qt::QueuedConnection); },
+        kHighWaterBytes, kLowWaterBytes);
 }
 
-DataLogger::~DataLogger() = default;
+DataLogger::~DataLogger()
+{
+    m_writer.setNotifications({}, {}, 0, 0);
+}
 
 QString DataLogger::logFolder()
 {
@@ -155,24 +165,24 @@ void DataLogger::StopAllLogging()
         closeFile(n, true);
 }
 
-void DataLogger::IncomingDataArrived(const QString &strSocket, QByteArrayView strData)
+void DataLogger::IncomingDataArrived(const QString &strSocket, const QByteArray &strData)
 {
     if (!m_info[Input].LogOn && !m_info[AllEvents].LogOn)
         return;
     dataArrived(Input, QByteArray("Data has arrived:") + Bytes::fromText(strSocket), strData);
 }
 
-void DataLogger::OutgoingDataArrived(QByteArrayView strData)
+void DataLogger::OutgoingDataArrived(const QByteArray &strData)
 {
     dataArrived(Output, "Data has been sent:", strData);
 }
 
-void DataLogger::ClientToServerDataArrived(QByteArrayView strData)
+void DataLogger::ClientToServerDataArrived(const QByteArray &strData)
 {
     dataArrived(ClientToServer, "Data from client to server:", strData);
 }
 
-void DataLogger::ServerToClientDataArrived(QByteArrayView strData)
+void DataLogger::ServerToClientDataArrived(const QByteArray &strData)
 {
     dataArrived(ServerToClient, "Data from server to client:", strData);
 }
@@ -195,7 +205,7 @@ void DataLogger::StateDataArrived(const QString &strText)
     WriteToAllLog("Socket state changed:", text);
 }
 
-void DataLogger::dataArrived(int type, QByteArrayView header, QByteArrayView data)
+void DataLogger::dataArrived(int type, QByteArrayView header, const QByteArray &data)
 {
     // Nothing to do when neither the type's log nor the combined one is on.
     if (!m_info[type].LogOn && !m_info[AllEvents].LogOn)
@@ -213,7 +223,7 @@ void DataLogger::dataArrived(int type, QByteArrayView header, QByteArrayView dat
     }
 }
 
-void DataLogger::WriteToLog(int type, QByteArrayView text)
+void DataLogger::WriteToLog(int type, const QByteArray &text)
 {
     const LogInfo &info = m_info[type];
     if (!info.LogOn)
@@ -232,7 +242,7 @@ void DataLogger::WriteToLog(int type, QByteArrayView text)
     afterWrite(type);
 }
 
-void DataLogger::WriteToAllLog(QByteArrayView header, QByteArrayView text)
+void DataLogger::WriteToAllLog(QByteArrayView header, const QByteArray &text)
 {
     if (!m_info[AllEvents].LogOn)
         return;
@@ -262,10 +272,7 @@ OsError DataLogger::createIfMissing(const QString &fileName)
     if (!fileName.isEmpty() && QFileInfo::exists(fileName))
         return OsError();
     makeDefaultFolderFor(fileName);
-    LogFile file;
-    const OsError error = file.open(fileName);
-    file.close();
-    return error;
+    return LogFile::touch(fileName);
 }
 
 OsError DataLogger::removeFile(const QString &fileName)
@@ -301,7 +308,7 @@ void DataLogger::writeStamp(LogFile &file)
         m_stampDateText = Bytes::fromText(now.date().toString(m_dateFormat));
     }
     file.write(m_stampDateText);
-    file.write(" ");
+    file.write(QByteArrayView(" "));
     file.write(Bytes::fromText(Bytes::GetTime(true, now.time())));
 }
 
@@ -313,11 +320,24 @@ void DataLogger::setDateFormat(const QString &format)
 
 void DataLogger::afterWrite(int type)
 {
-    LogFile &file = m_files[type];
-    if (file.error().isError())
-        turnOff(type, failure("write to", m_info[type].FileName, file.error()));
-    else if (file.hasBuffered() && !m_flushTimer.isActive())
+    if (m_files[type].hasBuffered() && !m_flushTimer.isActive())
         m_flushTimer.start();
+    const qint64 queued = m_writer.queuedBytes();
+    if (queued > kHardLimitBytes)
+        m_writer.waitBelow(kHighWaterBytes);
+    if (!m_backlogged && queued > kHighWaterBytes) {
+        m_backlogged = true;
+        Q_EMIT backlogChanged(true);
+    }
+}
+
+void DataLogger::onDrained()
+{
+    // Above the high water again by now, the writer tells again when drained.
+    if (m_backlogged && m_writer.queuedBytes() <= kHighWaterBytes) {
+        m_backlogged = false;
+        Q_EMIT backlogChanged(false);
+    }
 }
 
 bool DataLogger::isFileOpen(int type) const
@@ -333,26 +353,39 @@ void DataLogger::closeFile(int type, bool withStopLine)
     if (withStopLine) {
         writeStamp(file);
         file.advanceToNextZone();
-        file.write(LogFormat::kStopLine);
+        file.write(QByteArrayView(LogFormat::kStopLine));
         file.write(kCrLf);
     }
-    file.flush();
-    if (file.error().isError())
-        turnOff(type, failure("write to", m_info[type].FileName, file.error()));
-    else
+    // Whole on disk, or its failure told, before the file is let go.
+    file.submit();
+    m_writer.waitIdle();
+    reportFailures();
+    if (file.isOpen())
         file.close();
+}
+
+void DataLogger::handOver()
+{
+    m_flushTimer.stop();
+    for (LogFile &file : m_files)
+        file.submit();
+    reportFailures();
 }
 
 void DataLogger::flush()
 {
-    m_flushTimer.stop();
-    for (int n = kFirstType; n <= kLastType; ++n) {
-        LogFile &file = m_files[n];
-        if (!file.isOpen())
-            continue;
-        file.flush();
-        if (file.error().isError())
-            turnOff(n, failure("write to", m_info[n].FileName, file.error()));
+    handOver();
+    m_writer.waitIdle();
+    reportFailures();
+}
+
+void DataLogger::reportFailures()
+{
+    for (const LogWriter::Failure &failure : m_writer.takeFailures()) {
+        for (int n = kFirstType; n <= kLastType; ++n) {
+            if (m_files[n].isOpen() && m_files[n].fd() == failure.fd)
+                turnOff(n, ::failure("write to", m_info[n].FileName, failure.error));
+        }
     }
 }
 

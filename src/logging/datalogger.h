@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logging/logfile.h"
+#include "logging/logwriter.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -15,11 +16,13 @@
 /// The data logs: seven log types, each with its own file, on/off switch and
 /// date/time choice, and one hex-dump choice for all data. Records are
 /// written in the order the operations are called; files open on their
-/// first record and append. Writes are buffered and handed to the system
-/// within kFlushMs, and whenever a file is closed.
+/// first record and append. Small records are buffered and handed to the
+/// writer thread within kFlushMs; the writer writes everything in order. When
+/// more than kHighWaterBytes wait for the disk, backlogChanged(true) asks for
+/// the data to be held back until the writer has caught up.
 ///
-/// A file that cannot be opened or written turns its type off at once (the
-/// setting too) and loggingFailed() carries the message for the user.
+/// A file that cannot be opened or written turns its type off (the setting
+/// too) and loggingFailed() carries the message for the user.
 class DataLogger : public QObject
 {
     Q_OBJECT
@@ -37,6 +40,11 @@ public:
     static constexpr int kFirstType = 1;
     static constexpr int kLastType = 7;
     static constexpr int kFlushMs = 200;
+    static constexpr qint64 kHighWaterBytes = 16 * 1024 * 1024;
+    static constexpr qint64 kLowWaterBytes = 4 * 1024 * 1024;
+    /// Past this the caller waits for the disk: the data path is expected to
+    /// have held its sources back long before.
+    static constexpr qint64 kHardLimitBytes = 64 * 1024 * 1024;
 
     struct LogInfo
     {
@@ -75,10 +83,10 @@ public:
     void StopAllLogging();
 
     // Data operations (the data is not changed).
-    void IncomingDataArrived(const QString &strSocket, QByteArrayView strData);
-    void OutgoingDataArrived(QByteArrayView strData);
-    void ClientToServerDataArrived(QByteArrayView strData);
-    void ServerToClientDataArrived(QByteArrayView strData);
+    void IncomingDataArrived(const QString &strSocket, const QByteArray &strData);
+    void OutgoingDataArrived(const QByteArray &strData);
+    void ClientToServerDataArrived(const QByteArray &strData);
+    void ServerToClientDataArrived(const QByteArray &strData);
     // Text operations (one line each).
     void EventDataArrived(const QString &strText);
     void StateDataArrived(const QString &strText);
@@ -86,8 +94,10 @@ public:
     bool isFileOpen(int type) const;
     /// Closes the file of a type if it is open, after the stop line when asked.
     void closeFile(int type, bool withStopLine);
-    /// Hands every buffered record to the system.
+    /// Writes every record so far to its file, and reports what failed.
     void flush();
+    /// More is waiting for the disk than it should: hold the data back.
+    bool backlogged() const { return m_backlogged; }
 
     /// "Log: " and the labels of the types that are on (7 down to 1), or empty.
     QString indicatorText() const;
@@ -103,20 +113,27 @@ Q_SIGNALS:
     void indicatorChanged(const QString &text);
     /// A type's file could not be opened or written; its logging is now off.
     void loggingFailed(int type, const QString &message);
+    void backlogChanged(bool backlogged);
 
 private:
     static void makeDefaultFolderFor(const QString &fileName);
-    void dataArrived(int type, QByteArrayView header, QByteArrayView data);
-    void WriteToLog(int type, QByteArrayView text);
-    void WriteToAllLog(QByteArrayView header, QByteArrayView text);
+    void dataArrived(int type, QByteArrayView header, const QByteArray &data);
+    void WriteToLog(int type, const QByteArray &text);
+    void WriteToAllLog(QByteArrayView header, const QByteArray &text);
     /// The open file of a type, opened now if needed; null when that failed.
     LogFile *openFile(int type);
     void writeStamp(LogFile &file);
     void afterWrite(int type);
     void turnOff(int type, const QString &message);
+    void handOver();
+    void reportFailures();
+    void onDrained();
 
     std::array<LogInfo, kLastType + 1> m_info;
+    // Declared before the files: it outlives them and writes their last records.
+    LogWriter m_writer;
     std::array<LogFile, kLastType + 1> m_files;
+    bool m_backlogged = false;
     bool m_logInHex = false;
     QTimer m_flushTimer;
     std::function<QDateTime()> m_clock;

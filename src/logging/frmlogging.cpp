@@ -110,6 +110,7 @@ frmLogging::frmLogging(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(cmdOK, &QPushButton::clicked, this, &frmLogging::cmdOK_Click);
     connect(&m_logger, &DataLogger::indicatorChanged, this, &frmLogging::logIndicatorChanged);
     connect(&m_logger, &DataLogger::loggingFailed, this, &frmLogging::onLoggingFailed);
+    connect(&m_logger, &DataLogger::backlogChanged, this, &frmLogging::logBacklogged);
 
     auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     help->setContext(Qt::WindowShortcut);

@@ -69,6 +69,9 @@ public:
 Q_SIGNALS:
     /// The text of the log indicator of the main window's status bar.
     void logIndicatorChanged(const QString &text);
+    /// More is waiting for the disk than it should: the sources of the data
+    /// are to be held back until this says false.
+    void logBacklogged(bool backlogged);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -1,6 +1,7 @@
 #include "logging/logfile.h"
 
 #include "logging/logformat.h"
+#include "logging/logwriter.h"
 
 #include <QFile>
 #include <algorithm>
@@ -9,9 +10,23 @@
 #include <unistd.h>
 
 namespace {
-OsError errnoError(int e)
+int openForAppending(const QString &path, OsError &error)
 {
-    return OsError{e, qt_error_string(e)};
+    if (path.isEmpty()) {
+        error = OsError{ENOENT, qt_error_string(ENOENT)};
+        return -1;
+    }
+    // Not blocking while opening: a pipe nobody reads is refused rather than
+    // waited on. Writes, made by the writer thread, may block.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        const int e = errno;
+        error = OsError{e, qt_error_string(e)};
+        return fd;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
 }
 } // namespace
 
@@ -23,36 +38,53 @@ LogFile::~LogFile()
 OsError LogFile::open(const QString &path)
 {
     discard();
-    m_error = OsError();
     m_column = 0;
-    if (path.isEmpty())
-        return errnoError(ENOENT);
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return errnoError(errno);
-    m_fd = fd;
-    return OsError();
+    OsError error;
+    m_fd = openForAppending(path, error);
+    return error;
+}
+
+OsError LogFile::touch(const QString &path)
+{
+    OsError error;
+    const int fd = openForAppending(path, error);
+    if (fd >= 0)
+        ::close(fd);
+    return error;
+}
+
+void LogFile::advanceColumn(QByteArrayView bytes)
+{
+    const qsizetype lastLineFeed = bytes.lastIndexOf('\n');
+    m_column = lastLineFeed >= 0 ? bytes.size() - 1 - lastLineFeed : m_column + bytes.size();
 }
 
 void LogFile::write(QByteArrayView bytes)
 {
-    if (bytes.isEmpty())
+    if (bytes.isEmpty() || m_fd < 0)
         return;
-    const qsizetype lastLineFeed = bytes.lastIndexOf('\n');
-    m_column = lastLineFeed >= 0 ? bytes.size() - 1 - lastLineFeed : m_column + bytes.size();
-    if (m_buffer.size() + bytes.size() <= kBufferBytes) {
-        if (m_buffer.capacity() < kBufferBytes)
-            m_buffer.reserve(kBufferBytes);
-        m_buffer.append(bytes);
+    advanceColumn(bytes);
+    if (m_buffer.size() + bytes.size() > kBufferBytes)
+        submit();
+    if (bytes.size() >= kBufferBytes) {
+        m_writer->write(m_fd, bytes.toByteArray());
         return;
     }
-    flush();
+    if (m_buffer.capacity() < kBufferBytes)
+        m_buffer.reserve(kBufferBytes);
+    m_buffer.append(bytes);
+}
+
+void LogFile::write(const QByteArray &bytes)
+{
+    if (bytes.size() < kBufferBytes || m_fd < 0) {
+        write(QByteArrayView(bytes));
+        return;
+    }
     // Large records skip the buffer: no copy, and memory stays bounded.
-    if (bytes.size() >= kBufferBytes)
-        writeOut(bytes.data(), bytes.size());
-    else
-        m_buffer.append(bytes);
+    advanceColumn(bytes);
+    submit();
+    m_writer->write(m_fd, bytes);
 }
 
 void LogFile::writeSpaces(int count)
@@ -70,34 +102,15 @@ void LogFile::advanceToNextZone()
     writeSpaces(LogFormat::spacesToNextZone(m_column));
 }
 
-void LogFile::flush()
+void LogFile::submit()
 {
-    if (!m_buffer.isEmpty()) {
-        writeOut(m_buffer.constData(), m_buffer.size());
-        m_buffer.resize(0);
-    }
-}
-
-void LogFile::writeOut(const char *data, qsizetype size)
-{
-    if (m_fd < 0 || m_error.isError())
-        return;
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_error = errnoError(n < 0 ? errno : ENOSPC);
-            return;
-        }
-        data += n;
-        size -= n;
-    }
+    if (!m_buffer.isEmpty() && m_fd >= 0)
+        m_writer->write(m_fd, std::exchange(m_buffer, QByteArray()));
 }
 
 void LogFile::close()
 {
-    flush();
+    submit();
     discard();
 }
 
@@ -105,7 +118,7 @@ void LogFile::discard()
 {
     m_buffer.clear();
     if (m_fd >= 0) {
-        ::close(m_fd);
+        m_writer->close(m_fd);
         m_fd = -1;
     }
 }

@@ -3,10 +3,14 @@
 #include "support/testenv.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 using Type = DataLogger::Type;
@@ -80,6 +84,7 @@ private Q_SLOTS:
     void settingsAndDefaultFolder();
     void stopLinesAndIndicator();
     void recordsReachTheFileOnTheirOwn();
+    void aSlowFileAsksToHoldTheDataBack();
 };
 
 void TestDataLogger::hexDump_data()
@@ -333,6 +338,45 @@ void TestDataLogger::recordsReachTheFileOnTheirOwn()
     f.on(Type::Input, false);
     f.log.IncomingDataArrived(QString(), "soon");
     QTRY_COMPARE(readFile(f.path(Type::Input)), QByteArray("soon"));
+}
+
+void TestDataLogger::aSlowFileAsksToHoldTheDataBack()
+{
+    // A pipe stands for a disk that takes the data only as fast as the test reads it.
+    Fixture f;
+    const QString pipe = f.settings.dir() + QStringLiteral("/pipe.log");
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    QSignalSpy failed(&f.log, &DataLogger::loggingFailed);
+    f.on(Type::Input, false, pipe);
+    f.log.IncomingDataArrived(QString(), "nobody reads");
+    QCOMPARE(failed.size(), 1); // refused, not waited on
+
+    const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    // Whatever happens, the reader goes first: the writer then stops waiting.
+    const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+    QSignalSpy backlog(&f.log, &DataLogger::backlogChanged);
+    f.on(Type::Input, false, pipe);
+    QByteArray stream;
+    for (int i = 0; stream.size() <= 2 * DataLogger::kHighWaterBytes; ++i)
+        stream += QByteArray::number(i) + ' ';
+    f.log.IncomingDataArrived(QString(), stream.left(1000));
+    f.log.IncomingDataArrived(QString(), stream.mid(1000));
+    QCOMPARE(backlog.size(), 1);
+    QCOMPARE(backlog[0][0].toBool(), true);
+
+    // Once the file has taken most of it, the data may flow again.
+    QByteArray got;
+    auto readSome = [&] {
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+            got.append(buffer, n);
+        return got.size();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT((readSome(), backlog.size() == 2), 20000);
+    QCOMPARE(backlog[1][0].toBool(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(readSome(), stream.size(), 20000);
+    QCOMPARE(got, stream);
 }
 
 QTEST_GUILESS_MAIN(TestDataLogger)
