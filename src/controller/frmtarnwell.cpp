@@ -522,6 +522,10 @@ bool frmTarnwell::Load()
         m_frmLogging = new frmLogging;
         connect(m_frmLogging, &frmLogging::logIndicatorChanged, this,
                 [this](const QString &text) { setStatusPanel(5, text); });
+        connect(m_frmLogging, &frmLogging::logBacklogged, this, [this](bool backlogged) {
+            m_logsBacklogged = backlogged;
+            applyReadHolds();
+        });
         m_frmLogging->LoadLoggingInformation();
         m_frmEvent->setLogging(m_frmLogging);
         for (frmState *s : {m_frmStateServer, m_frmStateClient}) {

@@ -241,6 +241,8 @@ private:
     void holdBackIfBacklogged();
     void wireWindowOpeners();
     void releaseIfDrained();
+    void applyReadHolds();
+    bool serversHeld() const;
     void wireClientSocket();
     void wireServerElement(int index);
     void onClientDataArrival();
@@ -279,6 +281,8 @@ private:
     bool m_serverHeldBack = false;
     // The pause buffer is full: what feeds it waits in the sockets.
     bool m_receiveHeld = false;
+    // The logs wait for the disk: every socket waits for them.
+    bool m_logsBacklogged = false;
     // Elements whose close is being handled are not handed to new clients.
     QSet<int> m_closingElements;
     int m_previousTab = 0;

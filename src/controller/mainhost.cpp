@@ -149,37 +149,43 @@ void frmTarnwell::holdBackIfBacklogged()
 {
     if (intCurrentMode != 2)
         return;
+    bool changed = false;
     if (sckClient->bytesToWrite() > kRelayHighWater && !m_clientsHeldBack) {
         m_clientsHeldBack = true;
-        for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(true);
+        changed = true;
     }
     if (!m_serverHeldBack) {
         for (int n = 1; n < sckServer.size(); ++n) {
             if (sckServer[n]->bytesToWrite() > kRelayHighWater) {
                 m_serverHeldBack = true;
-                sckClient->setReadingPaused(true);
+                changed = true;
                 break;
             }
         }
     }
+    if (changed)
+        applyReadHolds();
 }
 
 void frmTarnwell::releaseIfDrained()
 {
+    bool changed = false;
     if (m_clientsHeldBack && sckClient->bytesToWrite() <= kRelayLowWater) {
         m_clientsHeldBack = false;
-        for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(false);
+        changed = true;
     }
     if (m_serverHeldBack) {
-        for (int n = 1; n < sckServer.size(); ++n) {
-            if (sckServer[n]->State() == SocketControl::sckConnected && sckServer[n]->bytesToWrite() > kRelayLowWater)
-                return;
+        bool drained = true;
+        for (int n = 1; n < sckServer.size() && drained; ++n)
+            drained = sckServer[n]->State() != SocketControl::sckConnected ||
+                      sckServer[n]->bytesToWrite() <= kRelayLowWater;
+        if (drained) {
+            m_serverHeldBack = false;
+            changed = true;
         }
-        m_serverHeldBack = false;
-        sckClient->setReadingPaused(m_receiveHeld);
     }
+    if (changed)
+        applyReadHolds();
 }
 
 // The client socket feeds the receive path in Client and Pass Through mode,
@@ -187,12 +193,23 @@ void frmTarnwell::releaseIfDrained()
 void frmTarnwell::holdReceiving(bool hold)
 {
     m_receiveHeld = hold;
-    if (intCurrentMode == 1) {
-        for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(hold);
-    } else {
-        sckClient->setReadingPaused(hold || m_serverHeldBack);
-    }
+    applyReadHolds();
+}
+
+bool frmTarnwell::serversHeld() const
+{
+    return m_logsBacklogged || m_clientsHeldBack || (m_receiveHeld && intCurrentMode == 1);
+}
+
+// A socket is read while nothing holds it: the relay's backlog on the other
+// side, a full pause buffer, or logs waiting for the disk.
+void frmTarnwell::applyReadHolds()
+{
+    sckClient->setReadingPaused(m_logsBacklogged || m_serverHeldBack ||
+                                (m_receiveHeld && intCurrentMode != 1));
+    const bool servers = serversHeld();
+    for (int n = 1; n < sckServer.size(); ++n)
+        sckServer[n]->setReadingPaused(servers);
 }
 
 void frmTarnwell::closeClient()
