@@ -10,9 +10,13 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScopeGuard>
 #include <QTabBar>
 #include <QToolButton>
 #include <QtTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QByteArray readFile(const QString &path)
@@ -22,10 +26,10 @@ QByteArray readFile(const QString &path)
 }
 
 // Switches the Input log on, without date stamps, into a file of the test's folder.
-QString logInput(MainWindow &m)
+QString logInput(MainWindow &m, const QString &name = QStringLiteral("in.log"))
 {
     frmLogging *log = m.w->logging();
-    const QString path = m.settings.dir() + QStringLiteral("/in.log");
+    const QString path = m.settings.dir() + QLatin1Char('/') + name;
     log->tabMode->setCurrentIndex(3);
     log->txtFileName->setText(path);
     log->chkIncludeDateTime->setChecked(false);
@@ -49,6 +53,7 @@ private Q_SLOTS:
     void emptyAndClear_data();
     void emptyAndClear();
     void aFullPauseBufferLeavesDataInTheSocket();
+    void logsWaitingForTheDiskHoldTheSocket();
 };
 
 void TestReceivePause::gaugeFollowsTheBuffer_data()
@@ -185,6 +190,40 @@ void TestReceivePause::aFullPauseBufferLeavesDataInTheSocket()
     QVERIFY(!m.w->sckClient->readingPaused());
     QTRY_VERIFY_WITH_TIMEOUT(readFile(log).size() >= held + stream.size(), 30000);
     QCOMPARE(readFile(log), stream.left(held) + stream);
+}
+
+void TestReceivePause::logsWaitingForTheDiskHoldTheSocket()
+{
+    // The log is a pipe: it takes the data only as fast as the test reads it.
+    MainWindow m;
+    const QString pipe = m.settings.dir() + QStringLiteral("/pipe.log");
+    QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(reader >= 0);
+    const auto closeReader = qScopeGuard([reader] { ::close(reader); });
+    logInput(m, QStringLiteral("pipe.log"));
+    m.w->tabs[0].cboShow->setCurrentIndex(3);
+    QTcpServer server;
+    std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
+    QVERIFY(peer);
+
+    QByteArray stream;
+    for (int i = 0; stream.size() < 48 * 1024 * 1024; ++i)
+        stream += QByteArray::number(i) + ' ';
+    peer->write(stream);
+    QTRY_VERIFY_WITH_TIMEOUT(m.w->sckClient->readingPaused(), 20000);
+
+    // Read, the log lets the socket go again, and every byte comes through once.
+    QByteArray got;
+    QTRY_COMPARE_WITH_TIMEOUT(([&] {
+                                  char buffer[65536];
+                                  for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+                                      got.append(buffer, n);
+                                  return got.size();
+                              }()),
+                              stream.size(), 30000);
+    QCOMPARE(got, stream);
+    QTRY_VERIFY(!m.w->sckClient->readingPaused());
 }
 
 QTEST_MAIN(TestReceivePause)
