@@ -51,6 +51,7 @@ frmLogging::frmLogging(QWidget *parent) : QWidget(parent, Qt::Window)
     txtFileName->setToolTip(QStringLiteral("The full path of the log file"));
     cmdOpen = named(new QPushButton(QStringLiteral("...")), "cmdOpen");
     cmdOpen->setToolTip(kOpenTip);
+    cmdOpen->setFixedWidth(cmdOpen->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 20);
     chkIncludeDateTime =
         named(new QCheckBox(QStringLiteral("&Include the date/time at the beginning of each message.")),
               "chkIncludeDateTime");
