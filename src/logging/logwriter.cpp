@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <csignal>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
+constexpr int kNice = 10;
+
 OsError writeAll(int fd, const char *data, qsizetype size)
 {
     while (size > 0) {
@@ -101,6 +104,9 @@ void LogWriter::run()
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    // Behind the window in the queue for the processor: when both want it,
+    // the window answers first; a writer left behind holds the data back.
+    ::setpriority(PRIO_PROCESS, pid_t(::gettid()), kNice);
 
     std::unique_lock lock(m_mutex);
     for (;;) {
