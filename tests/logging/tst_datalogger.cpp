@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -358,7 +359,7 @@ void TestDataLogger::aSlowFileAsksToHoldTheDataBack()
     QSignalSpy backlog(&f.log, &DataLogger::backlogChanged);
     f.on(Type::Input, false, pipe);
     QByteArray stream;
-    for (int i = 0; stream.size() <= 2 * DataLogger::kHighWaterBytes; ++i)
+    for (int i = 0; stream.size() <= DataLogger::kHighWaterBytes + 1024 * 1024; ++i)
         stream += QByteArray::number(i) + ' ';
     f.log.IncomingDataArrived(QString(), stream.left(1000));
     f.log.IncomingDataArrived(QString(), stream.mid(1000));
@@ -367,10 +368,15 @@ void TestDataLogger::aSlowFileAsksToHoldTheDataBack()
 
     // Once the file has taken most of it, the data may flow again.
     QByteArray got;
+    // Reads for as long as the writer keeps the pipe busy.
     auto readSome = [&] {
         char buffer[65536];
-        for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;)
+        for (pollfd p{reader, POLLIN, 0}; ::poll(&p, 1, 10) > 0;) {
+            const ssize_t n = ::read(reader, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
             got.append(buffer, n);
+        }
         return got.size();
     };
     QTRY_VERIFY_WITH_TIMEOUT((readSome(), backlog.size() == 2), 20000);
