@@ -51,6 +51,7 @@ public:
     bool writeServer(int, const QByteArray &) override { return true; }
     void closeClient() override {}
     void closeServer(int) override {}
+    void holdReceiving(bool) override {}
     void IncomingDataArrived(const QString &, const QByteArray &) override {}
     void OutgoingDataArrived(const QByteArray &) override {}
     void ClientToServerDataArrived(const QByteArray &) override {}

@@ -523,6 +523,12 @@ bool frmTarnwell::Load()
         m_frmStateServer = new frmState;
         m_frmStateClient = new frmState;
         m_frmLogging = new frmLogging;
+        connect(m_frmLogging, &frmLogging::logIndicatorChanged, this,
+                [this](const QString &text) { setStatusPanel(5, text); });
+        connect(m_frmLogging, &frmLogging::logBacklogged, this, [this](bool backlogged) {
+            m_logsBacklogged = backlogged;
+            applyReadHolds();
+        });
         m_frmLogging->LoadLoggingInformation();
         m_frmEvent->setLogging(m_frmLogging);
         for (frmState *s : {m_frmStateServer, m_frmStateClient}) {
@@ -645,13 +651,13 @@ void frmTarnwell::LoadMainSettings()
     }
 }
 
-OsError frmTarnwell::SaveMainSettings()
+OsError frmTarnwell::SaveMainSettings(SettingsStore::Changes c)
 {
     const QString endPoints = QStringLiteral("EndPoints");
     const QString show = QStringLiteral("Show");
     // The normal (not minimised or maximised) size is what the next run restores.
     const QSize size = (isMinimized() || isMaximized()) ? normalGeometry().size() : this->size();
-    SettingsStore::Changes c = {
+    c += SettingsStore::Changes{
         {QStringLiteral("Mode"), QStringLiteral("Mode"), QString::number(tabMode->currentIndex())},
         {endPoints, QStringLiteral("ClientEP"), tabs[0].txtServer->text()},
         {endPoints, QStringLiteral("ClientPort"), tabs[0].txtPortConnectTo->text()},
@@ -883,10 +889,11 @@ void frmTarnwell::Unload()
         return;
     m_unloaded = true;
     prepareCompanionsForUnload();
-    m_frmLogging->SaveLoggingInformation();
+    // The logging settings join the main window's keys: one write at exit.
+    const SettingsStore::Changes logging = m_frmLogging->logger().loggingSettings();
     tw::events().AddEvent(QStringLiteral("Tarnwell terminated."));
     m_frmLogging->StopAllLogging();
-    if (const OsError e = SaveMainSettings(); e.isError())
+    if (const OsError e = SaveMainSettings(logging); e.isError())
         tw::ui().failure(this, SettingsStore::kSaveFailure, e);
     delete tmrResize;
     tmrResize = nullptr;

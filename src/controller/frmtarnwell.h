@@ -3,6 +3,7 @@
 #include "core/frmtimer.h"
 #include "core/oserror.h"
 #include "display/supporthost.h"
+#include "options/settingsstore.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -191,6 +192,7 @@ public:
     bool writeServer(int index, const QByteArray &data) override;
     void closeClient() override;
     void closeServer(int index) override;
+    void holdReceiving(bool hold) override;
     void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) override;
     void OutgoingDataArrived(const QByteArray &strData) override;
     void ClientToServerDataArrived(const QByteArray &strData) override;
@@ -256,6 +258,8 @@ private:
     void prepareCompanionsForUnload();
     void releaseCompanions();
     void releaseIfDrained();
+    void applyReadHolds();
+    bool serversHeld() const;
     void wireClientSocket();
     void wireServerElement(int index);
     void onClientDataArrival();
@@ -273,7 +277,8 @@ private:
     void setListColumns();
     void LoadMainSettings();
     /// Writes the keys of the table in one save; the result says why it failed.
-    OsError SaveMainSettings();
+    /// Writes the main window's keys, with the given others, in one write.
+    OsError SaveMainSettings(SettingsStore::Changes c = {});
     int readSettingNumber(const QString &section, const QString &key, int defaultValue, int min, int max);
     void reportStoreProblems();
 
@@ -295,6 +300,10 @@ private:
     static constexpr qint64 kReadBufferSize = 1024 * 1024;
     bool m_clientsHeldBack = false;
     bool m_serverHeldBack = false;
+    // The pause buffer is full: what feeds it waits in the sockets.
+    bool m_receiveHeld = false;
+    // The logs wait for the disk: every socket waits for them.
+    bool m_logsBacklogged = false;
     // Elements whose close is being handled are not handed to new clients.
     QSet<int> m_closingElements;
     int m_previousTab = 0;

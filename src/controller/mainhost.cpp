@@ -82,6 +82,7 @@ void frmTarnwell::createSockets()
     }
     wireWindowOpeners();
     wireDataViewers();
+    UpdateReceivePauseBufferIndicator();
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStartBoth")))
         connect(b, &QAbstractButton::clicked, this, [this] { cmdStartBoth_Click(); });
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStopBoth")))
@@ -151,37 +152,67 @@ void frmTarnwell::holdBackIfBacklogged()
 {
     if (intCurrentMode != 2)
         return;
+    bool changed = false;
     if (sckClient->bytesToWrite() > kRelayHighWater && !m_clientsHeldBack) {
         m_clientsHeldBack = true;
-        for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(true);
+        changed = true;
     }
     if (!m_serverHeldBack) {
         for (int n = 1; n < sckServer.size(); ++n) {
             if (sckServer[n]->bytesToWrite() > kRelayHighWater) {
                 m_serverHeldBack = true;
-                sckClient->setReadingPaused(true);
+                changed = true;
                 break;
             }
         }
     }
+    if (changed)
+        applyReadHolds();
 }
 
 void frmTarnwell::releaseIfDrained()
 {
+    bool changed = false;
     if (m_clientsHeldBack && sckClient->bytesToWrite() <= kRelayLowWater) {
         m_clientsHeldBack = false;
-        for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(false);
+        changed = true;
     }
     if (m_serverHeldBack) {
-        for (int n = 1; n < sckServer.size(); ++n) {
-            if (sckServer[n]->State() == SocketControl::sckConnected && sckServer[n]->bytesToWrite() > kRelayLowWater)
-                return;
+        bool drained = true;
+        for (int n = 1; n < sckServer.size() && drained; ++n)
+            drained = sckServer[n]->State() != SocketControl::sckConnected ||
+                      sckServer[n]->bytesToWrite() <= kRelayLowWater;
+        if (drained) {
+            m_serverHeldBack = false;
+            changed = true;
         }
-        m_serverHeldBack = false;
-        sckClient->setReadingPaused(false);
     }
+    if (changed)
+        applyReadHolds();
+}
+
+// The client socket feeds the receive path in Client and Pass Through mode,
+// the accepted connections in Server mode.
+void frmTarnwell::holdReceiving(bool hold)
+{
+    m_receiveHeld = hold;
+    applyReadHolds();
+}
+
+bool frmTarnwell::serversHeld() const
+{
+    return m_logsBacklogged || m_clientsHeldBack || (m_receiveHeld && intCurrentMode == 1);
+}
+
+// A socket is read while nothing holds it: the relay's backlog on the other
+// side, a full pause buffer, or logs waiting for the disk.
+void frmTarnwell::applyReadHolds()
+{
+    sckClient->setReadingPaused(m_logsBacklogged || m_serverHeldBack ||
+                                (m_receiveHeld && intCurrentMode != 1));
+    const bool servers = serversHeld();
+    for (int n = 1; n < sckServer.size(); ++n)
+        sckServer[n]->setReadingPaused(servers);
 }
 
 void frmTarnwell::closeClient()
@@ -239,16 +270,21 @@ void frmTarnwell::UpdateReceivePauseBufferIndicator()
         m_gaugeScale *= 10;
     while (m_gaugeScale >= 1001 && m_gaugeScale / 10 > length)
         m_gaugeScale /= 10;
-    // The Pass Through tab has no gauge; the buffer is still kept.
-    ModeControls &t = tabs[intCurrentMode];
-    if (!t.lblReceivePausePerc)
-        return;
-    if (length > 0) {
-        t.lblReceivePausePerc->setText(QString::number(length) + QStringLiteral(" bytes buffered"));
-        t.panReceivePausePerc->setValue(int(double(length) / double(m_gaugeScale) * 100.0));
-    } else {
-        t.lblReceivePausePerc->clear();
-        t.panReceivePausePerc->setValue(0);
+    // The buffer serves every mode, so each gauge shows it and none is left
+    // stale; the Pass Through tab has no gauge, the buffer is still kept.
+    for (ModeControls &t : tabs) {
+        if (!t.lblReceivePausePerc)
+            continue;
+        t.cmdEmptyReceived->setEnabled(length > 0);
+        t.cmdEmptyReceived->setToolTip(length > 0 ? QStringLiteral("Clear the pause buffer")
+                                                  : QStringLiteral("Clear the pause buffer (it is empty)"));
+        if (length > 0) {
+            t.lblReceivePausePerc->setText(QString::number(length) + QStringLiteral(" bytes buffered"));
+            t.panReceivePausePerc->setValue(int(double(length) / double(m_gaugeScale) * 100.0));
+        } else {
+            t.lblReceivePausePerc->clear();
+            t.panReceivePausePerc->setValue(0);
+        }
     }
 }
 
@@ -258,8 +294,11 @@ void frmTarnwell::cmdReceivedPause_Click(int index)
     objSupport->blnReceivePaused = !objSupport->blnReceivePaused;
     tw::events().AddEvent(objSupport->blnReceivePaused ? QStringLiteral("The receive pause has been activated.")
                                                        : QStringLiteral("The receive pause has been deactivated."));
-    if (tabs[index].cmdReceivedPause)
-        tabs[index].cmdReceivedPause->setChecked(objSupport->blnReceivePaused);
+    // The pause serves every mode: both pause buttons show it.
+    for (ModeControls &t : tabs) {
+        if (t.cmdReceivedPause)
+            t.cmdReceivedPause->setChecked(objSupport->blnReceivePaused);
+    }
     if (!objSupport->blnReceivePaused)
         objSupport->ReleaseReceiveBuffer();
     RefreshStatusLine();

@@ -25,8 +25,8 @@ SocketControl *frmTarnwell::serverElement(int index)
     while (sckServer.size() <= index) {
         auto *element = new SocketControl(this);
         element->setReadBufferSize(kReadBufferSize);
-        // A client accepted while the relay holds the clients back waits too.
-        if (m_clientsHeldBack && !sckServer.isEmpty())
+        // A client accepted while the clients are held back waits too.
+        if (serversHeld() && !sckServer.isEmpty())
             element->setReadingPaused(true);
         connect(element, &SocketControl::BytesWritten, this, [this](qint64) { releaseIfDrained(); });
         sckServer.append(element);

@@ -77,6 +77,9 @@ public:
 
     bool blnReceivePaused = false;
     QByteArray strReceiveBuffer;
+    /// Once the pause buffer holds this much, the sockets are no longer read
+    /// until it is released or emptied.
+    qsizetype pauseBufferLimit = 16 * 1024 * 1024;
 
     /// The display routine's progress window (created on demand); GetRaw
     /// makes a fresh one for each long conversion. Both Cancels set cancelled.

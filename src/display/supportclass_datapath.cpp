@@ -56,6 +56,8 @@ void SupportClass::receive(const QByteArray &strData, const QString &strSocketNu
     const int mode = m_host->currentMode();
     if (blnReceivePaused) {
         strReceiveBuffer += strData;
+        if (strReceiveBuffer.size() >= pauseBufferLimit)
+            m_host->holdReceiving(true);
         m_host->UpdateReceivePauseBufferIndicator();
     } else {
         if (tw::options().VerboseLogging())
@@ -220,8 +222,10 @@ void SupportClass::ReleaseReceiveBuffer()
     // The whole buffer is one arrival from the client socket.
     const QByteArray held = std::exchange(strReceiveBuffer, QByteArray());
     DataReceivedOnSocket(held, QStringLiteral("NA"), true);
-    if (m_host)
+    if (m_host) {
         m_host->UpdateReceivePauseBufferIndicator();
+        m_host->holdReceiving(false);
+    }
 }
 
 void SupportClass::DestroyReceiveBuffer()
@@ -229,6 +233,8 @@ void SupportClass::DestroyReceiveBuffer()
     tw::events().AddEvent(QString::number(strReceiveBuffer.size()) +
                           QStringLiteral(" bytes have been cleared out of the receive pause buffer."));
     strReceiveBuffer.clear();
-    if (m_host)
+    if (m_host) {
         m_host->UpdateReceivePauseBufferIndicator();
+        m_host->holdReceiving(false);
+    }
 }

@@ -33,6 +33,9 @@ public:
     virtual bool writeServer(int index, const QByteArray &data) = 0;
     virtual void closeClient() = 0;
     virtual void closeServer(int index) = 0;
+    /// Stops (true) or resumes reading the sockets whose data feeds the
+    /// receive path, so that what the pause buffer cannot take waits there.
+    virtual void holdReceiving(bool hold) = 0;
 
     // Logs.
     virtual void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) = 0;

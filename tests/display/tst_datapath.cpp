@@ -52,6 +52,7 @@ public:
     }
     void closeClient() override { closes << QStringLiteral("client"); }
     void closeServer(int i) override { closes << QString::number(i); }
+    void holdReceiving(bool hold) override { held = hold; }
     void IncomingDataArrived(const QString &s, const QByteArray &d) override
     {
         logs << QStringLiteral("in[") + s + QStringLiteral("]") + QString::fromLatin1(d);
@@ -87,6 +88,7 @@ public:
     int client = 0;
     QList<int> servers{0};
     bool writeOk = true;
+    bool held = false;
     QStringList writes, closes, logs;
     int sentAdded = 0, receivedAdded = 0, sentLamp = 0, gauge = 0;
     std::function<void()> duringSentAdded, duringReceivedAdded;
@@ -202,9 +204,13 @@ void TestDataPath::pauseBufferRoundTrip()
     Fixture f;
     f.host.mode = 1;
     f.support.blnReceivePaused = true;
+    f.support.pauseBufferLimit = 30;
     f.support.DataReceivedOnSocket(QByteArray(10, 'a'), QStringLiteral("2"), true);
-    f.support.DataReceivedOnSocket(QByteArray(20, 'b'), QStringLiteral("2"), true);
-    f.support.DataReceivedOnSocket(QByteArray(30, 'c'), QStringLiteral("3"), true);
+    f.support.DataReceivedOnSocket(QByteArray(19, 'b'), QStringLiteral("2"), true);
+    QVERIFY(!f.host.held);
+    // At its bound the buffer holds the sockets back; it takes the arrival whole.
+    f.support.DataReceivedOnSocket(QByteArray(1, 'b') + QByteArray(30, 'c'), QStringLiteral("3"), true);
+    QVERIFY(f.host.held);
     QCOMPARE(f.list(1).rowCount(), 0);
     QCOMPARE(f.support.strReceiveBuffer.size(), 60);
     QCOMPARE(f.host.gauge, 3);
@@ -214,6 +220,7 @@ void TestDataPath::pauseBufferRoundTrip()
     f.support.blnReceivePaused = false;
     f.support.ReleaseReceiveBuffer();
     QVERIFY(f.support.strReceiveBuffer.isEmpty());
+    QVERIFY(!f.host.held);
     QCOMPARE(f.list(1).rowCount(), 1);
     QCOMPARE(f.list(1).rawTag(0), QByteArray(10, 'a') + QByteArray(20, 'b') + QByteArray(30, 'c'));
     QCOMPARE(f.list(1).index(0, DataListModel::ColSocket).data().toString(), QStringLiteral("NA"));
@@ -245,8 +252,10 @@ void TestDataPath::emptyingThePauseBuffer()
 {
     Fixture f;
     f.support.strReceiveBuffer = QByteArray(10, 'x');
+    f.host.held = true;
     f.support.DestroyReceiveBuffer();
     QVERIFY(f.support.strReceiveBuffer.isEmpty());
+    QVERIFY(!f.host.held);
     QCOMPARE(f.events.lines.last(), QStringLiteral("10 bytes have been cleared out of the receive pause buffer."));
     QCOMPARE(f.host.gauge, 1);
 }

@@ -64,6 +64,7 @@ public:
     bool writeServer(int, const QByteArray &) override { return false; }
     void closeClient() override {}
     void closeServer(int) override {}
+    void holdReceiving(bool) override {}
     void IncomingDataArrived(const QString &, const QByteArray &) override {}
     void OutgoingDataArrived(const QByteArray &) override {}
     void ClientToServerDataArrived(const QByteArray &) override {}
