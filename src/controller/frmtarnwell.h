@@ -179,8 +179,9 @@ public:
     int clientState() const override;
     int serverState(int index) const override;
     int highestServerIndex() const override { return int(sckServer.size()) - 1; }
-    bool writeClient(const QByteArray &data) override;
-    bool writeServer(int index, const QByteArray &data) override;
+    OsError writeClient(const QByteArray &data) override;
+    OsError writeServer(int index, const QByteArray &data) override;
+    void sendFailed(const OsError &error) override;
     void closeClient() override;
     void closeServer(int index) override;
     void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) override;

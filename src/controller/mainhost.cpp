@@ -120,24 +120,25 @@ int frmTarnwell::serverState(int index) const
     return (index >= 0 && index < sckServer.size()) ? sckServer[index]->State() : 0;
 }
 
-bool frmTarnwell::writeClient(const QByteArray &data)
+OsError frmTarnwell::writeClient(const QByteArray &data)
 {
-    if (const OsError e = sckClient->SendData(data); e.isError()) {
-        tw::ui().failure(this, kSendFailure, e);
-        return false;
-    }
-    holdBackIfBacklogged();
-    return true;
+    const OsError e = sckClient->SendData(data);
+    if (!e.isError())
+        holdBackIfBacklogged();
+    return e;
 }
 
-bool frmTarnwell::writeServer(int index, const QByteArray &data)
+OsError frmTarnwell::writeServer(int index, const QByteArray &data)
 {
-    if (const OsError e = sckServer[index]->SendData(data); e.isError()) {
-        tw::ui().failure(this, kSendFailure, e);
-        return false;
-    }
-    holdBackIfBacklogged();
-    return true;
+    const OsError e = sckServer[index]->SendData(data);
+    if (!e.isError())
+        holdBackIfBacklogged();
+    return e;
+}
+
+void frmTarnwell::sendFailed(const OsError &error)
+{
+    tw::ui().failure(this, kSendFailure, error);
 }
 
 // When one side of the relay reads slower than the other sends, stop reading

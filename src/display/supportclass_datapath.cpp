@@ -128,40 +128,39 @@ bool SupportClass::SendToSockets(const QByteArray &strData, std::optional<bool> 
     const bool verbose = tw::options().VerboseLogging();
     const bool toClients = mode == 1 || (mode == 2 && blnThroughToServer.value_or(false));
     bool result = true;
-    bool failed = false;
+    OsError failure;
 
     if (!toClients) {
         result = false;
         if (m_host->clientState() == kClientConnected) {
-            if (m_host->writeClient(strData)) {
+            failure = m_host->writeClient(strData);
+            if (!failure.isError()) {
                 result = true;
                 if (verbose)
-                    tw::events().AddEvent(mode == 2 ? QStringLiteral("Passed ") + count(strData) +
-                                                          QStringLiteral(" bytes of data to the socket client.")
-                                                    : QStringLiteral("Sent ") + count(strData) +
-                                                          QStringLiteral(" bytes down the socket."));
-            } else {
-                failed = true;
+                    tw::events().AddEvent(mode == 2
+                                              ? QStringLiteral("Passed ") + count(strData) +
+                                                    QStringLiteral(" bytes of data to the socket client.")
+                                              : QStringLiteral("Sent ") + count(strData) +
+                                                    QStringLiteral(" bytes down the socket."));
             }
         }
     } else {
         // Let the window breathe between writes, but in slices: one event pass
-        // per write would cost more than the writes themselves.
+        // per write would cost more than the writes themselves. A client that
+        // cannot be written to does not keep the data from the others.
         QElapsedTimer slice;
         slice.start();
         for (int i = 1; i <= m_host->highestServerIndex(); ++i) {
             if (m_host->serverState(i) != kClientConnected)
                 continue;
-            if (!m_host->writeServer(i, strData)) {
-                failed = true;
-                break;
-            }
+            if (const OsError e = m_host->writeServer(i, strData); e.isError() && !failure.isError())
+                failure = e;
             if (slice.elapsed() >= kSliceMs) {
                 QCoreApplication::processEvents();
                 slice.restart();
             }
         }
-        if (!failed && verbose)
+        if (!failure.isError() && verbose)
             tw::events().AddEvent(mode == 2 ? QStringLiteral("Passed ") + count(strData) +
                                                   QStringLiteral(" bytes of data to all of the socket clients.")
                                             : QStringLiteral("Sent ") + count(strData) +
@@ -172,8 +171,10 @@ bool SupportClass::SendToSockets(const QByteArray &strData, std::optional<bool> 
         toClients ? m_host->ServerToClientDataArrived(strData) : m_host->ClientToServerDataArrived(strData);
     else
         m_host->OutgoingDataArrived(strData);
-    if (failed)
+    if (failure.isError()) {
+        m_host->sendFailed(failure);
         return false;
+    }
     m_host->DataHasBeenSent();
     return result;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/oserror.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -28,9 +30,11 @@ public:
     virtual int clientState() const = 0;
     virtual int serverState(int index) const = 0;
     virtual int highestServerIndex() const = 0;
-    /// Writes to the client socket / one server element; false with a message on failure.
-    virtual bool writeClient(const QByteArray &data) = 0;
-    virtual bool writeServer(int index, const QByteArray &data) = 0;
+    /// Writes to the client socket / one server element; the failure, if any.
+    virtual OsError writeClient(const QByteArray &data) = 0;
+    virtual OsError writeServer(int index, const QByteArray &data) = 0;
+    /// Tells the user that sending failed (once per send).
+    virtual void sendFailed(const OsError &error) = 0;
     virtual void closeClient() = 0;
     virtual void closeServer(int index) = 0;
 

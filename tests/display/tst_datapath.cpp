@@ -40,16 +40,17 @@ public:
     int clientState() const override { return client; }
     int serverState(int i) const override { return i < servers.size() ? servers[i] : 0; }
     int highestServerIndex() const override { return int(servers.size()) - 1; }
-    bool writeClient(const QByteArray &d) override
+    OsError writeClient(const QByteArray &d) override
     {
         writes << QStringLiteral("client:") + QString::fromLatin1(d);
-        return writeOk;
+        return failing.contains(0) ? kRefused : OsError();
     }
-    bool writeServer(int i, const QByteArray &d) override
+    OsError writeServer(int i, const QByteArray &d) override
     {
         writes << QStringLiteral("server%1:").arg(i) + QString::fromLatin1(d);
-        return writeOk;
+        return failing.contains(i) ? kRefused : OsError();
     }
+    void sendFailed(const OsError &e) override { failures << e.number; }
     void closeClient() override { closes << QStringLiteral("client"); }
     void closeServer(int i) override { closes << QString::number(i); }
     void IncomingDataArrived(const QString &s, const QByteArray &d) override
@@ -86,7 +87,9 @@ public:
     std::array<std::unique_ptr<DataTextView>, 3> texts;
     int client = 0;
     QList<int> servers{0};
-    bool writeOk = true;
+    static inline const OsError kRefused{10054, QStringLiteral("Connection reset by peer")};
+    QSet<int> failing;
+    QList<int> failures;
     QStringList writes, closes, logs;
     int sentAdded = 0, receivedAdded = 0, sentLamp = 0, gauge = 0;
     std::function<void()> duringSentAdded, duringReceivedAdded;
@@ -120,6 +123,7 @@ private Q_SLOTS:
     void pauseBufferRoundTrip();
     void pausedDataInPassThroughIsRelayedOnRelease();
     void emptyingThePauseBuffer();
+    void failedWriteLightsNothing_data();
     void failedWriteLightsNothing();
     void arrivalsDuringAnotherKeepTheirOrder();
     void closingFollowsTheMode();
@@ -251,14 +255,45 @@ void TestDataPath::emptyingThePauseBuffer()
     QCOMPARE(f.host.gauge, 1);
 }
 
+void TestDataPath::failedWriteLightsNothing_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("servers");
+    QTest::addColumn<QList<int>>("failing");
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("client") << 0 << QList<int>{0} << QList<int>{0} << QStringList{QStringLiteral("client:x")}
+                            << QStringLiteral("out x");
+    // One client that cannot be written to keeps nothing from the others,
+    // and the user is told once.
+    QTest::newRow("every client") << 1 << QList<int>{2, 7, 7, 0, 7} << QList<int>{1, 2}
+                                  << QStringList{QStringLiteral("server1:x"), QStringLiteral("server2:x"),
+                                                 QStringLiteral("server4:x")}
+                                  << QStringLiteral("out x");
+    QTest::newRow("relay to clients")
+        << 2 << QList<int>{2, 7, 7} << QList<int>{1}
+        << QStringList{QStringLiteral("server1:x"), QStringLiteral("server2:x")} << QStringLiteral("s2c x");
+}
+
 void TestDataPath::failedWriteLightsNothing()
 {
+    QFETCH(int, mode);
+    QFETCH(QList<int>, servers);
+    QFETCH(QList<int>, failing);
+    QFETCH(QStringList, writes);
+    QFETCH(QString, log);
     Fixture f;
+    f.opts.verbose = true;
+    f.host.mode = mode;
     f.host.client = 7;
-    f.host.writeOk = false;
-    QVERIFY(!f.support.SendToSockets("x"));
+    f.host.servers = servers;
+    f.host.failing = QSet<int>(failing.begin(), failing.end());
+    QVERIFY(!f.support.SendToSockets("x", true));
+    QCOMPARE(f.host.writes, writes);
+    QCOMPARE(f.host.failures, QList<int>{10054});
     QCOMPARE(f.host.sentLamp, 0);
-    QCOMPARE(f.host.logs, QStringList{QStringLiteral("out x")});
+    QCOMPARE(f.host.logs, QStringList{log});
+    QVERIFY(!f.events.lines.join(QLatin1Char('\n')).contains(QStringLiteral(" bytes ")));
 }
 
 void TestDataPath::arrivalsDuringAnotherKeepTheirOrder()
