@@ -182,6 +182,8 @@ public:
     OsError writeClient(const QByteArray &data) override;
     OsError writeServer(int index, const QByteArray &data) override;
     void sendFailed(const OsError &error) override;
+    void holdArrivals(int socket, bool held) override;
+    void readArrival(int socket) override;
     void closeClient() override;
     void closeServer(int index) override;
     void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) override;
@@ -243,9 +245,12 @@ private:
     void releaseIfDrained();
     void wireClientSocket();
     void wireServerElement(int index);
+    SocketControl *dataSocket(int socket) const;
     void onClientDataArrival();
+    void readClientArrival();
     void onServerConnectionRequest(qintptr requestID);
     void onServerDataArrival(int index);
+    void readServerArrival(int index);
     void onServerClosed(int index);
     void setLocked(QLineEdit *box, bool locked);
     void playAnimation(int index, bool play);

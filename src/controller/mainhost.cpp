@@ -141,6 +141,27 @@ void frmTarnwell::sendFailed(const OsError &error)
     tw::ui().failure(this, kSendFailure, error);
 }
 
+SocketControl *frmTarnwell::dataSocket(int socket) const
+{
+    if (socket == 0)
+        return sckClient;
+    return (socket >= 1 && socket < sckServer.size()) ? sckServer[socket] : nullptr;
+}
+
+void frmTarnwell::holdArrivals(int socket, bool held)
+{
+    if (SocketControl *s = dataSocket(socket))
+        s->setReadingPaused(held, SocketControl::Holder::Path);
+}
+
+void frmTarnwell::readArrival(int socket)
+{
+    if (socket == 0)
+        readClientArrival();
+    else
+        readServerArrival(socket);
+}
+
 // When one side of the relay reads slower than the other sends, stop reading
 // from the fast side until the slow side's backlog drains: TCP then holds the
 // sender back, and memory stays bounded. Resuming announces whatever waited
@@ -152,13 +173,13 @@ void frmTarnwell::holdBackIfBacklogged()
     if (sckClient->bytesToWrite() > kRelayHighWater && !m_clientsHeldBack) {
         m_clientsHeldBack = true;
         for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(true);
+            sckServer[n]->setReadingPaused(true, SocketControl::Holder::Relay);
     }
     if (!m_serverHeldBack) {
         for (int n = 1; n < sckServer.size(); ++n) {
             if (sckServer[n]->bytesToWrite() > kRelayHighWater) {
                 m_serverHeldBack = true;
-                sckClient->setReadingPaused(true);
+                sckClient->setReadingPaused(true, SocketControl::Holder::Relay);
                 break;
             }
         }
@@ -170,7 +191,7 @@ void frmTarnwell::releaseIfDrained()
     if (m_clientsHeldBack && sckClient->bytesToWrite() <= kRelayLowWater) {
         m_clientsHeldBack = false;
         for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(false);
+            sckServer[n]->setReadingPaused(false, SocketControl::Holder::Relay);
     }
     if (m_serverHeldBack) {
         for (int n = 1; n < sckServer.size(); ++n) {
@@ -178,7 +199,7 @@ void frmTarnwell::releaseIfDrained()
                 return;
         }
         m_serverHeldBack = false;
-        sckClient->setReadingPaused(false);
+        sckClient->setReadingPaused(false, SocketControl::Holder::Relay);
     }
 }
 

@@ -27,7 +27,7 @@ SocketControl *frmTarnwell::serverElement(int index)
         element->setReadBufferSize(kReadBufferSize);
         // A client accepted while the relay holds the clients back waits too.
         if (m_clientsHeldBack && !sckServer.isEmpty())
-            element->setReadingPaused(true);
+            element->setReadingPaused(true, SocketControl::Holder::Relay);
         connect(element, &SocketControl::BytesWritten, this, [this](qint64) { releaseIfDrained(); });
         sckServer.append(element);
         wireServerElement(int(sckServer.size()) - 1);
@@ -128,6 +128,9 @@ void frmTarnwell::onServerConnectionRequest(qintptr requestID)
         if (!tw::ui().failureRetry(this, kAcceptFailure, e))
             return;
     }
+    // A reused element was let go when it closed; the relay may still hold the clients.
+    if (m_clientsHeldBack)
+        element->setReadingPaused(true, SocketControl::Holder::Relay);
     ++intClientCount;
 }
 
@@ -156,13 +159,18 @@ void frmTarnwell::wireServerElement(int index)
 
 void frmTarnwell::onServerClosed(int index)
 {
-    m_closingElements.insert(index);
+    SocketControl *element = sckServer[index];
     // Whatever the client sent before it went is shown and relayed first.
-    if (sckServer[index]->bytesAvailable() > 0)
-        onServerDataArrival(index);
+    // While the data path is busy that data waits its turn in the element,
+    // and the close waits with it (it follows the element's last read).
+    if (element->bytesAvailable() > 0 && objSupport->HoldArrival(index))
+        return;
+    m_closingElements.insert(index);
+    if (element->bytesAvailable() > 0)
+        readServerArrival(index);
     tw::events().AddEvent(QStringLiteral("Socket client ") + QString::number(index) +
                           QStringLiteral(" closed their connection."));
-    sckServer[index]->Close();
+    element->Close();
     releaseIfDrained(); // a gone client no longer holds the server back
     if (intClientCount > 0)
         --intClientCount;
@@ -172,13 +180,32 @@ void frmTarnwell::onServerClosed(int index)
 void frmTarnwell::onServerDataArrival(int index)
 {
     DataHasBeenReceived();
-    const QByteArray data = sckServer[index]->GetData();
-    if (data.isEmpty())
+    if (!objSupport->HoldArrival(index))
+        readServerArrival(index);
+}
+
+void frmTarnwell::readServerArrival(int index)
+{
+    if (index < 1 || index >= sckServer.size())
         return;
-    if (intCurrentMode == 2)
-        objSupport->SendDataDownSocket(data, false);
-    else
-        objSupport->DataReceivedOnSocket(data, QString::number(index), true);
+    SocketControl *element = sckServer[index];
+    // Held by the relay, its data is announced when let go; a client that
+    // has gone is read out regardless, so its close can follow.
+    if (element->readingPaused() && element->State() == SocketControl::sckConnected)
+        return;
+    const QByteArray data = element->GetData();
+    if (!data.isEmpty()) {
+        DataHasBeenReceived();
+        if (intCurrentMode == 2)
+            objSupport->SendDataDownSocket(data, false);
+        else
+            objSupport->DataReceivedOnSocket(data, QString::number(index), true);
+    }
+    const int s = element->State();
+    if (m_closingElements.contains(index))
+        return;
+    if ((s == SocketControl::sckClosing || s == SocketControl::sckError) && element->bytesAvailable() == 0)
+        onServerClosed(index); // the close that waited behind this data
 }
 
 void frmTarnwell::tmrPollServerState_TimerFired()

@@ -38,6 +38,15 @@ public:
     virtual void closeClient() = 0;
     virtual void closeServer(int index) = 0;
 
+    // Arrivals the data path cannot take yet wait in their socket. Sockets are
+    // numbered as in the state histories: 0 the client socket, n >= 1 server
+    // element n.
+    /// Holds reading on a socket back for the data path, or lets it go.
+    virtual void holdArrivals(int socket, bool held) = 0;
+    /// Reads once what waits in a socket and hands it on, as its data arrival
+    /// would; reads nothing while something else still holds the socket.
+    virtual void readArrival(int socket) = 0;
+
     // Logs.
     virtual void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) = 0;
     virtual void OutgoingDataArrived(const QByteArray &strData) = 0;

@@ -63,6 +63,8 @@ public:
     OsError writeClient(const QByteArray &) override { return OsError(); }
     OsError writeServer(int, const QByteArray &) override { return OsError(); }
     void sendFailed(const OsError &) override {}
+    void holdArrivals(int, bool) override {}
+    void readArrival(int) override {}
     void closeClient() override {}
     void closeServer(int) override {}
     void IncomingDataArrived(const QString &, const QByteArray &) override {}
