@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -249,6 +250,7 @@ private:
     void onClientDataArrival();
     void readClientArrival();
     void onServerConnectionRequest(qintptr requestID);
+    bool clientsStillConnected(qintptr requestID);
     void onServerDataArrival(int index);
     void readServerArrival(int index);
     void onServerClosed(int index);
@@ -284,6 +286,11 @@ private:
     bool m_serverHeldBack = false;
     // Elements whose close is being handled are not handed to new clients.
     QSet<int> m_closingElements;
+    // How long a Pass Through request may wait for a client's end that is
+    // still behind its data, before it is decided as things stand.
+    static constexpr int kRequestWaitMs = 1000;
+    QTimer m_requestWait;
+    bool m_requestWaitOver = false;
     int m_previousTab = 0;
     bool m_loaded = false;
     bool m_unloaded = false;

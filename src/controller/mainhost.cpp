@@ -54,6 +54,13 @@ void frmTarnwell::createSockets()
     wireClientSocket();
     connect(sckClient, &SocketControl::BytesWritten, this, [this](qint64) { releaseIfDrained(); });
     serverElement(0);
+    m_requestWait.setSingleShot(true);
+    connect(&m_requestWait, &QTimer::timeout, this, [this] {
+        if (!sckServer[0]->requestPostponed())
+            return;
+        m_requestWaitOver = true;
+        sckServer[0]->announceRequestsAgain();
+    });
 
     connect(tmrPollClientState, &frmTimer::TimerFired, this, [this] { tmrPollClientState_TimerFired(); });
     connect(tmrPollServerState, &frmTimer::TimerFired, this, [this] { tmrPollServerState_TimerFired(); });

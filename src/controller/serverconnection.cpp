@@ -99,7 +99,13 @@ void frmTarnwell::cmdStopBoth_Click()
 void frmTarnwell::onServerConnectionRequest(qintptr requestID)
 {
     const QString id = QString::number(requestID);
-    if (intCurrentMode == 2 && intClientCount >= 1 && !tw::options().AllowMultipleClients()) {
+    const bool decline = intCurrentMode == 2 && intClientCount >= 1 &&
+                         !tw::options().AllowMultipleClients() && clientsStillConnected(requestID);
+    if (sckServer[0]->requestPostponed())
+        return;
+    m_requestWait.stop();
+    m_requestWaitOver = false;
+    if (decline) {
         // Not accepted: the socket layer closes the request at once, so the
         // refused client learns it instead of waiting.
         tw::events().AddEvent(QStringLiteral("A connection request has been made but was declined because Tarnwell is "
@@ -132,6 +138,43 @@ void frmTarnwell::onServerConnectionRequest(qintptr requestID)
     if (m_clientsHeldBack)
         element->setReadingPaused(true, SocketControl::Holder::Relay);
     ++intClientCount;
+}
+
+// With one client allowed: whether a counted client is really still there.
+// A client whose connection has already ended, though its close has not
+// been told yet, is handled now (its close) and no longer counts. One whose
+// end may still wait behind data it sent makes the request wait (postponed)
+// until that data has been handled, at most kRequestWaitMs.
+bool frmTarnwell::clientsStillConnected(qintptr requestID)
+{
+    bool connected = false;
+    bool unsettled = false;
+    for (int n = 1; n < sckServer.size(); ++n) {
+        if (sckServer[n]->State() == SocketControl::sckClosed)
+            continue;
+        if (m_closingElements.contains(n)) {
+            unsettled = true;
+            continue;
+        }
+        switch (sckServer[n]->peerInput()) {
+        case SocketControl::PeerInput::Ended:
+            onServerClosed(n);
+            break;
+        case SocketControl::PeerInput::Data:
+            unsettled = true;
+            break;
+        case SocketControl::PeerInput::Open:
+            connected = true;
+            break;
+        }
+    }
+    if (!connected && unsettled && !m_requestWaitOver) {
+        if (!m_requestWait.isActive())
+            m_requestWait.start(kRequestWaitMs);
+        sckServer[0]->postponeRequest(requestID);
+        return false;
+    }
+    return intClientCount >= 1;
 }
 
 void frmTarnwell::wireServerElement(int index)
@@ -175,6 +218,7 @@ void frmTarnwell::onServerClosed(int index)
     if (intClientCount > 0)
         --intClientCount;
     m_closingElements.remove(index);
+    sckServer[0]->announceRequestsAgain(); // a request waiting for this close
 }
 
 void frmTarnwell::onServerDataArrival(int index)
@@ -206,6 +250,8 @@ void frmTarnwell::readServerArrival(int index)
         return;
     if ((s == SocketControl::sckClosing || s == SocketControl::sckError) && element->bytesAvailable() == 0)
         onServerClosed(index); // the close that waited behind this data
+    else if (sckServer[0]->requestPostponed())
+        sckServer[0]->announceRequestsAgain(); // decide a waiting request again
 }
 
 void frmTarnwell::tmrPollServerState_TimerFired()

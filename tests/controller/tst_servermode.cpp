@@ -131,6 +131,8 @@ private Q_SLOTS:
     void portInUseAsksToRetry();
     void passThroughRelaysBothWaysByteExact();
     void declinedPassThroughRequestIsClosed();
+    void passThroughTakesTheNextClientAtOnce_data();
+    void passThroughTakesTheNextClientAtOnce();
     void floodFromThreeClients_data();
     void floodFromThreeClients();
     void relayMemoryStaysBoundedWhenTheServerIsSlow();
@@ -282,6 +284,52 @@ void TestServerMode::declinedPassThroughRequestIsClosed()
                                                                       "Through Mode")));
     QCOMPARE(m.w->intClientCount, qint16(1));
     QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestServerMode::passThroughTakesTheNextClientAtOnce_data()
+{
+    QTest::addColumn<bool>("relayedBeforeClose");
+    QTest::newRow("close right after sending") << false;
+    QTest::newRow("close after the data went through") << true;
+}
+
+// One client at a time: a client that connects as soon as the previous one
+// has closed is taken, even before the program has seen that close.
+void TestServerMode::passThroughTakesTheNextClientAtOnce()
+{
+    QFETCH(bool, relayedBeforeClose);
+    MainWindow m(2);
+    QTcpServer real;
+    std::unique_ptr<QTcpSocket> upstream = m.connectClient(real, 2);
+    QVERIFY(upstream);
+    const quint16 port = quint16(m.w->sckServer[0]->LocalPort());
+    auto client = connectTo(port);
+    QVERIFY(client->waitForConnected(5000));
+    QByteArray sent, relayed;
+    for (int round = 0; round < 20; ++round) {
+        const QByteArray payload =
+            "round " + QByteArray::number(round) + ' ' + QByteArray(2000 + round, 'a') + "\r\n";
+        client->write(payload);
+        sent += payload;
+        client->flush();
+        if (relayedBeforeClose) {
+            relayed += readExactly(*upstream, sent.size() - relayed.size());
+            QCOMPARE(relayed.size(), sent.size());
+        }
+        // Gone before the next one knocks, with no gap between the two.
+        client->disconnectFromHost();
+        QCOMPARE(client->state(), QAbstractSocket::UnconnectedState);
+        client = connectTo(port);
+        QVERIFY(client->waitForConnected(5000));
+    }
+    client->write("last\r\n");
+    sent += "last\r\n";
+    relayed += readExactly(*upstream, sent.size() - relayed.size());
+    QCOMPARE(relayed.size(), sent.size());
+    QVERIFY(relayed == sent);
+    QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+    QVERIFY(!m.events().join(QLatin1Char('\n')).contains(QStringLiteral("declined")));
+    QCOMPARE(m.events().count(QStringLiteral("Socket client 1 closed their connection.")), 20);
 }
 
 void TestServerMode::floodFromThreeClients_data()
