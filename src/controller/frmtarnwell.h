@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -188,8 +189,11 @@ public:
     int clientState() const override;
     int serverState(int index) const override;
     int highestServerIndex() const override { return int(sckServer.size()) - 1; }
-    bool writeClient(const QByteArray &data) override;
-    bool writeServer(int index, const QByteArray &data) override;
+    OsError writeClient(const QByteArray &data) override;
+    OsError writeServer(int index, const QByteArray &data) override;
+    void sendFailed(const OsError &error) override;
+    void holdArrivals(int socket, bool held) override;
+    void readArrival(int socket) override;
     void closeClient() override;
     void closeServer(int index) override;
     void holdReceiving(bool hold) override;
@@ -262,9 +266,13 @@ private:
     bool serversHeld() const;
     void wireClientSocket();
     void wireServerElement(int index);
+    SocketControl *dataSocket(int socket) const;
     void onClientDataArrival();
+    void readClientArrival();
     void onServerConnectionRequest(qintptr requestID);
+    bool clientsStillConnected(qintptr requestID);
     void onServerDataArrival(int index);
+    void readServerArrival(int index);
     void onServerClosed(int index);
     void setLocked(QLineEdit *box, bool locked);
     void playAnimation(int index, bool play);
@@ -306,6 +314,11 @@ private:
     bool m_logsBacklogged = false;
     // Elements whose close is being handled are not handed to new clients.
     QSet<int> m_closingElements;
+    // How long a Pass Through request may wait for a client's end that is
+    // still behind its data, before it is decided as things stand.
+    static constexpr int kRequestWaitMs = 1000;
+    QTimer m_requestWait;
+    bool m_requestWaitOver = false;
     int m_previousTab = 0;
     bool m_loaded = false;
     bool m_unloaded = false;

@@ -56,6 +56,13 @@ void frmTarnwell::createSockets()
     wireClientSocket();
     connect(sckClient, &SocketControl::BytesWritten, this, [this](qint64) { releaseIfDrained(); });
     serverElement(0);
+    m_requestWait.setSingleShot(true);
+    connect(&m_requestWait, &QTimer::timeout, this, [this] {
+        if (!sckServer[0]->requestPostponed())
+            return;
+        m_requestWaitOver = true;
+        sckServer[0]->announceRequestsAgain();
+    });
 
     connect(tmrPollClientState, &frmTimer::TimerFired, this, [this] { tmrPollClientState_TimerFired(); });
     connect(tmrPollServerState, &frmTimer::TimerFired, this, [this] { tmrPollServerState_TimerFired(); });
@@ -124,24 +131,46 @@ int frmTarnwell::serverState(int index) const
     return (index >= 0 && index < sckServer.size()) ? sckServer[index]->State() : 0;
 }
 
-bool frmTarnwell::writeClient(const QByteArray &data)
+OsError frmTarnwell::writeClient(const QByteArray &data)
 {
-    if (const OsError e = sckClient->SendData(data); e.isError()) {
-        tw::ui().failure(this, kSendFailure, e);
-        return false;
-    }
-    holdBackIfBacklogged();
-    return true;
+    const OsError e = sckClient->SendData(data);
+    if (!e.isError())
+        holdBackIfBacklogged();
+    return e;
 }
 
-bool frmTarnwell::writeServer(int index, const QByteArray &data)
+OsError frmTarnwell::writeServer(int index, const QByteArray &data)
 {
-    if (const OsError e = sckServer[index]->SendData(data); e.isError()) {
-        tw::ui().failure(this, kSendFailure, e);
-        return false;
-    }
-    holdBackIfBacklogged();
-    return true;
+    const OsError e = sckServer[index]->SendData(data);
+    if (!e.isError())
+        holdBackIfBacklogged();
+    return e;
+}
+
+void frmTarnwell::sendFailed(const OsError &error)
+{
+    tw::ui().failure(this, kSendFailure, error);
+}
+
+SocketControl *frmTarnwell::dataSocket(int socket) const
+{
+    if (socket == 0)
+        return sckClient;
+    return (socket >= 1 && socket < sckServer.size()) ? sckServer[socket] : nullptr;
+}
+
+void frmTarnwell::holdArrivals(int socket, bool held)
+{
+    if (SocketControl *s = dataSocket(socket))
+        s->setReadingPaused(held, SocketControl::Holder::Path);
+}
+
+void frmTarnwell::readArrival(int socket)
+{
+    if (socket == 0)
+        readClientArrival();
+    else
+        readServerArrival(socket);
 }
 
 // When one side of the relay reads slower than the other sends, stop reading
@@ -205,14 +234,15 @@ bool frmTarnwell::serversHeld() const
 }
 
 // A socket is read while nothing holds it: the relay's backlog on the other
-// side, a full pause buffer, or logs waiting for the disk.
+// side, a full pause buffer, or logs waiting for the disk. These flow holds
+// share one holder; the busy data path holds on its own and the two compose.
 void frmTarnwell::applyReadHolds()
 {
-    sckClient->setReadingPaused(m_logsBacklogged || m_serverHeldBack ||
-                                (m_receiveHeld && intCurrentMode != 1));
+    sckClient->setReadingPaused(m_logsBacklogged || m_serverHeldBack || (m_receiveHeld && intCurrentMode != 1),
+                                SocketControl::Holder::Relay);
     const bool servers = serversHeld();
     for (int n = 1; n < sckServer.size(); ++n)
-        sckServer[n]->setReadingPaused(servers);
+        sckServer[n]->setReadingPaused(servers, SocketControl::Holder::Relay);
 }
 
 void frmTarnwell::closeClient()
