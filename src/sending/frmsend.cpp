@@ -987,17 +987,23 @@ bool frmSend::CanCloseWindow()
 
 bool frmSend::SaveWindowState()
 {
-    if (!IsModified)
+    if (!IsModified || m_saveFailed)
         return true;
-    SendStateStore store(SettingsStore::instance());
-    // A new window keeps the number it obtains, so a close that is refused
-    // and then repeated saves in the same place.
-    const int n = IsNewWindow ? store.FindFreeStateNumber() : StateNumber;
-    if (IsNewWindow) {
-        IsNewWindow = false;
-        StateNumber = qint16(n);
+    QPointer<frmSend> self(this);
+    bool keepClosing = true;
+    const OsError e = writeState(keepClosing);
+    if (!self)
+        return false;
+    if (e.isError()) {
+        m_saveFailed = true;
+        tw::ui().failure(this, SettingsStore::kSaveFailure, e);
+        return false;
     }
+    return keepClosing;
+}
 
+OsError frmSend::writeState(bool &keepClosing)
+{
     SendWindowState st;
     st.description = txtTitle->text();
     st.binary = chkBinary->isChecked();
@@ -1014,20 +1020,44 @@ bool frmSend::SaveWindowState()
         st.linkedFile = LinkedFileName;
     else
         st.data = txtSend->data();
-    store.save(n, st);
 
-    if (!IsLinked && !SendStateStore::fitsInStore(st.data) &&
-        !tw::ui().askYesNo(
+    // Asked before the save: other copies of the program wait while it runs.
+    keepClosing = true;
+    auto tooLong = SendStateStore::DataTooLong::Clear;
+    if (!IsLinked && !SendStateStore::fitsInStore(st.data)) {
+        QPointer<frmSend> self(this);
+        keepClosing = tw::ui().askYesNo(
             this,
             QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
                            "registry.  The data will not be recorded.  It may be wise to save the "
                            "information to a file before proceeding.\r\n\r\nDo you wish to continue "
                            "closing this window?"),
-            UiService::Icon::Question))
-        return false;
-    if (refreshHook())
+            UiService::Icon::Question);
+        if (!self)
+            return OsError();
+        // No keeps what is stored as the data of this state.
+        if (!keepClosing)
+            tooLong = SendStateStore::DataTooLong::KeepStored;
+    }
+
+    SendStateStore store(SettingsStore::instance());
+    OsError e;
+    if (IsNewWindow) {
+        // A new window keeps the number it obtains, so a close that is
+        // refused and then repeated saves in the same place.
+        int n = 0;
+        e = store.saveNew(st, n);
+        if (!e.isError()) {
+            IsNewWindow = false;
+            StateNumber = qint16(n);
+        }
+    } else {
+        e = store.save(StateNumber, st, tooLong);
+    }
+    // The lists show what is stored, also when the close goes no further.
+    if (!e.isError() && refreshHook())
         refreshHook()();
-    return true;
+    return e;
 }
 
 void frmSend::LoadWindowState()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/oserror.h"
 #include "sending/sendschedule.h"
 
 #include <QByteArray>
@@ -177,6 +178,9 @@ private:
     void intervalTextChanged(QLineEdit *box);
     void durationTextChanged(const QString &text);
     void busyEnded();
+    /// Writes the state, asking first when the data is too long to keep;
+    /// keepClosing is false when the user answered No.
+    OsError writeState(bool &keepClosing);
     QSize minimumWindowSize(bool panelShown) const;
 
     // What the transmission asks of the window.
@@ -197,6 +201,8 @@ private:
     bool m_rawFresh = false;
     bool m_closeRequested = false;
     bool m_inClose = false;
+    // A save failed and was told: the next close closes without saving.
+    bool m_saveFailed = false;
     bool m_inSendClick = false;
     int m_lastSecsIndex = 0;
     int m_loadSliceMs = 8;
