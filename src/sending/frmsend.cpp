@@ -258,6 +258,22 @@ QList<frmSend *> frmSend::openWindows()
     return registry();
 }
 
+OsError frmSend::CloseAllForExit()
+{
+    OsError first;
+    QList<QPointer<frmSend>> windows;
+    for (frmSend *w : registry())
+        windows.append(w);
+    for (const QPointer<frmSend> &w : windows) {
+        if (!w || w->m_exiting)
+            continue;
+        const OsError e = w->closeForExit();
+        if (e.isError() && !first.isError())
+            first = e;
+    }
+    return first;
+}
+
 void frmSend::setRefreshSendListHook(std::function<void()> hook)
 {
     refreshHook() = std::move(hook);
@@ -727,7 +743,7 @@ void frmSend::cmdOpen_Click()
         // The box no longer mirrors the file: read it again before any transmission.
         LinkedFileDate = QDateTime();
     }
-    if (!self)
+    if (!self || m_exiting)
         return;
     ShowLinkState();
     prepareRawData();
@@ -858,7 +874,7 @@ bool frmSend::LoadFile(const QString &path)
     if (LoadCancelled) {
         LoadCancelled = false;
         // A close asked for during the load needs no notice about the part shown.
-        if (!m_closeRequested) {
+        if (!m_closeRequested && !m_exiting) {
             tw::ui().message(
                 this,
                 QStringLiteral("You have cancelled the operation. Only part of the file will be displayed."),
@@ -940,6 +956,13 @@ void frmSend::cmdClose_Click()
 
 void frmSend::closeEvent(QCloseEvent *event)
 {
+    if (m_exiting) {
+        // Stopped and saved by the exit already.
+        m_frmDetails->hide();
+        frmLoadWait->hide();
+        event->accept();
+        return;
+    }
     if (m_inClose) {
         event->ignore();
         return;
@@ -983,6 +1006,28 @@ bool frmSend::CanCloseWindow()
     if (!self)
         return false;
     return SaveWindowState();
+}
+
+OsError frmSend::closeForExit()
+{
+    QPointer<frmSend> self(this);
+    m_exiting = true;
+    // A load or conversion stops at its next look; the loops that let
+    // events run below this call end when it returns.
+    if (IsLoading)
+        LoadCancelled = true;
+    m_support->StopGettingRaw();
+    StopTransmittingData();
+    if (!self)
+        return OsError();
+    OsError e;
+    if (IsModified) {
+        bool keepClosing = true;
+        e = writeState(keepClosing);
+    }
+    if (self)
+        close();
+    return e;
 }
 
 bool frmSend::SaveWindowState()
@@ -1086,6 +1131,8 @@ void frmSend::LoadWindowState()
 
     if (!st.linkedFile.isEmpty()) {
         LinkedFileName = st.linkedFile;
+        // Linked until the file turns out unreadable: a save meanwhile keeps the link.
+        IsLinked = true;
         QPointer<frmSend> self(this);
         const bool loaded = LoadFile(LinkedFileName);
         if (!self)
