@@ -173,7 +173,9 @@ void frmTarnwell::buildMenus()
     a->setObjectName(QStringLiteral("mnuLogData"));
     a = tools->addAction(QStringLiteral("&Options..."));
     a->setObjectName(QStringLiteral("mnuOptions"));
-    a->setEnabled(false); // until the options window exists
+    a->setEnabled(false);
+    a->setToolTip(OptionsModel::kWindowUnavailable);
+    tools->setToolTipsVisible(true);
     a = tools->addAction(QStringLiteral("&Common Configurations..."));
     a->setObjectName(QStringLiteral("mnuCommonConfigs"));
 

@@ -55,6 +55,9 @@ public:
 
     static inline const QString kSection = QStringLiteral("Options");
     static inline const QString kNoSplitting = QStringLiteral("<No message splitting>");
+    /// Why the controls that open the options window are disabled while there is none.
+    static inline const QString kWindowUnavailable =
+        QStringLiteral("The options window is not part of this version yet");
     /// A separator edit reaches its getter this long after the last keystroke.
     static constexpr int kSeparatorDelayMs = 300;
 

@@ -6,6 +6,7 @@
 #include "core/programfolder.h"
 #include "display/frmdetails.h"
 #include "display/supportclass.h"
+#include "options/optionsmodel.h"
 #include "options/settingsstore.h"
 #include "sending/bytetextedit.h"
 #include "sending/sendcontrols.h"
@@ -406,6 +407,10 @@ void frmSend::buildUi()
     cmdClear = toolButton(QStyle::SP_DialogResetButton, QStringLiteral("Clear window"), "cmdClear");
     cmdDetails = named(new QPushButton(QStringLiteral("Details")), "cmdDetails");
     cmdPreferences = named(new QPushButton(QStringLiteral("Options")), "cmdPreferences");
+    if (!optionsHook()) {
+        cmdPreferences->setEnabled(false);
+        cmdPreferences->setToolTip(OptionsModel::kWindowUnavailable);
+    }
     cmdClose = named(new QPushButton(QStringLiteral("Close")), "cmdClose");
     for (QPushButton *b : {cmdSend, cmdSaveAs, cmdDetails, cmdPreferences, cmdClose, cmdTiming})
         b->setAutoDefault(false);

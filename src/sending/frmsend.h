@@ -52,7 +52,7 @@ public:
     static OsError CloseAllForExit();
     /// Called after every save of a state, so the main window rebuilds its lists.
     static void setRefreshSendListHook(std::function<void()> hook);
-    /// Opens the options window (cmdPreferences).
+    /// Opens the options window (cmdPreferences, disabled in windows opened without one).
     static void setShowOptionsHook(std::function<void()> hook);
     /// Where the bytes of windows without a hook of their own go: the main
     /// window installs the shared support object's SendDataDownSocket here.

@@ -39,6 +39,11 @@ void tst_SendEntries::newWindowSaveAndReopen()
     QCOMPARE(frmSend::openWindows().size(), 1);
     QPointer<frmSend> w = frmSend::openWindows().first();
     QVERIFY(w->IsNewWindow && w->isVisible());
+    // No options window yet: the button says why, as the main window's entry does.
+    const QAction *options = main.findChild<QAction *>(QStringLiteral("mnuOptions"));
+    QVERIFY(!w->cmdPreferences->isEnabled() && !options->isEnabled());
+    QCOMPARE(w->cmdPreferences->toolTip(), options->toolTip());
+    QVERIFY(!options->toolTip().isEmpty());
     w->txtTitle->setText(QStringLiteral("saved from the server tab"));
     w->txtSend->setData("hello\r\n");
     w->close();
