@@ -888,13 +888,16 @@ void frmTarnwell::Unload()
     if (m_unloaded || !m_loaded)
         return;
     m_unloaded = true;
+    // Send windows stop their work and save their states first; the exit
+    // tells one failed save, theirs or its own.
+    const OsError sendError = frmSend::CloseAllForExit();
     prepareCompanionsForUnload();
     // The logging settings join the main window's keys: one write at exit.
     const SettingsStore::Changes logging = m_frmLogging->logger().loggingSettings();
     tw::events().AddEvent(QStringLiteral("Tarnwell terminated."));
     m_frmLogging->StopAllLogging();
-    if (const OsError e = SaveMainSettings(logging); e.isError())
-        tw::ui().failure(this, SettingsStore::kSaveFailure, e);
+    if (const OsError e = SaveMainSettings(logging); e.isError() || sendError.isError())
+        tw::ui().failure(this, SettingsStore::kSaveFailure, e.isError() ? e : sendError);
     delete tmrResize;
     tmrResize = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets()) {
