@@ -101,11 +101,16 @@ frmOptions *frmOptions::instance()
     return theWindow();
 }
 
-frmOptions *frmOptions::open(int tab)
+frmOptions *frmOptions::window()
 {
     if (!theWindow())
         theWindow() = new frmOptions(OptionsModel::current());
-    frmOptions *w = theWindow();
+    return theWindow();
+}
+
+frmOptions *frmOptions::open(int tab)
+{
+    frmOptions *w = window();
     if (tab >= 0 && tab < w->tabOption->count())
         w->tabOption->setCurrentIndex(tab);
     w->show();
