@@ -228,14 +228,6 @@ void frmAlmanac::sortBy(int column, Qt::SortOrder order)
     lstDetails->header()->setSortIndicator(column, order);
 }
 
-QStringList frmAlmanac::column(int index) const
-{
-    QStringList out;
-    for (int i = 0; i < lstDetails->topLevelItemCount(); ++i)
-        out << lstDetails->topLevelItem(i)->text(index);
-    return out;
-}
-
 frmServer::frmServer(QWidget *parent)
     : frmAlmanac({QStringLiteral("Servers.txt"),
                   QStringLiteral("Select a common server:"),

@@ -54,8 +54,6 @@ public:
     /// A header click: that column ascending, or the other way round when it
     /// is the sort column already.
     void lstDetails_ColumnClick(int column);
-    /// The text of one column of every row, top to bottom.
-    QStringList column(int index) const;
 
     void reject() override;
 
