@@ -37,7 +37,7 @@ bench: build
 
 screenshot: build
 	@scripts/install-deps --screenshot
-	scripts/screenshot $(BUILD)/tarnwell docs/screenshot.png
+	scripts/screenshot $(BUILD)/tarnwell docs
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
