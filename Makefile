@@ -4,7 +4,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build run test test-asan bench screenshot clean
+.PHONY: all deps build run test test-asan package bench screenshot clean
 
 all: build
 
@@ -30,6 +30,13 @@ test-asan: deps $(BUILD_ASAN)/build.ninja
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# A Debian package in $(BUILD), then checked: scripts/check-package.
+package: build
+	@scripts/install-deps --package
+	rm -f $(BUILD)/tarnwell_*.deb
+	cmake --build $(BUILD) --target package
+	scripts/check-package $(BUILD)/tarnwell_*.deb
 
 bench: build
 	@scripts/install-deps --bench
