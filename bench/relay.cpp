@@ -1,7 +1,9 @@
 // Pass Through on loopback: how fast the main window relays a stream in each
 // direction, with the show selector at "Nothing (Fast)!" and with everything
 // displayed, beside socat relaying the same stream and the bare loopback;
-// and what each relay adds to the round trip of a 100-byte request.
+// and what each relay adds to the round trip of a 100-byte request. With
+// logging: the two relay logs (no date, no hex) and all seven logs with date
+// stamps, beside socat writing its raw dump of each direction to files.
 //
 // The traffic ends are plain blocking sockets on threads of their own, so
 // the GUI thread belongs to the main window alone, and the sink checks every
@@ -9,12 +11,13 @@
 // characters ending in CR LF. Each figure is the median of three runs, and
 // every run gets a fresh main window or socat.
 //
-//   bench_relay [--mib N] [--repeats N] [--only fast|display|socat|latency]
+//   bench_relay [--mib N] [--repeats N] [--only fast|display|socat|latency|logs]
 // (smaller runs are for profiling).
 
 #include "benchsupport.h"
 #include "controller/frmtarnwell.h"
 #include "core/optionssource.h"
+#include "logging/frmlogging.h"
 #include "net/socketcontrol.h"
 #include "options/settingsstore.h"
 #include "ui/scriptedui.h"
@@ -247,12 +250,20 @@ using bench::Watch;
 // --- What carries the stream ------------------------------------------------
 
 enum class Via { Direct, Window, Socat };
+// Which logs the window writes, or whether socat dumps both directions.
+enum class Logs
+{
+    None,
+    Relay,
+    All
+};
 
 struct Setup
 {
     Via via = Via::Direct;
     int show = kShowNothing;
     QStringList socatOptions;
+    Logs logs = Logs::None;
 };
 
 // A main window in Pass Through mode with its own options and scripted dialogs.
@@ -278,6 +289,8 @@ struct Path
     Fd server;
     std::unique_ptr<WindowRelay> window;
     std::unique_ptr<QProcess> socat;
+    // The log files of the run; they go with it.
+    std::unique_ptr<QTemporaryDir> logs;
 
     ~Path()
     {
@@ -308,6 +321,8 @@ std::unique_ptr<Path> openPath(const Setup &setup)
     if (!upstream)
         return nullptr;
 
+    if (setup.logs != Logs::None)
+        path->logs = std::make_unique<QTemporaryDir>();
     if (setup.via == Via::Direct) {
         path->client = connectLoopback(upstreamPort);
         path->server = acceptWithin(upstream.get(), kSetupTimeoutMs);
@@ -315,8 +330,12 @@ std::unique_ptr<Path> openPath(const Setup &setup)
         const quint16 port = freePort();
         path->socat = std::make_unique<QProcess>();
         path->socat->setProcessChannelMode(QProcess::ForwardedChannels);
+        QStringList dumps;
+        if (path->logs)
+            dumps << QStringLiteral("-r") << path->logs->filePath(QStringLiteral("c2s.raw"))
+                  << QStringLiteral("-R") << path->logs->filePath(QStringLiteral("s2c.raw"));
         path->socat->start(QStringLiteral("socat"),
-                           QStringList(setup.socatOptions)
+                           QStringList(setup.socatOptions) + dumps
                                << QStringLiteral("TCP-LISTEN:%1,reuseaddr,bind=127.0.0.1").arg(port)
                                << QStringLiteral("TCP:127.0.0.1:%1").arg(upstreamPort));
         if (!path->socat->waitForStarted(kSetupTimeoutMs))
@@ -339,6 +358,16 @@ std::unique_ptr<Path> openPath(const Setup &setup)
         if (!w->Load())
             return nullptr;
         w->show();
+        if (path->logs) {
+            DataLogger &logger = w->logging()->logger();
+            for (int n = DataLogger::kFirstType; n <= DataLogger::kLastType; ++n) {
+                const bool on = setup.logs == Logs::All || n == DataLogger::ClientToServer ||
+                                n == DataLogger::ServerToClient;
+                logger.SetLogInfo(n, on, path->logs->filePath(QStringLiteral("%1.log").arg(n)),
+                                  setup.logs == Logs::All);
+            }
+            logger.setLogInHex(false);
+        }
         ModeControls &t = w->tabs[2];
         t.cboShow->setCurrentIndex(setup.show);
         t.txtServer->setText(QStringLiteral("127.0.0.1"));
@@ -586,6 +615,10 @@ int main(int argc, char **argv)
     const Setup display{Via::Window, kShowEverything, {}};
     const Setup socatDefault{Via::Socat, kShowNothing, {}};
     const Setup socatTuned{Via::Socat, kShowNothing, {QStringLiteral("-b"), QStringLiteral("262144")}};
+    const Setup socatRaw{
+        Via::Socat, kShowNothing, {QStringLiteral("-b"), QStringLiteral("262144")}, Logs::All};
+    const Setup logsRelay{Via::Window, kShowNothing, {}, Logs::Relay};
+    const Setup logsAll{Via::Window, kShowNothing, {}, Logs::All};
 
     for (int r = 0; r < g_repeats; ++r) {
         if (wanted("socat")) {
@@ -601,6 +634,12 @@ int main(int argc, char **argv)
             measureFlows("relay_fast", fast, stream, true);
         if (wanted("display"))
             measureFlows("relay_display", display, stream, true);
+        if (wanted("logs")) {
+            if (haveSocat)
+                measureFlows("socat_raw", socatRaw, stream, false);
+            measureFlows("relay_logs_raw", logsRelay, stream, true);
+            measureFlows("relay_logs_all", logsAll, stream, true);
+        }
         if (wanted("latency")) {
             // One main window at a time: it owns the program-wide services.
             std::vector<Setup> setups{direct, fast};
@@ -643,6 +682,21 @@ int main(int argc, char **argv)
     ratio("relay_display_vs_socat_default_ratio", "relay_display_c2s", "socat_default_c2s");
     ratio("relay_fast_s2c_vs_socat_ratio", "relay_fast_s2c", "socat_tuned_s2c");
     ratio("relay_display_s2c_vs_socat_default_ratio", "relay_display_s2c", "socat_default_s2c");
+    // With logs, the slower direction counts: each writes different logs.
+    auto worseRatio = [&](const char *name, const std::string &a, const std::string &b) {
+        const std::string dirs[] = {"_c2s", "_s2c"};
+        double worst = -1;
+        for (const std::string &d : dirs) {
+            if (!g_samples.count(a + d) || !g_samples.count(b + d) || med(b + d) <= 0)
+                return;
+            const double r = med(a + d) / med(b + d);
+            std::printf("%s%s: %.2f ratio\n", name, d.c_str(), r);
+            worst = worst < 0 ? r : std::min(worst, r);
+        }
+        std::printf("%s: %.2f ratio\n", name, worst);
+    };
+    worseRatio("relay_logs_raw_vs_socat_raw_ratio", "relay_logs_raw", "socat_raw");
+    worseRatio("relay_logs_all_vs_socat_raw_ratio", "relay_logs_all", "socat_raw");
     SettingsStore::setInstance(nullptr);
     return g_failed ? 1 : 0;
 }

@@ -204,7 +204,18 @@ void frmTarnwell::onClientDataArrival()
     if (s != SocketControl::sckConnected && s != SocketControl::sckClosing)
         return;
     DataHasBeenReceived();
+    if (!objSupport->HoldArrival(0))
+        readClientArrival();
+}
+
+void frmTarnwell::readClientArrival()
+{
+    const int s = sckClient->State();
+    if (sckClient->readingPaused() || (s != SocketControl::sckConnected && s != SocketControl::sckClosing))
+        return;
     const QByteArray data = sckClient->GetData();
-    if (!data.isEmpty())
-        objSupport->DataReceivedOnSocket(data, QStringLiteral("NA"), true);
+    if (data.isEmpty())
+        return;
+    DataHasBeenReceived();
+    objSupport->DataReceivedOnSocket(data, QStringLiteral("NA"), true);
 }

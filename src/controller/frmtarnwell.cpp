@@ -15,6 +15,7 @@
 #include "logging/frmstate.h"
 #include "options/optionsmodel.h"
 #include "options/settingsstore.h"
+#include "sending/frmprotocol.h"
 #include "sending/frmsend.h"
 #include "sending/sendlist.h"
 #include "ui/frmhelp.h"
@@ -109,6 +110,7 @@ frmTarnwell::~frmTarnwell()
     delete m_frmFilter;
     delete m_frmDetailsReceived;
     delete m_frmDetailsSent;
+    releaseCompanions();
 }
 
 // ---------------------------------------------------------------- building
@@ -173,7 +175,6 @@ void frmTarnwell::buildMenus()
     a->setObjectName(QStringLiteral("mnuLogData"));
     a = tools->addAction(QStringLiteral("&Options..."));
     a->setObjectName(QStringLiteral("mnuOptions"));
-    a->setEnabled(false); // until the options window exists
     a = tools->addAction(QStringLiteral("&Common Configurations..."));
     a->setObjectName(QStringLiteral("mnuCommonConfigs"));
 
@@ -416,7 +417,6 @@ void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
         t.cboSend->setMinimumContentsLength(16);
         t.cmdProtocols = named(new QPushButton(QStringLiteral("Common Protocols...")), "cmdProtocols", index);
         t.cmdProtocols->setToolTip(QStringLiteral("Select from common socket protocols"));
-        t.cmdProtocols->setEnabled(false); // until the protocols window exists
         send->addWidget(t.cmdSend);
         send->addWidget(t.cboSend, 1);
         send->addWidget(t.cmdProtocols);
@@ -523,6 +523,12 @@ bool frmTarnwell::Load()
         m_frmStateServer = new frmState;
         m_frmStateClient = new frmState;
         m_frmLogging = new frmLogging;
+        connect(m_frmLogging, &frmLogging::logIndicatorChanged, this,
+                [this](const QString &text) { setStatusPanel(5, text); });
+        connect(m_frmLogging, &frmLogging::logBacklogged, this, [this](bool backlogged) {
+            m_logsBacklogged = backlogged;
+            applyReadHolds();
+        });
         m_frmLogging->LoadLoggingInformation();
         m_frmEvent->setLogging(m_frmLogging);
         for (frmState *s : {m_frmStateServer, m_frmStateClient}) {
@@ -567,6 +573,7 @@ bool frmTarnwell::Load()
     tabs[1].lblServer->setText(name.isEmpty() ? QStringLiteral("<Cannot Retrieve>") : name);
 
     connect(tabMode, &QTabWidget::currentChanged, this, [this](int) { tabMode_Click(m_previousTab); });
+    wireCompanions();
     m_loaded = true;
     return true;
 }
@@ -644,13 +651,13 @@ void frmTarnwell::LoadMainSettings()
     }
 }
 
-OsError frmTarnwell::SaveMainSettings()
+OsError frmTarnwell::SaveMainSettings(SettingsStore::Changes c)
 {
     const QString endPoints = QStringLiteral("EndPoints");
     const QString show = QStringLiteral("Show");
     // The normal (not minimised or maximised) size is what the next run restores.
     const QSize size = (isMinimized() || isMaximized()) ? normalGeometry().size() : this->size();
-    SettingsStore::Changes c = {
+    c += SettingsStore::Changes{
         {QStringLiteral("Mode"), QStringLiteral("Mode"), QString::number(tabMode->currentIndex())},
         {endPoints, QStringLiteral("ClientEP"), tabs[0].txtServer->text()},
         {endPoints, QStringLiteral("ClientPort"), tabs[0].txtPortConnectTo->text()},
@@ -881,11 +888,16 @@ void frmTarnwell::Unload()
     if (m_unloaded || !m_loaded)
         return;
     m_unloaded = true;
-    m_frmLogging->SaveLoggingInformation();
+    // Send windows stop their work and save their states first; the exit
+    // tells one failed save, theirs or its own.
+    const OsError sendError = frmSend::CloseAllForExit();
+    prepareCompanionsForUnload();
+    // The logging settings join the main window's keys: one write at exit.
+    const SettingsStore::Changes logging = m_frmLogging->logger().loggingSettings();
     tw::events().AddEvent(QStringLiteral("Tarnwell terminated."));
     m_frmLogging->StopAllLogging();
-    if (const OsError e = SaveMainSettings(); e.isError())
-        tw::ui().failure(this, SettingsStore::kSaveFailure, e);
+    if (const OsError e = SaveMainSettings(logging); e.isError() || sendError.isError())
+        tw::ui().failure(this, SettingsStore::kSaveFailure, e.isError() ? e : sendError);
     delete tmrResize;
     tmrResize = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets()) {

@@ -3,10 +3,12 @@
 #include "core/frmtimer.h"
 #include "core/oserror.h"
 #include "display/supporthost.h"
+#include "options/settingsstore.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
+#include <QTimer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -34,7 +36,9 @@ class frmEvent;
 class frmFilter;
 class frmHelp;
 class frmLogging;
+class frmProtocol;
 class frmState;
+class ProtocolHost;
 
 /// The controls of one mode tab. Only the ones the mode needs exist; the
 /// others stay null (the Client tab has the client side, the Server tab the
@@ -170,6 +174,11 @@ public:
     std::function<void()> ConnectionReestablished;
     std::function<void()> MessageSuccessfullySent;
 
+    /// The protocols window, made on first use (null after the unload).
+    frmProtocol *protocols();
+    /// The data lists and text views of the three tabs take the font.
+    void SetUserFont(const QFont &font);
+
     // SupportHost.
     int currentMode() const override { return intCurrentMode; }
     int showPosition(int mode) const override;
@@ -180,10 +189,14 @@ public:
     int clientState() const override;
     int serverState(int index) const override;
     int highestServerIndex() const override { return int(sckServer.size()) - 1; }
-    bool writeClient(const QByteArray &data) override;
-    bool writeServer(int index, const QByteArray &data) override;
+    OsError writeClient(const QByteArray &data) override;
+    OsError writeServer(int index, const QByteArray &data) override;
+    void sendFailed(const OsError &error) override;
+    void holdArrivals(int socket, bool held) override;
+    void readArrival(int socket) override;
     void closeClient() override;
     void closeServer(int index) override;
+    void holdReceiving(bool hold) override;
     void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) override;
     void OutgoingDataArrived(const QByteArray &strData) override;
     void ClientToServerDataArrived(const QByteArray &strData) override;
@@ -205,6 +218,8 @@ public:
     frmDetails *receivedDetails() const { return m_frmDetailsReceived; }
     frmDetails *sentDetails() const { return m_frmDetailsSent; }
     frmHelp *help();
+    /// The protocols window if it was made.
+    frmProtocol *protocolsWindow() const { return m_frmProtocol; }
 
     /// Routines other parts of the program call.
     void RefreshSendList();
@@ -243,12 +258,21 @@ private:
     void wireDataViewers();
     void holdBackIfBacklogged();
     void wireWindowOpeners();
+    void wireCompanions();
+    void prepareCompanionsForUnload();
+    void releaseCompanions();
     void releaseIfDrained();
+    void applyReadHolds();
+    bool serversHeld() const;
     void wireClientSocket();
     void wireServerElement(int index);
+    SocketControl *dataSocket(int socket) const;
     void onClientDataArrival();
+    void readClientArrival();
     void onServerConnectionRequest(qintptr requestID);
+    bool clientsStillConnected(qintptr requestID);
     void onServerDataArrival(int index);
+    void readServerArrival(int index);
     void onServerClosed(int index);
     void setLocked(QLineEdit *box, bool locked);
     void playAnimation(int index, bool play);
@@ -261,7 +285,8 @@ private:
     void setListColumns();
     void LoadMainSettings();
     /// Writes the keys of the table in one save; the result says why it failed.
-    OsError SaveMainSettings();
+    /// Writes the main window's keys, with the given others, in one write.
+    OsError SaveMainSettings(SettingsStore::Changes c = {});
     int readSettingNumber(const QString &section, const QString &key, int defaultValue, int min, int max);
     void reportStoreProblems();
 
@@ -272,6 +297,8 @@ private:
     frmFilter *m_frmFilter = nullptr;
     frmDetails *m_frmDetailsReceived = nullptr;
     frmDetails *m_frmDetailsSent = nullptr;
+    frmProtocol *m_frmProtocol = nullptr;
+    std::unique_ptr<ProtocolHost> m_protocolHost;
     std::array<QLabel *, 6> m_panels{};
     qint64 m_gaugeScale = 1000;
     QPushButton *m_cmdFormHide = nullptr;
@@ -281,8 +308,17 @@ private:
     static constexpr qint64 kReadBufferSize = 1024 * 1024;
     bool m_clientsHeldBack = false;
     bool m_serverHeldBack = false;
+    // The pause buffer is full: what feeds it waits in the sockets.
+    bool m_receiveHeld = false;
+    // The logs wait for the disk: every socket waits for them.
+    bool m_logsBacklogged = false;
     // Elements whose close is being handled are not handed to new clients.
     QSet<int> m_closingElements;
+    // How long a Pass Through request may wait for a client's end that is
+    // still behind its data, before it is decided as things stand.
+    static constexpr int kRequestWaitMs = 1000;
+    QTimer m_requestWait;
+    bool m_requestWaitOver = false;
     int m_previousTab = 0;
     bool m_loaded = false;
     bool m_unloaded = false;

@@ -56,6 +56,13 @@ void frmTarnwell::createSockets()
     wireClientSocket();
     connect(sckClient, &SocketControl::BytesWritten, this, [this](qint64) { releaseIfDrained(); });
     serverElement(0);
+    m_requestWait.setSingleShot(true);
+    connect(&m_requestWait, &QTimer::timeout, this, [this] {
+        if (!sckServer[0]->requestPostponed())
+            return;
+        m_requestWaitOver = true;
+        sckServer[0]->announceRequestsAgain();
+    });
 
     connect(tmrPollClientState, &frmTimer::TimerFired, this, [this] { tmrPollClientState_TimerFired(); });
     connect(tmrPollServerState, &frmTimer::TimerFired, this, [this] { tmrPollServerState_TimerFired(); });
@@ -82,6 +89,7 @@ void frmTarnwell::createSockets()
     }
     wireWindowOpeners();
     wireDataViewers();
+    UpdateReceivePauseBufferIndicator();
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStartBoth")))
         connect(b, &QAbstractButton::clicked, this, [this] { cmdStartBoth_Click(); });
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStopBoth")))
@@ -123,24 +131,46 @@ int frmTarnwell::serverState(int index) const
     return (index >= 0 && index < sckServer.size()) ? sckServer[index]->State() : 0;
 }
 
-bool frmTarnwell::writeClient(const QByteArray &data)
+OsError frmTarnwell::writeClient(const QByteArray &data)
 {
-    if (const OsError e = sckClient->SendData(data); e.isError()) {
-        tw::ui().failure(this, kSendFailure, e);
-        return false;
-    }
-    holdBackIfBacklogged();
-    return true;
+    const OsError e = sckClient->SendData(data);
+    if (!e.isError())
+        holdBackIfBacklogged();
+    return e;
 }
 
-bool frmTarnwell::writeServer(int index, const QByteArray &data)
+OsError frmTarnwell::writeServer(int index, const QByteArray &data)
 {
-    if (const OsError e = sckServer[index]->SendData(data); e.isError()) {
-        tw::ui().failure(this, kSendFailure, e);
-        return false;
-    }
-    holdBackIfBacklogged();
-    return true;
+    const OsError e = sckServer[index]->SendData(data);
+    if (!e.isError())
+        holdBackIfBacklogged();
+    return e;
+}
+
+void frmTarnwell::sendFailed(const OsError &error)
+{
+    tw::ui().failure(this, kSendFailure, error);
+}
+
+SocketControl *frmTarnwell::dataSocket(int socket) const
+{
+    if (socket == 0)
+        return sckClient;
+    return (socket >= 1 && socket < sckServer.size()) ? sckServer[socket] : nullptr;
+}
+
+void frmTarnwell::holdArrivals(int socket, bool held)
+{
+    if (SocketControl *s = dataSocket(socket))
+        s->setReadingPaused(held, SocketControl::Holder::Path);
+}
+
+void frmTarnwell::readArrival(int socket)
+{
+    if (socket == 0)
+        readClientArrival();
+    else
+        readServerArrival(socket);
 }
 
 // When one side of the relay reads slower than the other sends, stop reading
@@ -151,37 +181,68 @@ void frmTarnwell::holdBackIfBacklogged()
 {
     if (intCurrentMode != 2)
         return;
+    bool changed = false;
     if (sckClient->bytesToWrite() > kRelayHighWater && !m_clientsHeldBack) {
         m_clientsHeldBack = true;
-        for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(true);
+        changed = true;
     }
     if (!m_serverHeldBack) {
         for (int n = 1; n < sckServer.size(); ++n) {
             if (sckServer[n]->bytesToWrite() > kRelayHighWater) {
                 m_serverHeldBack = true;
-                sckClient->setReadingPaused(true);
+                changed = true;
                 break;
             }
         }
     }
+    if (changed)
+        applyReadHolds();
 }
 
 void frmTarnwell::releaseIfDrained()
 {
+    bool changed = false;
     if (m_clientsHeldBack && sckClient->bytesToWrite() <= kRelayLowWater) {
         m_clientsHeldBack = false;
-        for (int n = 1; n < sckServer.size(); ++n)
-            sckServer[n]->setReadingPaused(false);
+        changed = true;
     }
     if (m_serverHeldBack) {
-        for (int n = 1; n < sckServer.size(); ++n) {
-            if (sckServer[n]->State() == SocketControl::sckConnected && sckServer[n]->bytesToWrite() > kRelayLowWater)
-                return;
+        bool drained = true;
+        for (int n = 1; n < sckServer.size() && drained; ++n)
+            drained = sckServer[n]->State() != SocketControl::sckConnected ||
+                      sckServer[n]->bytesToWrite() <= kRelayLowWater;
+        if (drained) {
+            m_serverHeldBack = false;
+            changed = true;
         }
-        m_serverHeldBack = false;
-        sckClient->setReadingPaused(false);
     }
+    if (changed)
+        applyReadHolds();
+}
+
+// The client socket feeds the receive path in Client and Pass Through mode,
+// the accepted connections in Server mode.
+void frmTarnwell::holdReceiving(bool hold)
+{
+    m_receiveHeld = hold;
+    applyReadHolds();
+}
+
+bool frmTarnwell::serversHeld() const
+{
+    return m_logsBacklogged || m_clientsHeldBack || (m_receiveHeld && intCurrentMode == 1);
+}
+
+// A socket is read while nothing holds it: the relay's backlog on the other
+// side, a full pause buffer, or logs waiting for the disk. These flow holds
+// share one holder; the busy data path holds on its own and the two compose.
+void frmTarnwell::applyReadHolds()
+{
+    sckClient->setReadingPaused(m_logsBacklogged || m_serverHeldBack || (m_receiveHeld && intCurrentMode != 1),
+                                SocketControl::Holder::Relay);
+    const bool servers = serversHeld();
+    for (int n = 1; n < sckServer.size(); ++n)
+        sckServer[n]->setReadingPaused(servers, SocketControl::Holder::Relay);
 }
 
 void frmTarnwell::closeClient()
@@ -239,16 +300,21 @@ void frmTarnwell::UpdateReceivePauseBufferIndicator()
         m_gaugeScale *= 10;
     while (m_gaugeScale >= 1001 && m_gaugeScale / 10 > length)
         m_gaugeScale /= 10;
-    // The Pass Through tab has no gauge; the buffer is still kept.
-    ModeControls &t = tabs[intCurrentMode];
-    if (!t.lblReceivePausePerc)
-        return;
-    if (length > 0) {
-        t.lblReceivePausePerc->setText(QString::number(length) + QStringLiteral(" bytes buffered"));
-        t.panReceivePausePerc->setValue(int(double(length) / double(m_gaugeScale) * 100.0));
-    } else {
-        t.lblReceivePausePerc->clear();
-        t.panReceivePausePerc->setValue(0);
+    // The buffer serves every mode, so each gauge shows it and none is left
+    // stale; the Pass Through tab has no gauge, the buffer is still kept.
+    for (ModeControls &t : tabs) {
+        if (!t.lblReceivePausePerc)
+            continue;
+        t.cmdEmptyReceived->setEnabled(length > 0);
+        t.cmdEmptyReceived->setToolTip(length > 0 ? QStringLiteral("Clear the pause buffer")
+                                                  : QStringLiteral("Clear the pause buffer (it is empty)"));
+        if (length > 0) {
+            t.lblReceivePausePerc->setText(QString::number(length) + QStringLiteral(" bytes buffered"));
+            t.panReceivePausePerc->setValue(int(double(length) / double(m_gaugeScale) * 100.0));
+        } else {
+            t.lblReceivePausePerc->clear();
+            t.panReceivePausePerc->setValue(0);
+        }
     }
 }
 
@@ -258,8 +324,11 @@ void frmTarnwell::cmdReceivedPause_Click(int index)
     objSupport->blnReceivePaused = !objSupport->blnReceivePaused;
     tw::events().AddEvent(objSupport->blnReceivePaused ? QStringLiteral("The receive pause has been activated.")
                                                        : QStringLiteral("The receive pause has been deactivated."));
-    if (tabs[index].cmdReceivedPause)
-        tabs[index].cmdReceivedPause->setChecked(objSupport->blnReceivePaused);
+    // The pause serves every mode: both pause buttons show it.
+    for (ModeControls &t : tabs) {
+        if (t.cmdReceivedPause)
+            t.cmdReceivedPause->setChecked(objSupport->blnReceivePaused);
+    }
     if (!objSupport->blnReceivePaused)
         objSupport->ReleaseReceiveBuffer();
     RefreshStatusLine();

@@ -25,9 +25,9 @@ SocketControl *frmTarnwell::serverElement(int index)
     while (sckServer.size() <= index) {
         auto *element = new SocketControl(this);
         element->setReadBufferSize(kReadBufferSize);
-        // A client accepted while the relay holds the clients back waits too.
-        if (m_clientsHeldBack && !sckServer.isEmpty())
-            element->setReadingPaused(true);
+        // A client accepted while the clients are held back waits too.
+        if (serversHeld() && !sckServer.isEmpty())
+            element->setReadingPaused(true, SocketControl::Holder::Relay);
         connect(element, &SocketControl::BytesWritten, this, [this](qint64) { releaseIfDrained(); });
         sckServer.append(element);
         wireServerElement(int(sckServer.size()) - 1);
@@ -99,7 +99,13 @@ void frmTarnwell::cmdStopBoth_Click()
 void frmTarnwell::onServerConnectionRequest(qintptr requestID)
 {
     const QString id = QString::number(requestID);
-    if (intCurrentMode == 2 && intClientCount >= 1 && !tw::options().AllowMultipleClients()) {
+    const bool decline = intCurrentMode == 2 && intClientCount >= 1 &&
+                         !tw::options().AllowMultipleClients() && clientsStillConnected(requestID);
+    if (sckServer[0]->requestPostponed())
+        return;
+    m_requestWait.stop();
+    m_requestWaitOver = false;
+    if (decline) {
         // Not accepted: the socket layer closes the request at once, so the
         // refused client learns it instead of waiting.
         tw::events().AddEvent(QStringLiteral("A connection request has been made but was declined because Tarnwell is "
@@ -128,7 +134,47 @@ void frmTarnwell::onServerConnectionRequest(qintptr requestID)
         if (!tw::ui().failureRetry(this, kAcceptFailure, e))
             return;
     }
+    // A reused element was let go when it closed; the clients may still be held.
+    if (serversHeld())
+        element->setReadingPaused(true, SocketControl::Holder::Relay);
     ++intClientCount;
+}
+
+// With one client allowed: whether a counted client is really still there.
+// A client whose connection has already ended, though its close has not
+// been told yet, is handled now (its close) and no longer counts. One whose
+// end may still wait behind data it sent makes the request wait (postponed)
+// until that data has been handled, at most kRequestWaitMs.
+bool frmTarnwell::clientsStillConnected(qintptr requestID)
+{
+    bool connected = false;
+    bool unsettled = false;
+    for (int n = 1; n < sckServer.size(); ++n) {
+        if (sckServer[n]->State() == SocketControl::sckClosed)
+            continue;
+        if (m_closingElements.contains(n)) {
+            unsettled = true;
+            continue;
+        }
+        switch (sckServer[n]->peerInput()) {
+        case SocketControl::PeerInput::Ended:
+            onServerClosed(n);
+            break;
+        case SocketControl::PeerInput::Data:
+            unsettled = true;
+            break;
+        case SocketControl::PeerInput::Open:
+            connected = true;
+            break;
+        }
+    }
+    if (!connected && unsettled && !m_requestWaitOver) {
+        if (!m_requestWait.isActive())
+            m_requestWait.start(kRequestWaitMs);
+        sckServer[0]->postponeRequest(requestID);
+        return false;
+    }
+    return intClientCount >= 1;
 }
 
 void frmTarnwell::wireServerElement(int index)
@@ -156,29 +202,56 @@ void frmTarnwell::wireServerElement(int index)
 
 void frmTarnwell::onServerClosed(int index)
 {
-    m_closingElements.insert(index);
+    SocketControl *element = sckServer[index];
     // Whatever the client sent before it went is shown and relayed first.
-    if (sckServer[index]->bytesAvailable() > 0)
-        onServerDataArrival(index);
+    // While the data path is busy that data waits its turn in the element,
+    // and the close waits with it (it follows the element's last read).
+    if (element->bytesAvailable() > 0 && objSupport->HoldArrival(index))
+        return;
+    m_closingElements.insert(index);
+    if (element->bytesAvailable() > 0)
+        readServerArrival(index);
     tw::events().AddEvent(QStringLiteral("Socket client ") + QString::number(index) +
                           QStringLiteral(" closed their connection."));
-    sckServer[index]->Close();
+    element->Close();
     releaseIfDrained(); // a gone client no longer holds the server back
     if (intClientCount > 0)
         --intClientCount;
     m_closingElements.remove(index);
+    sckServer[0]->announceRequestsAgain(); // a request waiting for this close
 }
 
 void frmTarnwell::onServerDataArrival(int index)
 {
     DataHasBeenReceived();
-    const QByteArray data = sckServer[index]->GetData();
-    if (data.isEmpty())
+    if (!objSupport->HoldArrival(index))
+        readServerArrival(index);
+}
+
+void frmTarnwell::readServerArrival(int index)
+{
+    if (index < 1 || index >= sckServer.size())
         return;
-    if (intCurrentMode == 2)
-        objSupport->SendDataDownSocket(data, false);
-    else
-        objSupport->DataReceivedOnSocket(data, QString::number(index), true);
+    SocketControl *element = sckServer[index];
+    // Held by the relay, its data is announced when let go; a client that
+    // has gone is read out regardless, so its close can follow.
+    if (element->readingPaused() && element->State() == SocketControl::sckConnected)
+        return;
+    const QByteArray data = element->GetData();
+    if (!data.isEmpty()) {
+        DataHasBeenReceived();
+        if (intCurrentMode == 2)
+            objSupport->SendDataDownSocket(data, false);
+        else
+            objSupport->DataReceivedOnSocket(data, QString::number(index), true);
+    }
+    const int s = element->State();
+    if (m_closingElements.contains(index))
+        return;
+    if ((s == SocketControl::sckClosing || s == SocketControl::sckError) && element->bytesAvailable() == 0)
+        onServerClosed(index); // the close that waited behind this data
+    else if (sckServer[0]->requestPostponed())
+        sckServer[0]->announceRequestsAgain(); // decide a waiting request again
 }
 
 void frmTarnwell::tmrPollServerState_TimerFired()

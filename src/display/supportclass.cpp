@@ -83,7 +83,8 @@ bool SupportClass::GetRaw(const QByteArray &strText, bool blnConvertEscapedChars
     }
     strRaw = decoder.takeResult();
 
-    if (m_cancelled) {
+    // A conversion stopped by its owner (a window closing, the exit) tells nothing.
+    if (m_cancelled && !m_stopped) {
         tw::ui().message(nullptr, QStringLiteral("You have cancelled the operation.  No data will be sent."),
                          UiService::Icon::Information);
         return false;

@@ -75,9 +75,28 @@ public:
     bool SocketIsReady(std::optional<bool> blnThroughToServer = std::nullopt) const;
     void CloseSockets(std::optional<bool> blnThroughToServer = std::nullopt);
 
+    /// A socket has data (numbered as in SupportHost). True when the path
+    /// cannot take it now: the socket is then held, its data stays in it, and
+    /// it is served, one read at a time, when its turn comes. Sockets take
+    /// turns in the order their data arrived.
+    bool HoldArrival(int socket);
+    /// Bytes the path holds outside the sockets: the data being worked on and
+    /// calls waiting their turn; and the most it has held at once.
+    qint64 bytesHeld() const { return m_bytesHeld; }
+    qint64 mostBytesHeld() const { return m_mostBytesHeld; }
+
     bool blnReceivePaused = false;
     QByteArray strReceiveBuffer;
+    /// Once the pause buffer holds this much, the sockets are no longer read
+    /// until it is released or emptied.
+    qsizetype pauseBufferLimit = 16 * 1024 * 1024;
 
+Q_SIGNALS:
+    /// An arrival has been handled (shown or put in the pause buffer, and
+    /// logged), with its socket label.
+    void received(const QString &strSocketNum, const QByteArray &strData);
+
+public:
     /// The display routine's progress window (created on demand); GetRaw
     /// makes a fresh one for each long conversion. Both Cancels set cancelled.
     frmWait *progressWindow();
@@ -86,13 +105,26 @@ public:
     static constexpr int kSliceMs = 5;
 
 private:
-    bool deferIfBusy(std::function<void()> call);
-    void runPathCall(const std::function<void()> &call);
+    void runOrDefer(qint64 bytes, std::function<void()> call);
     void receive(const QByteArray &strData, const QString &strSocketNum, bool blnReceivedOnClient);
     void send(const QByteArray &strData, std::optional<bool> blnThroughToServer);
+    void scheduleServing();
+    void serveNextSocket();
 
+    struct PathCall
+    {
+        qint64 bytes;
+        std::function<void()> call;
+    };
     int m_pathDepth = 0;
-    std::deque<std::function<void()>> m_pathQueue;
+    // Calls made while another runs (a send from a send window during a
+    // display, a release of the pause buffer); run in order when it ends.
+    std::deque<PathCall> m_pathQueue;
+    // Sockets with data due, in arrival order, each at most once.
+    std::deque<int> m_dueSockets;
+    bool m_servingQueued = false;
+    qint64 m_bytesHeld = 0;
+    qint64 m_mostBytesHeld = 0;
 
     // One DisplayData call; arrivals during a running display wait as these.
     struct PendingDisplay

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPointer>
+#include <algorithm>
 
 namespace {
 constexpr int kClientConnected = 7;
@@ -16,27 +18,70 @@ QString count(const QByteArray &data)
 }
 } // namespace
 
-// Events may run inside a display or a send loop, and a socket arrival handled
-// there would overtake the data still being shown. Such calls wait in a queue
-// and run, in order, when the outer call is done.
-bool SupportClass::deferIfBusy(std::function<void()> call)
+// Events run inside a display or a send loop. A socket whose data arrives
+// meanwhile is not read: it is held, so its data waits in the socket (whose
+// buffer is bounded, and TCP holds the sender back), and it is noted as due.
+// Once the running call ends, due sockets are served one read per turn of
+// the event loop, in the order their data arrived; a socket with more data
+// joins the back of the line, so every sender progresses, and a quit or a
+// close is taken between two reads.
+bool SupportClass::HoldArrival(int socket)
 {
-    if (m_pathDepth == 0)
+    if (!m_host || (m_pathDepth == 0 && m_dueSockets.empty()))
         return false;
-    m_pathQueue.push_back(std::move(call));
+    if (std::find(m_dueSockets.begin(), m_dueSockets.end(), socket) == m_dueSockets.end())
+        m_dueSockets.push_back(socket);
+    m_host->holdArrivals(socket, true);
+    scheduleServing();
     return true;
 }
 
-void SupportClass::runPathCall(const std::function<void()> &call)
+void SupportClass::scheduleServing()
 {
+    if (m_servingQueued || m_pathDepth > 0 || m_dueSockets.empty())
+        return;
+    m_servingQueued = true;
+    QMetaObject::invokeMethod(this, &SupportClass::serveNextSocket, Qt::QueuedConnection);
+}
+
+void SupportClass::serveNextSocket()
+{
+    m_servingQueued = false;
+    if (!m_host || m_pathDepth > 0 || m_dueSockets.empty())
+        return;
+    const int socket = m_dueSockets.front();
+    m_dueSockets.pop_front();
+    m_host->holdArrivals(socket, false);
+    m_host->readArrival(socket);
+    scheduleServing();
+}
+
+// Calls made while another is running (a send window's send during a
+// display) wait their turn and run, in order, when the outer call is done.
+void SupportClass::runOrDefer(qint64 bytes, std::function<void()> call)
+{
+    m_bytesHeld += bytes;
+    m_mostBytesHeld = std::max(m_mostBytesHeld, m_bytesHeld);
+    if (m_pathDepth > 0) {
+        m_pathQueue.push_back(PathCall{bytes, std::move(call)});
+        return;
+    }
+    const QPointer<SupportClass> self(this);
     ++m_pathDepth;
     call();
+    if (!self)
+        return;
+    m_bytesHeld -= bytes;
     while (!m_pathQueue.empty()) {
-        std::function<void()> next = std::move(m_pathQueue.front());
+        PathCall next = std::move(m_pathQueue.front());
         m_pathQueue.pop_front();
-        next();
+        next.call();
+        if (!self)
+            return;
+        m_bytesHeld -= next.bytes;
     }
     --m_pathDepth;
+    scheduleServing();
 }
 
 void SupportClass::DataReceivedOnSocket(const QByteArray &strData, const QString &strSocketNum,
@@ -44,11 +89,9 @@ void SupportClass::DataReceivedOnSocket(const QByteArray &strData, const QString
 {
     if (!m_host)
         return;
-    auto call = [this, strData, strSocketNum, blnReceivedOnClient] {
+    runOrDefer(strData.size(), [this, strData, strSocketNum, blnReceivedOnClient] {
         receive(strData, strSocketNum, blnReceivedOnClient);
-    };
-    if (!deferIfBusy(call))
-        runPathCall(call);
+    });
 }
 
 void SupportClass::receive(const QByteArray &strData, const QString &strSocketNum, bool blnReceivedOnClient)
@@ -56,6 +99,8 @@ void SupportClass::receive(const QByteArray &strData, const QString &strSocketNu
     const int mode = m_host->currentMode();
     if (blnReceivePaused) {
         strReceiveBuffer += strData;
+        if (strReceiveBuffer.size() >= pauseBufferLimit)
+            m_host->holdReceiving(true);
         m_host->UpdateReceivePauseBufferIndicator();
     } else {
         if (tw::options().VerboseLogging())
@@ -84,15 +129,14 @@ void SupportClass::receive(const QByteArray &strData, const QString &strSocketNu
         m_host->IncomingDataArrived(strSocketNum + QStringLiteral("#: "), strData);
     else
         m_host->IncomingDataArrived(QString(), strData);
+    Q_EMIT received(strSocketNum, strData);
 }
 
 void SupportClass::SendDataDownSocket(const QByteArray &strData, std::optional<bool> blnThroughToServer)
 {
     if (!m_host)
         return;
-    auto call = [this, strData, blnThroughToServer] { send(strData, blnThroughToServer); };
-    if (!deferIfBusy(call))
-        runPathCall(call);
+    runOrDefer(strData.size(), [this, strData, blnThroughToServer] { send(strData, blnThroughToServer); });
 }
 
 void SupportClass::send(const QByteArray &strData, std::optional<bool> blnThroughToServer)
@@ -128,40 +172,39 @@ bool SupportClass::SendToSockets(const QByteArray &strData, std::optional<bool> 
     const bool verbose = tw::options().VerboseLogging();
     const bool toClients = mode == 1 || (mode == 2 && blnThroughToServer.value_or(false));
     bool result = true;
-    bool failed = false;
+    OsError failure;
 
     if (!toClients) {
         result = false;
         if (m_host->clientState() == kClientConnected) {
-            if (m_host->writeClient(strData)) {
+            failure = m_host->writeClient(strData);
+            if (!failure.isError()) {
                 result = true;
                 if (verbose)
-                    tw::events().AddEvent(mode == 2 ? QStringLiteral("Passed ") + count(strData) +
-                                                          QStringLiteral(" bytes of data to the socket client.")
-                                                    : QStringLiteral("Sent ") + count(strData) +
-                                                          QStringLiteral(" bytes down the socket."));
-            } else {
-                failed = true;
+                    tw::events().AddEvent(mode == 2
+                                              ? QStringLiteral("Passed ") + count(strData) +
+                                                    QStringLiteral(" bytes of data to the socket client.")
+                                              : QStringLiteral("Sent ") + count(strData) +
+                                                    QStringLiteral(" bytes down the socket."));
             }
         }
     } else {
         // Let the window breathe between writes, but in slices: one event pass
-        // per write would cost more than the writes themselves.
+        // per write would cost more than the writes themselves. A client that
+        // cannot be written to does not keep the data from the others.
         QElapsedTimer slice;
         slice.start();
         for (int i = 1; i <= m_host->highestServerIndex(); ++i) {
             if (m_host->serverState(i) != kClientConnected)
                 continue;
-            if (!m_host->writeServer(i, strData)) {
-                failed = true;
-                break;
-            }
+            if (const OsError e = m_host->writeServer(i, strData); e.isError() && !failure.isError())
+                failure = e;
             if (slice.elapsed() >= kSliceMs) {
                 QCoreApplication::processEvents();
                 slice.restart();
             }
         }
-        if (!failed && verbose)
+        if (!failure.isError() && verbose)
             tw::events().AddEvent(mode == 2 ? QStringLiteral("Passed ") + count(strData) +
                                                   QStringLiteral(" bytes of data to all of the socket clients.")
                                             : QStringLiteral("Sent ") + count(strData) +
@@ -172,8 +215,10 @@ bool SupportClass::SendToSockets(const QByteArray &strData, std::optional<bool> 
         toClients ? m_host->ServerToClientDataArrived(strData) : m_host->ClientToServerDataArrived(strData);
     else
         m_host->OutgoingDataArrived(strData);
-    if (failed)
+    if (failure.isError()) {
+        m_host->sendFailed(failure);
         return false;
+    }
     m_host->DataHasBeenSent();
     return result;
 }
@@ -220,8 +265,10 @@ void SupportClass::ReleaseReceiveBuffer()
     // The whole buffer is one arrival from the client socket.
     const QByteArray held = std::exchange(strReceiveBuffer, QByteArray());
     DataReceivedOnSocket(held, QStringLiteral("NA"), true);
-    if (m_host)
+    if (m_host) {
         m_host->UpdateReceivePauseBufferIndicator();
+        m_host->holdReceiving(false);
+    }
 }
 
 void SupportClass::DestroyReceiveBuffer()
@@ -229,6 +276,8 @@ void SupportClass::DestroyReceiveBuffer()
     tw::events().AddEvent(QString::number(strReceiveBuffer.size()) +
                           QStringLiteral(" bytes have been cleared out of the receive pause buffer."));
     strReceiveBuffer.clear();
-    if (m_host)
+    if (m_host) {
         m_host->UpdateReceivePauseBufferIndicator();
+        m_host->holdReceiving(false);
+    }
 }

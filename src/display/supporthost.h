@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/oserror.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -28,11 +30,25 @@ public:
     virtual int clientState() const = 0;
     virtual int serverState(int index) const = 0;
     virtual int highestServerIndex() const = 0;
-    /// Writes to the client socket / one server element; false with a message on failure.
-    virtual bool writeClient(const QByteArray &data) = 0;
-    virtual bool writeServer(int index, const QByteArray &data) = 0;
+    /// Writes to the client socket / one server element; the failure, if any.
+    virtual OsError writeClient(const QByteArray &data) = 0;
+    virtual OsError writeServer(int index, const QByteArray &data) = 0;
+    /// Tells the user that sending failed (once per send).
+    virtual void sendFailed(const OsError &error) = 0;
     virtual void closeClient() = 0;
     virtual void closeServer(int index) = 0;
+    /// Stops (true) or resumes reading the sockets whose data feeds the
+    /// receive path, so that what the pause buffer cannot take waits there.
+    virtual void holdReceiving(bool hold) = 0;
+
+    // Arrivals the data path cannot take yet wait in their socket. Sockets are
+    // numbered as in the state histories: 0 the client socket, n >= 1 server
+    // element n.
+    /// Holds reading on a socket back for the data path, or lets it go.
+    virtual void holdArrivals(int socket, bool held) = 0;
+    /// Reads once what waits in a socket and hands it on, as its data arrival
+    /// would; reads nothing while something else still holds the socket.
+    virtual void readArrival(int socket) = 0;
 
     // Logs.
     virtual void IncomingDataArrived(const QString &strSocket, const QByteArray &strData) = 0;

@@ -11,6 +11,11 @@
 
 #include <utility>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <sys/socket.h>
+#endif
+
 namespace {
 
 // Connections announced by a listener and not yet answered, by request id.
@@ -241,6 +246,7 @@ OsError SocketControl::Close()
     m_needAnnounce = false;
     m_inArrival = false;
     m_paused = false;
+    m_holders = 0;
     m_unannouncedWritten = 0;
     return OsError();
 }
@@ -251,8 +257,10 @@ void SocketControl::setReadBufferSize(qint64 size)
     applyReadBufferSize();
 }
 
-void SocketControl::setReadingPaused(bool paused)
+void SocketControl::setReadingPaused(bool paused, Holder by)
 {
+    m_holders = paused ? quint8(m_holders | quint8(by)) : quint8(m_holders & ~quint8(by));
+    paused = m_holders != 0;
     if (m_paused == paused)
         return;
     m_paused = paused;
@@ -263,6 +271,36 @@ void SocketControl::setReadingPaused(bool paused)
             m_needAnnounce = true;
         schedulePump();
     }
+}
+
+SocketControl::PeerInput SocketControl::peerInput() const
+{
+    if (!m_socket)
+        return PeerInput::Ended;
+    if (m_socket->bytesAvailable() > 0)
+        return PeerInput::Data;
+    if (m_end != End::None || m_state == sckClosing || m_state == sckError)
+        return PeerInput::Ended;
+    if (m_state != sckConnected)
+        return PeerInput::Open;
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return PeerInput::Ended;
+#ifdef Q_OS_UNIX
+    // The system may already hold data or the peer's close that the socket
+    // has not been told of yet: look without taking.
+    const qintptr fd = m_socket->socketDescriptor();
+    if (fd < 0)
+        return PeerInput::Ended;
+    char byte = 0;
+    const ssize_t n = ::recv(int(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0)
+        return PeerInput::Data;
+    if (n == 0)
+        return PeerInput::Ended;
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return PeerInput::Ended;
+#endif
+    return PeerInput::Open;
 }
 
 // --- connection -------------------------------------------------------------
@@ -522,15 +560,38 @@ void SocketControl::announceRequests()
         return;
     m_announcingRequests = true;
     const QPointer<SocketControl> self(this);
-    while (!m_requestQueue.isEmpty() && m_state == sckListening) {
+    while (!m_requestQueue.isEmpty() && m_state == sckListening && m_postponed == 0) {
         const qintptr id = m_requestQueue.takeFirst();
         Q_EMIT ConnectionRequest(id);
         if (!self)
             return;
+        if (m_postponed == id) {
+            m_requestQueue.prepend(id);
+            break;
+        }
         // Not taken by now: refused at once, so the client learns it.
         declineRequest(id);
     }
     m_announcingRequests = false;
+}
+
+void SocketControl::postponeRequest(qintptr requestID)
+{
+    if (pendingRequests().contains(requestID))
+        m_postponed = requestID;
+}
+
+void SocketControl::announceRequestsAgain()
+{
+    if (m_postponed == 0)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_postponed = 0;
+            announceRequests();
+        },
+        Qt::QueuedConnection);
 }
 
 void SocketControl::onAcceptError(QAbstractSocket::SocketError qtError)
@@ -558,6 +619,7 @@ void SocketControl::declineRequest(qintptr id)
 void SocketControl::declineAllRequests()
 {
     m_requestQueue.clear();
+    m_postponed = 0;
     auto &requests = pendingRequests();
     for (auto it = requests.begin(); it != requests.end();) {
         if (it->owner == this) {

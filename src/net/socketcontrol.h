@@ -96,12 +96,41 @@ public:
     /// sender back.
     void setReadBufferSize(qint64 size);
     qint64 readBufferSize() const { return m_readBufferSize; }
-    /// While paused no DataArrival is raised and nothing more than the read
-    /// buffer bound is taken from the system; resuming announces what waits.
-    /// A peer's close is held back until what it sent before has been
-    /// announced. Close ends a pause.
-    void setReadingPaused(bool paused);
+    /// Who holds reading back: the caller itself, the data path while it is
+    /// busy, or the relay while the other side's backlog drains.
+    enum class Holder : quint8
+    {
+        Caller = 1,
+        Path = 2,
+        Relay = 4
+    };
+    /// While any holder pauses reading, no DataArrival is raised and nothing
+    /// more than the read buffer bound is taken from the system; when the
+    /// last holder resumes, what waits is announced. A peer's close is held
+    /// back until what it sent before has been announced. Close ends every
+    /// pause.
+    void setReadingPaused(bool paused, Holder by = Holder::Caller);
     bool readingPaused() const { return m_paused; }
+
+    /// What the peer has left for us: Open (connected, nothing unread), Data
+    /// (bytes still to read, in the element or the system; a close may
+    /// follow them), or Ended (everything read and the peer has closed or
+    /// the connection failed, whether announced yet or not). Looks into the
+    /// system without taking anything.
+    enum class PeerInput
+    {
+        Open,
+        Data,
+        Ended
+    };
+    PeerInput peerInput() const;
+
+    /// From inside a ConnectionRequest handler: the request neither is
+    /// accepted nor refused yet; it and the requests after it wait until
+    /// announceRequestsAgain() announces it once more.
+    void postponeRequest(qintptr requestID);
+    void announceRequestsAgain();
+    bool requestPostponed() const { return m_postponed != 0; }
 
 Q_SIGNALS:
     void Connected();
@@ -159,6 +188,7 @@ private:
 
     qint64 m_readBufferSize = 0;
     bool m_paused = false;
+    quint8 m_holders = 0;
     bool m_inArrival = false;
     bool m_needAnnounce = false;
     bool m_pumpQueued = false;
@@ -172,4 +202,5 @@ private:
 
     QList<qintptr> m_requestQueue;
     bool m_announcingRequests = false;
+    qintptr m_postponed = 0;
 };

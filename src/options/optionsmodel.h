@@ -55,6 +55,9 @@ public:
 
     static inline const QString kSection = QStringLiteral("Options");
     static inline const QString kNoSplitting = QStringLiteral("<No message splitting>");
+    /// Why a send window made without the main window cannot open the options.
+    static inline const QString kWindowUnavailable =
+        QStringLiteral("The options are set from the main window's Tools menu");
     /// A separator edit reaches its getter this long after the last keystroke.
     static constexpr int kSeparatorDelayMs = 300;
 

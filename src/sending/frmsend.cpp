@@ -6,6 +6,7 @@
 #include "core/programfolder.h"
 #include "display/frmdetails.h"
 #include "display/supportclass.h"
+#include "options/optionsmodel.h"
 #include "options/settingsstore.h"
 #include "sending/bytetextedit.h"
 #include "sending/sendcontrols.h"
@@ -258,6 +259,22 @@ QList<frmSend *> frmSend::openWindows()
     return registry();
 }
 
+OsError frmSend::CloseAllForExit()
+{
+    OsError first;
+    QList<QPointer<frmSend>> windows;
+    for (frmSend *w : registry())
+        windows.append(w);
+    for (const QPointer<frmSend> &w : windows) {
+        if (!w || w->m_exiting)
+            continue;
+        const OsError e = w->closeForExit();
+        if (e.isError() && !first.isError())
+            first = e;
+    }
+    return first;
+}
+
 void frmSend::setRefreshSendListHook(std::function<void()> hook)
 {
     refreshHook() = std::move(hook);
@@ -390,6 +407,10 @@ void frmSend::buildUi()
     cmdClear = toolButton(QStyle::SP_DialogResetButton, QStringLiteral("Clear window"), "cmdClear");
     cmdDetails = named(new QPushButton(QStringLiteral("Details")), "cmdDetails");
     cmdPreferences = named(new QPushButton(QStringLiteral("Options")), "cmdPreferences");
+    if (!optionsHook()) {
+        cmdPreferences->setEnabled(false);
+        cmdPreferences->setToolTip(OptionsModel::kWindowUnavailable);
+    }
     cmdClose = named(new QPushButton(QStringLiteral("Close")), "cmdClose");
     for (QPushButton *b : {cmdSend, cmdSaveAs, cmdDetails, cmdPreferences, cmdClose, cmdTiming})
         b->setAutoDefault(false);
@@ -727,7 +748,7 @@ void frmSend::cmdOpen_Click()
         // The box no longer mirrors the file: read it again before any transmission.
         LinkedFileDate = QDateTime();
     }
-    if (!self)
+    if (!self || m_exiting)
         return;
     ShowLinkState();
     prepareRawData();
@@ -858,7 +879,7 @@ bool frmSend::LoadFile(const QString &path)
     if (LoadCancelled) {
         LoadCancelled = false;
         // A close asked for during the load needs no notice about the part shown.
-        if (!m_closeRequested) {
+        if (!m_closeRequested && !m_exiting) {
             tw::ui().message(
                 this,
                 QStringLiteral("You have cancelled the operation. Only part of the file will be displayed."),
@@ -940,6 +961,13 @@ void frmSend::cmdClose_Click()
 
 void frmSend::closeEvent(QCloseEvent *event)
 {
+    if (m_exiting) {
+        // Stopped and saved by the exit already.
+        m_frmDetails->hide();
+        frmLoadWait->hide();
+        event->accept();
+        return;
+    }
     if (m_inClose) {
         event->ignore();
         return;
@@ -985,19 +1013,47 @@ bool frmSend::CanCloseWindow()
     return SaveWindowState();
 }
 
+OsError frmSend::closeForExit()
+{
+    QPointer<frmSend> self(this);
+    m_exiting = true;
+    // A load or conversion stops at its next look; the loops that let
+    // events run below this call end when it returns.
+    if (IsLoading)
+        LoadCancelled = true;
+    m_support->StopGettingRaw();
+    StopTransmittingData();
+    if (!self)
+        return OsError();
+    OsError e;
+    if (IsModified) {
+        bool keepClosing = true;
+        e = writeState(keepClosing);
+    }
+    if (self)
+        close();
+    return e;
+}
+
 bool frmSend::SaveWindowState()
 {
-    if (!IsModified)
+    if (!IsModified || m_saveFailed)
         return true;
-    SendStateStore store(SettingsStore::instance());
-    // A new window keeps the number it obtains, so a close that is refused
-    // and then repeated saves in the same place.
-    const int n = IsNewWindow ? store.FindFreeStateNumber() : StateNumber;
-    if (IsNewWindow) {
-        IsNewWindow = false;
-        StateNumber = qint16(n);
+    QPointer<frmSend> self(this);
+    bool keepClosing = true;
+    const OsError e = writeState(keepClosing);
+    if (!self)
+        return false;
+    if (e.isError()) {
+        m_saveFailed = true;
+        tw::ui().failure(this, SettingsStore::kSaveFailure, e);
+        return false;
     }
+    return keepClosing;
+}
 
+OsError frmSend::writeState(bool &keepClosing)
+{
     SendWindowState st;
     st.description = txtTitle->text();
     st.binary = chkBinary->isChecked();
@@ -1014,20 +1070,44 @@ bool frmSend::SaveWindowState()
         st.linkedFile = LinkedFileName;
     else
         st.data = txtSend->data();
-    store.save(n, st);
 
-    if (!IsLinked && !SendStateStore::fitsInStore(st.data) &&
-        !tw::ui().askYesNo(
+    // Asked before the save: other copies of the program wait while it runs.
+    keepClosing = true;
+    auto tooLong = SendStateStore::DataTooLong::Clear;
+    if (!IsLinked && !SendStateStore::fitsInStore(st.data)) {
+        QPointer<frmSend> self(this);
+        keepClosing = tw::ui().askYesNo(
             this,
             QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
                            "registry.  The data will not be recorded.  It may be wise to save the "
                            "information to a file before proceeding.\r\n\r\nDo you wish to continue "
                            "closing this window?"),
-            UiService::Icon::Question))
-        return false;
-    if (refreshHook())
+            UiService::Icon::Question);
+        if (!self)
+            return OsError();
+        // No keeps what is stored as the data of this state.
+        if (!keepClosing)
+            tooLong = SendStateStore::DataTooLong::KeepStored;
+    }
+
+    SendStateStore store(SettingsStore::instance());
+    OsError e;
+    if (IsNewWindow) {
+        // A new window keeps the number it obtains, so a close that is
+        // refused and then repeated saves in the same place.
+        int n = 0;
+        e = store.saveNew(st, n);
+        if (!e.isError()) {
+            IsNewWindow = false;
+            StateNumber = qint16(n);
+        }
+    } else {
+        e = store.save(StateNumber, st, tooLong);
+    }
+    // The lists show what is stored, also when the close goes no further.
+    if (!e.isError() && refreshHook())
         refreshHook()();
-    return true;
+    return e;
 }
 
 void frmSend::LoadWindowState()
@@ -1056,6 +1136,8 @@ void frmSend::LoadWindowState()
 
     if (!st.linkedFile.isEmpty()) {
         LinkedFileName = st.linkedFile;
+        // Linked until the file turns out unreadable: a save meanwhile keeps the link.
+        IsLinked = true;
         QPointer<frmSend> self(this);
         const bool loaded = LoadFile(LinkedFileName);
         if (!self)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/oserror.h"
 #include "sending/sendschedule.h"
 
 #include <QByteArray>
@@ -45,9 +46,13 @@ public:
     static frmSend *ReopenState(int stateNumber);
     /// Every send window that is open now.
     static QList<frmSend *> openWindows();
+    /// At exit: every open window stops its work, saves its state and
+    /// closes; none can refuse. The result is the first save that failed,
+    /// for the exit to tell.
+    static OsError CloseAllForExit();
     /// Called after every save of a state, so the main window rebuilds its lists.
     static void setRefreshSendListHook(std::function<void()> hook);
-    /// Opens the options window (cmdPreferences).
+    /// Opens the options window (cmdPreferences, disabled in windows opened without one).
     static void setShowOptionsHook(std::function<void()> hook);
     /// Where the bytes of windows without a hook of their own go: the main
     /// window installs the shared support object's SendDataDownSocket here.
@@ -177,6 +182,10 @@ private:
     void intervalTextChanged(QLineEdit *box);
     void durationTextChanged(const QString &text);
     void busyEnded();
+    OsError closeForExit();
+    /// Writes the state, asking first when the data is too long to keep;
+    /// keepClosing is false when the user answered No.
+    OsError writeState(bool &keepClosing);
     QSize minimumWindowSize(bool panelShown) const;
 
     // What the transmission asks of the window.
@@ -197,6 +206,9 @@ private:
     bool m_rawFresh = false;
     bool m_closeRequested = false;
     bool m_inClose = false;
+    bool m_exiting = false;
+    // A save failed and was told: the next close closes without saving.
+    bool m_saveFailed = false;
     bool m_inSendClick = false;
     int m_lastSecsIndex = 0;
     int m_loadSliceMs = 8;

@@ -5,6 +5,8 @@
 
 #include <QLocale>
 #include <algorithm>
+#include <iterator>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -19,6 +21,32 @@ bool isTrue(const QString &text)
 QString boolText(bool b)
 {
     return b ? QStringLiteral("True") : QStringLiteral("False");
+}
+
+// A "Modified" stamp as seconds of its wall-clock time, without the time
+// zone, as it was written; nothing when it cannot be read. Read by hand:
+// the date-time parser asks the system for the zone at every step, which
+// costs more than the rest of a save when there are hundreds of states.
+std::optional<qint64> stampSeconds(const QString &text)
+{
+    static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QStringList parts = text.simplified().split(QLatin1Char(' '));
+    const QStringList clock = parts.size() == 4 ? parts[3].split(QLatin1Char(':')) : QStringList();
+    if (clock.size() != 3)
+        return std::nullopt;
+    int month = 0;
+    for (int m = 0; m < 12 && month == 0; ++m) {
+        if (parts[1].compare(QLatin1String(months[m]), Qt::CaseInsensitive) == 0)
+            month = m + 1;
+    }
+    bool ok[5] = {};
+    const QDate date(parts[2].toInt(&ok[0]), month, parts[0].toInt(&ok[1]));
+    const QTime time(clock[0].toInt(&ok[2]), clock[1].toInt(&ok[3]), clock[2].toInt(&ok[4]));
+    if (!date.isValid() || !time.isValid() ||
+        !std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; }))
+        return std::nullopt;
+    return date.toJulianDay() * 86400 + time.msecsSinceStartOfDay() / 1000;
 }
 } // namespace
 
@@ -48,7 +76,12 @@ QString SendStateStore::placeholderDescription(const QDate &date)
 
 int SendStateStore::FindFreeStateNumber(const QDateTime &now) const
 {
-    const auto keys = m_store.ReadAll(kSection);
+    return freeNumber(m_store, now);
+}
+
+int SendStateStore::freeNumber(const SettingsStore &store, const QDateTime &now)
+{
+    const auto keys = store.ReadAll(kSection);
     if (keys.isEmpty())
         return 0;
     // Every key counts, numeric or not; only numeric keys take a number.
@@ -60,15 +93,14 @@ int SendStateStore::FindFreeStateNumber(const QDateTime &now) const
         if (ok && n >= 0 && n < k)
             taken[size_t(n)] = true;
     }
+    const qint64 nowSeconds = now.date().toJulianDay() * 86400 + now.time().msecsSinceStartOfDay() / 1000;
     int oldest = -1;
-    QDateTime oldestStamp;
+    qint64 oldestStamp = 0;
     for (qsizetype c = 0; c < k; ++c) {
         if (!taken[size_t(c)])
             return int(c);
-        QDateTime stamp = QLocale::c().toDateTime(
-            m_store.Read(stateSection(int(c)), QStringLiteral("Modified")).trimmed(), kStampFormat);
-        if (!stamp.isValid())
-            stamp = now;
+        const qint64 stamp =
+            stampSeconds(store.Read(stateSection(int(c)), QStringLiteral("Modified"))).value_or(nowSeconds);
         if (oldest < 0 || stamp < oldestStamp) {
             oldest = int(c);
             oldestStamp = stamp;
@@ -77,27 +109,53 @@ int SendStateStore::FindFreeStateNumber(const QDateTime &now) const
     return k < 10 ? int(k) : oldest;
 }
 
-void SendStateStore::save(int n, const SendWindowState &state, const QDateTime &now)
+SettingsStore::Changes SendStateStore::changes(int n, const SendWindowState &state, DataTooLong tooLong,
+                                               const QDateTime &now)
 {
-    SettingsStore &s = m_store;
     const QString section = stateSection(n);
-    s.Save(kSection, QString::number(n),
-           state.description.trimmed().isEmpty() ? placeholderDescription(now.date()) : state.description);
-    s.Save(section, QStringLiteral("Modified"), QLocale::c().toString(now, kStampFormat));
-    s.Save(section, QStringLiteral("Binary"), boolText(state.binary));
-    s.Save(section, QStringLiteral("Pause"), boolText(state.pause));
-    s.Save(section, QStringLiteral("Periodically"), boolText(state.periodically));
-    s.Save(section, QStringLiteral("PauseFor"), state.pauseFor);
-    s.Save(section, QStringLiteral("OnceEvery"), state.onceEvery);
-    s.Save(section, QStringLiteral("Duration"), state.duration);
-    s.Save(section, QStringLiteral("Left"), QString::number(state.left));
-    s.Save(section, QStringLiteral("Top"), QString::number(state.top));
-    s.Save(section, QStringLiteral("Width"), QString::number(state.width));
-    s.Save(section, QStringLiteral("Height"), QString::number(state.height));
-    s.Save(section, QStringLiteral("LinkedFile"), state.linkedFile);
-    // A state that takes over an older number must not keep that one's data.
-    const bool keepData = state.linkedFile.isEmpty() && fitsInStore(state.data);
-    s.Save(section, QStringLiteral("Data"), keepData ? Bytes::toText(state.data) : QString());
+    auto key = [&](const char *name, const QString &value) {
+        return SettingsStore::Change{section, QString::fromLatin1(name), value};
+    };
+    SettingsStore::Changes c = {
+        {kSection, QString::number(n),
+         state.description.trimmed().isEmpty() ? placeholderDescription(now.date()) : state.description},
+        key("Modified", QLocale::c().toString(now, kStampFormat)),
+        key("Binary", boolText(state.binary)),
+        key("Pause", boolText(state.pause)),
+        key("Periodically", boolText(state.periodically)),
+        key("PauseFor", state.pauseFor),
+        key("OnceEvery", state.onceEvery),
+        key("Duration", state.duration),
+        key("Left", QString::number(state.left)),
+        key("Top", QString::number(state.top)),
+        key("Width", QString::number(state.width)),
+        key("Height", QString::number(state.height)),
+        key("LinkedFile", state.linkedFile),
+    };
+    if (!state.linkedFile.isEmpty())
+        c.append(key("Data", QString()));
+    else if (fitsInStore(state.data))
+        c.append(key("Data", Bytes::toText(state.data)));
+    else if (tooLong == DataTooLong::Clear)
+        c.append(key("Data", QString()));
+    return c;
+}
+
+OsError SendStateStore::save(int n, const SendWindowState &state, DataTooLong tooLong, const QDateTime &now)
+{
+    return m_store.SaveMany(changes(n, state, tooLong, now));
+}
+
+OsError SendStateStore::saveNew(const SendWindowState &state, int &n, const QDateTime &now)
+{
+    int chosen = -1;
+    const OsError e = m_store.Update([&](const SettingsStore &store) {
+        chosen = freeNumber(store, now);
+        return changes(chosen, state, DataTooLong::Clear, now);
+    });
+    if (!e.isError())
+        n = chosen;
+    return e;
 }
 
 SendWindowState SendStateStore::load(int n, const QPoint &hereTwips) const

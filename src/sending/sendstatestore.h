@@ -1,12 +1,13 @@
 #pragma once
 
+#include "core/oserror.h"
+#include "options/settingsstore.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QPoint>
 #include <QSize>
 #include <QString>
-
-class SettingsStore;
 
 /// Everything a send window keeps of itself between runs. Geometry is in
 /// twips; the height leaves out the options panel.
@@ -43,6 +44,12 @@ class SendStateStore
 public:
     /// Longer data is not kept with a state.
     static constexpr qsizetype kMaxStoredData = 5000;
+    /// What a save does with the stored "Data" when the state's data does not fit.
+    enum class DataTooLong
+    {
+        Clear,
+        KeepStored
+    };
 
     explicit SendStateStore(SettingsStore &store) : m_store(store) {}
 
@@ -52,10 +59,17 @@ public:
     /// the oldest "Modified" stamp (no stamp counts as now), which is reused.
     int FindFreeStateNumber(const QDateTime &now = QDateTime::currentDateTime()) const;
 
-    /// Writes state n. A blank description is stored as the placeholder of
-    /// now's day; "Data" is emptied when the state is linked or the data
-    /// does not fit.
-    void save(int n, const SendWindowState &state, const QDateTime &now = QDateTime::currentDateTime());
+    /// Writes state n in one save. A blank description is stored as the
+    /// placeholder of now's day; "Data" is emptied when the state is linked,
+    /// and, when the data does not fit, emptied or left as it is stored.
+    OsError save(int n, const SendWindowState &state, DataTooLong tooLong = DataTooLong::Clear,
+                 const QDateTime &now = QDateTime::currentDateTime());
+    /// Writes a new state under the number FindFreeStateNumber gives, both
+    /// under the store's lock, so another copy of the program cannot take
+    /// the same number meanwhile. The number is stored in n on success. An
+    /// older state's data never stays under the number it takes over.
+    OsError saveNew(const SendWindowState &state, int &n,
+                    const QDateTime &now = QDateTime::currentDateTime());
 
     /// State n. What is missing keeps a fresh window's value (the position:
     /// hereTwips); a check box is on only for "True"; numbers are kept sane.
@@ -67,5 +81,9 @@ public:
     static QString stateSection(int n);
 
 private:
+    static int freeNumber(const SettingsStore &store, const QDateTime &now);
+    static SettingsStore::Changes changes(int n, const SendWindowState &state, DataTooLong tooLong,
+                                          const QDateTime &now);
+
     SettingsStore &m_store;
 };

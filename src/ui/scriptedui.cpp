@@ -53,3 +53,9 @@ std::optional<QFont> ScriptedUi::chooseFont(QWidget *, const QFont &)
     prompts.append({QStringLiteral("font"), QString(), Icon::None, QString()});
     return fontAnswers.isEmpty() ? std::nullopt : fontAnswers.dequeue();
 }
+
+bool ScriptedUi::showFile(QWidget *, const QString &filePath)
+{
+    prompts.append({QStringLiteral("show"), filePath, Icon::None, QString()});
+    return showAnswers.isEmpty() ? true : showAnswers.dequeue();
+}

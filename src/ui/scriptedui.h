@@ -13,7 +13,7 @@ class ScriptedUi : public UiService
 public:
     struct Prompt
     {
-        QString kind; // "message", "question", "input", "open", "save", "font"
+        QString kind; // "message", "question", "input", "open", "save", "font", "show"
         QString text;
         Icon icon = Icon::None;
         QString title;
@@ -27,6 +27,8 @@ public:
     QQueue<std::optional<QString>> inputAnswers;
     QQueue<QString> fileAnswers;
     QQueue<std::optional<QFont>> fontAnswers;
+    /// Whether the desktop could show a file (unscripted: it could).
+    QQueue<bool> showAnswers;
 
     /// Texts of all prompts so far, in order.
     QStringList texts() const;
@@ -41,4 +43,5 @@ public:
     QString openFileName(QWidget *parent, const QString &startIn, const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &startIn, const QString &filter) override;
     std::optional<QFont> chooseFont(QWidget *parent, const QFont &initial) override;
+    bool showFile(QWidget *parent, const QString &filePath) override;
 };

@@ -2,10 +2,12 @@
 
 #include "core/oserror.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace {
 DialogUiService g_dialogs;
@@ -111,4 +113,9 @@ std::optional<QFont> DialogUiService::chooseFont(QWidget *parent, const QFont &i
     if (!ok)
         return std::nullopt;
     return f;
+}
+
+bool DialogUiService::showFile(QWidget *, const QString &filePath)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(filePath));
 }

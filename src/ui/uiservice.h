@@ -31,6 +31,9 @@ public:
     virtual QString openFileName(QWidget *parent, const QString &startIn, const QString &filter) = 0;
     virtual QString saveFileName(QWidget *parent, const QString &startIn, const QString &filter) = 0;
     virtual std::optional<QFont> chooseFont(QWidget *parent, const QFont &initial) = 0;
+    /// Opens a file in the desktop's viewer for its type; false when the
+    /// desktop has none to start.
+    virtual bool showFile(QWidget *parent, const QString &filePath) = 0;
 
     /// The failure message: sentence (which ends "...reports: ") + number + ", " +
     /// description + suffix, exclamation icon, title "Tarnwell III".
@@ -58,4 +61,5 @@ public:
     QString openFileName(QWidget *parent, const QString &startIn, const QString &filter) override;
     QString saveFileName(QWidget *parent, const QString &startIn, const QString &filter) override;
     std::optional<QFont> chooseFont(QWidget *parent, const QFont &initial) override;
+    bool showFile(QWidget *parent, const QString &filePath) override;
 };

@@ -16,8 +16,17 @@
 #include <QTabWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtTest>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
 #include <memory>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +50,76 @@ QByteArray readExactly(QTcpSocket &s, qsizetype n)
     }
     return got;
 }
+
+constexpr qint64 kMiB = 1024 * 1024;
+
+// A client's stream: text lines that name their client, in a pattern held
+// twice in a row, so any piece up to one pattern long is contiguous.
+class Stream
+{
+public:
+    static constexpr qint64 kPattern = 4 * kMiB + 13; // not a multiple of any read
+    explicit Stream(int client)
+    {
+        QByteArray pattern;
+        for (int line = 0; pattern.size() < kPattern; ++line)
+            pattern += "client " + QByteArray::number(client) + " line " + QByteArray::number(line) + ' ' +
+                       QByteArray(line % 100, char('a' + line % 26)) + "\r\n";
+        pattern.truncate(kPattern);
+        m_doubled = pattern + pattern;
+    }
+    QByteArray piece(qint64 at, qint64 n) const
+    {
+        return QByteArray::fromRawData(m_doubled.constData() + at % kPattern, n);
+    }
+
+private:
+    QByteArray m_doubled;
+};
+
+// A client on a thread of its own that sends `total` bytes of its stream
+// as fast as the program takes them in.
+class Sender
+{
+public:
+    explicit Sender(quint16 port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
+            return;
+        socklen_t length = sizeof a;
+        ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &length);
+        localPort = ntohs(a.sin_port);
+    }
+    void start(const Stream &stream, qint64 total)
+    {
+        m_thread = std::thread([this, &stream, total] {
+            constexpr qint64 kChunk = 256 * 1024;
+            for (qint64 sent = 0; sent < total;) {
+                const qint64 n = std::min(kChunk, total - sent);
+                const ssize_t w = ::send(m_fd, stream.piece(sent, n).constData(), size_t(n), MSG_NOSIGNAL);
+                if (w <= 0)
+                    return;
+                sent += w;
+            }
+        });
+    }
+    ~Sender()
+    {
+        ::shutdown(m_fd, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_fd);
+    }
+    quint16 localPort = 0;
+
+private:
+    int m_fd;
+    std::thread m_thread;
+};
 } // namespace
 
 class TestServerMode : public QObject
@@ -52,6 +131,10 @@ private Q_SLOTS:
     void portInUseAsksToRetry();
     void passThroughRelaysBothWaysByteExact();
     void declinedPassThroughRequestIsClosed();
+    void passThroughTakesTheNextClientAtOnce_data();
+    void passThroughTakesTheNextClientAtOnce();
+    void floodFromThreeClients_data();
+    void floodFromThreeClients();
     void relayMemoryStaysBoundedWhenTheServerIsSlow();
     void manyClientsAtOnce();
     void modeChangesAndCaptions();
@@ -201,6 +284,148 @@ void TestServerMode::declinedPassThroughRequestIsClosed()
                                                                       "Through Mode")));
     QCOMPARE(m.w->intClientCount, qint16(1));
     QCOMPARE(first->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestServerMode::passThroughTakesTheNextClientAtOnce_data()
+{
+    QTest::addColumn<bool>("relayedBeforeClose");
+    QTest::newRow("close right after sending") << false;
+    QTest::newRow("close after the data went through") << true;
+}
+
+// One client at a time: a client that connects as soon as the previous one
+// has closed is taken, even before the program has seen that close.
+void TestServerMode::passThroughTakesTheNextClientAtOnce()
+{
+    QFETCH(bool, relayedBeforeClose);
+    MainWindow m(2);
+    QTcpServer real;
+    std::unique_ptr<QTcpSocket> upstream = m.connectClient(real, 2);
+    QVERIFY(upstream);
+    const quint16 port = quint16(m.w->sckServer[0]->LocalPort());
+    auto client = connectTo(port);
+    QVERIFY(client->waitForConnected(5000));
+    QByteArray sent, relayed;
+    for (int round = 0; round < 20; ++round) {
+        const QByteArray payload =
+            "round " + QByteArray::number(round) + ' ' + QByteArray(2000 + round, 'a') + "\r\n";
+        client->write(payload);
+        sent += payload;
+        client->flush();
+        if (relayedBeforeClose) {
+            relayed += readExactly(*upstream, sent.size() - relayed.size());
+            QCOMPARE(relayed.size(), sent.size());
+        }
+        // Gone before the next one knocks, with no gap between the two.
+        client->disconnectFromHost();
+        QCOMPARE(client->state(), QAbstractSocket::UnconnectedState);
+        client = connectTo(port);
+        QVERIFY(client->waitForConnected(5000));
+    }
+    client->write("last\r\n");
+    sent += "last\r\n";
+    relayed += readExactly(*upstream, sent.size() - relayed.size());
+    QCOMPARE(relayed.size(), sent.size());
+    QVERIFY(relayed == sent);
+    QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+    QVERIFY(!m.events().join(QLatin1Char('\n')).contains(QStringLiteral("declined")));
+    QCOMPARE(m.events().count(QStringLiteral("Socket client 1 closed their connection.")), 20);
+}
+
+void TestServerMode::floodFromThreeClients_data()
+{
+    QTest::addColumn<QString>("action");
+    // Reads the program may still handle after the user acted: the one being
+    // shown, and for a quit one more already due in the same event pass.
+    QTest::addColumn<int>("readsAfter");
+    QTest::newRow("to the end") << QString() << 0;
+    QTest::newRow("stop listening") << QStringLiteral("stop listening") << 1;
+    QTest::newRow("quit") << QStringLiteral("quit") << 2;
+}
+
+// Three clients flood Server mode with everything shown. Data that comes
+// while a display runs waits in its socket, so the program holds no more
+// than one read, every client gets its turn, and what the user does in the
+// middle takes effect at once.
+void TestServerMode::floodFromThreeClients()
+{
+    QFETCH(QString, action);
+    QFETCH(int, readsAfter);
+    constexpr qint64 kEach = 50 * kMiB;
+    constexpr qint64 kActAfter = 4 * kMiB;
+    MainWindow m(1);
+    m.w->tabs[1].cboShow->setCurrentIndex(0);
+    const quint16 port = m.listen(1);
+    const std::array<Stream, 3> streams{Stream(0), Stream(1), Stream(2)};
+    std::vector<std::unique_ptr<Sender>> senders;
+    for (int c = 0; c < 3; ++c)
+        senders.push_back(std::make_unique<Sender>(port));
+    QTRY_COMPARE(m.w->intClientCount, qint16(3));
+    QHash<QString, int> clientOf; // socket label -> client
+    for (int n = 1; n <= 3; ++n)
+        for (int c = 0; c < 3; ++c)
+            if (m.w->sckServer[n]->RemotePort() == senders[size_t(c)]->localPort)
+                clientOf.insert(QString::number(n), c);
+    QCOMPARE(clientOf.size(), 3);
+
+    std::array<qint64, 3> handled{};
+    std::optional<std::array<qint64, 3>> atFirstEnd;
+    bool inOrder = true;
+    bool acting = false;
+    qint64 afterAction = 0;
+    QObject::connect(m.w->objSupport, &SupportClass::received, m.w.get(),
+                     [&](const QString &label, const QByteArray &data) {
+                         const int c = clientOf.value(label, -1);
+                         if (c < 0 || data != streams[size_t(c)].piece(handled[size_t(c)], data.size())) {
+                             inOrder = false;
+                             return;
+                         }
+                         handled[size_t(c)] += data.size();
+                         if (acting)
+                             afterAction += data.size();
+                         if (!atFirstEnd && handled[size_t(c)] == kEach)
+                             atFirstEnd = handled;
+                         if (*std::min_element(handled.begin(), handled.end()) == kEach)
+                             QCoreApplication::quit();
+                         if (!action.isEmpty() && !acting && handled[size_t(c)] >= kActAfter) {
+                             acting = true;
+                             // As the user would: a click handled among the program's events.
+                             QTimer::singleShot(0, m.w.get(), [&] {
+                                 afterAction = 0;
+                                 if (action == QLatin1String("quit")) {
+                                     m.w->mnuExit_Click();
+                                 } else {
+                                     m.w->tabs[1].cmdListen->click();
+                                     QCoreApplication::quit();
+                                 }
+                             });
+                         }
+                     });
+    for (int c = 0; c < 3; ++c)
+        senders[size_t(c)]->start(streams[size_t(c)], kEach);
+    bool timedOut = false;
+    QTimer::singleShot(240000, m.w.get(), [&] {
+        timedOut = true;
+        QCoreApplication::quit();
+    });
+    QCoreApplication::exec();
+    QVERIFY(!timedOut);
+    const qint64 handledAfterAction = afterAction;
+
+    QVERIFY(inOrder);
+    const qint64 readBound = m.w->sckServer[1]->readBufferSize();
+    QVERIFY2(m.w->objSupport->mostBytesHeld() <= readBound,
+             qPrintable(QString::number(m.w->objSupport->mostBytesHeld())));
+    if (action.isEmpty()) {
+        QVERIFY(atFirstEnd);
+        const qint64 least = *std::min_element(atFirstEnd->begin(), atFirstEnd->end());
+        QVERIFY2(least >= kEach / 2, qPrintable(QString::number(least)));
+        QCOMPARE(handled, (std::array<qint64, 3>{kEach, kEach, kEach}));
+    } else {
+        // What was being shown when the user acted is finished; nothing more.
+        QVERIFY2(handledAfterAction <= readsAfter * readBound,
+                 qPrintable(QString::number(handledAfterAction)));
+    }
 }
 
 void TestServerMode::relayMemoryStaysBoundedWhenTheServerIsSlow()

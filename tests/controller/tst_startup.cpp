@@ -1,6 +1,7 @@
 #include "controller/frmtarnwell.h"
 #include "core/programfolder.h"
 #include "logging/frmevent.h"
+#include "sending/frmsend.h"
 #include "ui/frmhelp.h"
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
@@ -15,6 +16,7 @@
 #include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -191,8 +193,12 @@ void TestStartup::settingsThatCannotBeSavedAreTold()
     const QString told = SettingsStore::kSaveFailure + QStringLiteral("20, Not a directory");
     QCOMPARE(ui.messages(), QStringList{told});
     QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
+    // An edited send window cannot save either: the exit tells it once with its own.
+    QPointer<frmSend> send = frmSend::OpenNewWindow();
+    send->txtTitle->setText(QStringLiteral("edited"));
     w->close();
     QCOMPARE(ui.messages(), QStringList({told, told}));
+    QVERIFY(!send || !send->isVisible()); // and it closed all the same
     w.reset();
     QCOMPARE(ui.messages().size(), 2);
     SettingsStore::setInstance(&t.store());

@@ -40,18 +40,44 @@ public:
     int clientState() const override { return client; }
     int serverState(int i) const override { return i < servers.size() ? servers[i] : 0; }
     int highestServerIndex() const override { return int(servers.size()) - 1; }
-    bool writeClient(const QByteArray &d) override
+    OsError writeClient(const QByteArray &d) override
     {
         writes << QStringLiteral("client:") + QString::fromLatin1(d);
-        return writeOk;
+        return failing.contains(0) ? kRefused : OsError();
     }
-    bool writeServer(int i, const QByteArray &d) override
+    OsError writeServer(int i, const QByteArray &d) override
     {
         writes << QStringLiteral("server%1:").arg(i) + QString::fromLatin1(d);
-        return writeOk;
+        return failing.contains(i) ? kRefused : OsError();
+    }
+    void sendFailed(const OsError &e) override { failures << e.number; }
+    // Sockets with data waiting, as the controller drives them: an arrival
+    // is read at once unless the path holds it; a served read takes one
+    // chunk, and a socket with more is announced again.
+    void arrive(int socket, const QByteArray &chunk)
+    {
+        waiting[socket] << chunk;
+        if (!support->HoldArrival(socket))
+            readArrival(socket);
+    }
+    void holdArrivals(int socket, bool held) override
+    {
+        if (held)
+            heldSockets.insert(socket);
+        else
+            heldSockets.remove(socket);
+    }
+    void readArrival(int socket) override
+    {
+        if (waiting[socket].isEmpty())
+            return;
+        support->DataReceivedOnSocket(waiting[socket].takeFirst(), QString::number(socket), true);
+        if (!waiting[socket].isEmpty() && !support->HoldArrival(socket))
+            readArrival(socket);
     }
     void closeClient() override { closes << QStringLiteral("client"); }
     void closeServer(int i) override { closes << QString::number(i); }
+    void holdReceiving(bool hold) override { held = hold; }
     void IncomingDataArrived(const QString &s, const QByteArray &d) override
     {
         logs << QStringLiteral("in[") + s + QStringLiteral("]") + QString::fromLatin1(d);
@@ -86,7 +112,13 @@ public:
     std::array<std::unique_ptr<DataTextView>, 3> texts;
     int client = 0;
     QList<int> servers{0};
-    bool writeOk = true;
+    bool held = false; // the pause buffer holds the receiving sockets
+    static inline const OsError kRefused{10054, QStringLiteral("Connection reset by peer")};
+    QSet<int> failing;
+    QList<int> failures;
+    SupportClass *support = nullptr;
+    QMap<int, QByteArrayList> waiting;
+    QSet<int> heldSockets;
     QStringList writes, closes, logs;
     int sentAdded = 0, receivedAdded = 0, sentLamp = 0, gauge = 0;
     std::function<void()> duringSentAdded, duringReceivedAdded;
@@ -103,6 +135,7 @@ struct Fixture
     {
         tw::setOptions(&opts);
         support.setHost(&host);
+        host.support = &support;
     }
     ~Fixture() { tw::setOptions(nullptr); }
     DataListModel &list(int m) { return *host.lists[size_t(m)]; }
@@ -120,8 +153,9 @@ private Q_SLOTS:
     void pauseBufferRoundTrip();
     void pausedDataInPassThroughIsRelayedOnRelease();
     void emptyingThePauseBuffer();
+    void failedWriteLightsNothing_data();
     void failedWriteLightsNothing();
-    void arrivalsDuringAnotherKeepTheirOrder();
+    void arrivalsWhileBusyWaitInTheirSockets();
     void closingFollowsTheMode();
 };
 
@@ -202,9 +236,13 @@ void TestDataPath::pauseBufferRoundTrip()
     Fixture f;
     f.host.mode = 1;
     f.support.blnReceivePaused = true;
+    f.support.pauseBufferLimit = 30;
     f.support.DataReceivedOnSocket(QByteArray(10, 'a'), QStringLiteral("2"), true);
-    f.support.DataReceivedOnSocket(QByteArray(20, 'b'), QStringLiteral("2"), true);
-    f.support.DataReceivedOnSocket(QByteArray(30, 'c'), QStringLiteral("3"), true);
+    f.support.DataReceivedOnSocket(QByteArray(19, 'b'), QStringLiteral("2"), true);
+    QVERIFY(!f.host.held);
+    // At its bound the buffer holds the sockets back; it takes the arrival whole.
+    f.support.DataReceivedOnSocket(QByteArray(1, 'b') + QByteArray(30, 'c'), QStringLiteral("3"), true);
+    QVERIFY(f.host.held);
     QCOMPARE(f.list(1).rowCount(), 0);
     QCOMPARE(f.support.strReceiveBuffer.size(), 60);
     QCOMPARE(f.host.gauge, 3);
@@ -214,6 +252,7 @@ void TestDataPath::pauseBufferRoundTrip()
     f.support.blnReceivePaused = false;
     f.support.ReleaseReceiveBuffer();
     QVERIFY(f.support.strReceiveBuffer.isEmpty());
+    QVERIFY(!f.host.held);
     QCOMPARE(f.list(1).rowCount(), 1);
     QCOMPARE(f.list(1).rawTag(0), QByteArray(10, 'a') + QByteArray(20, 'b') + QByteArray(30, 'c'));
     QCOMPARE(f.list(1).index(0, DataListModel::ColSocket).data().toString(), QStringLiteral("NA"));
@@ -245,37 +284,83 @@ void TestDataPath::emptyingThePauseBuffer()
 {
     Fixture f;
     f.support.strReceiveBuffer = QByteArray(10, 'x');
+    f.host.held = true;
     f.support.DestroyReceiveBuffer();
     QVERIFY(f.support.strReceiveBuffer.isEmpty());
+    QVERIFY(!f.host.held);
     QCOMPARE(f.events.lines.last(), QStringLiteral("10 bytes have been cleared out of the receive pause buffer."));
     QCOMPARE(f.host.gauge, 1);
 }
 
-void TestDataPath::failedWriteLightsNothing()
+void TestDataPath::failedWriteLightsNothing_data()
 {
-    Fixture f;
-    f.host.client = 7;
-    f.host.writeOk = false;
-    QVERIFY(!f.support.SendToSockets("x"));
-    QCOMPARE(f.host.sentLamp, 0);
-    QCOMPARE(f.host.logs, QStringList{QStringLiteral("out x")});
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("servers");
+    QTest::addColumn<QList<int>>("failing");
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("client") << 0 << QList<int>{0} << QList<int>{0} << QStringList{QStringLiteral("client:x")}
+                            << QStringLiteral("out x");
+    // One client that cannot be written to keeps nothing from the others,
+    // and the user is told once.
+    QTest::newRow("every client") << 1 << QList<int>{2, 7, 7, 0, 7} << QList<int>{1, 2}
+                                  << QStringList{QStringLiteral("server1:x"), QStringLiteral("server2:x"),
+                                                 QStringLiteral("server4:x")}
+                                  << QStringLiteral("out x");
+    QTest::newRow("relay to clients")
+        << 2 << QList<int>{2, 7, 7} << QList<int>{1}
+        << QStringList{QStringLiteral("server1:x"), QStringLiteral("server2:x")} << QStringLiteral("s2c x");
 }
 
-void TestDataPath::arrivalsDuringAnotherKeepTheirOrder()
+void TestDataPath::failedWriteLightsNothing()
+{
+    QFETCH(int, mode);
+    QFETCH(QList<int>, servers);
+    QFETCH(QList<int>, failing);
+    QFETCH(QStringList, writes);
+    QFETCH(QString, log);
+    Fixture f;
+    f.opts.verbose = true;
+    f.host.mode = mode;
+    f.host.client = 7;
+    f.host.servers = servers;
+    f.host.failing = QSet<int>(failing.begin(), failing.end());
+    QVERIFY(!f.support.SendToSockets("x", true));
+    QCOMPARE(f.host.writes, writes);
+    QCOMPARE(f.host.failures, QList<int>{10054});
+    QCOMPARE(f.host.sentLamp, 0);
+    QCOMPARE(f.host.logs, QStringList{log});
+    QVERIFY(!f.events.lines.join(QLatin1Char('\n')).contains(QStringLiteral(" bytes ")));
+}
+
+void TestDataPath::arrivalsWhileBusyWaitInTheirSockets()
 {
     Fixture f;
-    // An arrival handled while the first one is still being worked on (as
-    // when events run inside the display) must wait its turn.
-    f.host.duringReceivedAdded = [&] { f.support.DataReceivedOnSocket("second\r\n", QStringLiteral("NA"), true); };
-    f.host.duringSentAdded = [&] { f.support.DataReceivedOnSocket("reply\r\n", QStringLiteral("NA"), true); };
-    f.support.DataReceivedOnSocket("first\r\n", QStringLiteral("NA"), true);
-    QCOMPARE(f.host.logs, (QStringList{QStringLiteral("in[]first\r\n"), QStringLiteral("in[]second\r\n")}));
-    QCOMPARE(f.list(0).cell(0, DataListModel::ColMessage), QByteArray("first"));
-    QCOMPARE(f.list(0).cell(1, DataListModel::ColMessage), QByteArray("second"));
-
-    f.host.logs.clear();
-    f.support.SendDataDownSocket("request\r\n");
-    QCOMPARE(f.host.logs, (QStringList{QStringLiteral("out request\r\n"), QStringLiteral("in[]reply\r\n")}));
+    f.host.mode = 1;
+    f.host.servers = {2, 7, 7, 7};
+    // While the first arrival is worked on (events run inside its display),
+    // other sockets get data, the first socket more, and the user sends:
+    // nothing more is read, the send waits its turn, the sockets are held.
+    f.host.duringReceivedAdded = [&] {
+        f.host.arrive(2, "b1\r\n");
+        f.host.arrive(2, "b2\r\n");
+        f.host.arrive(3, "c1\r\n");
+        f.host.arrive(1, "a2\r\n");
+        f.support.SendDataDownSocket("typed\r\n");
+        QCOMPARE(f.host.heldSockets, (QSet<int>{1, 2, 3}));
+        QCOMPARE(f.support.bytesHeld(), qint64(4 + 7));
+    };
+    f.host.arrive(1, "a1\r\n");
+    QCOMPARE(f.host.logs, (QStringList{QStringLiteral("in[1#: ]a1\r\n"), QStringLiteral("out typed\r\n")}));
+    QCOMPARE(f.support.bytesHeld(), qint64(0));
+    // Then one read per socket and turn, in the order their data arrived.
+    QTRY_COMPARE(f.host.logs.size(), 6);
+    QCOMPARE(f.host.logs.mid(2),
+             (QStringList{QStringLiteral("in[2#: ]b1\r\n"), QStringLiteral("in[3#: ]c1\r\n"),
+                          QStringLiteral("in[1#: ]a2\r\n"), QStringLiteral("in[2#: ]b2\r\n")}));
+    QVERIFY(f.host.heldSockets.isEmpty());
+    QCOMPARE(f.support.mostBytesHeld(), qint64(4 + 7));
+    QCOMPARE(f.list(1).cell(5, DataListModel::ColMessage), QByteArray("b2"));
 }
 
 void TestDataPath::closingFollowsTheMode()

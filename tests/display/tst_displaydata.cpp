@@ -60,10 +60,14 @@ public:
     int clientState() const override { return 0; }
     int serverState(int) const override { return 0; }
     int highestServerIndex() const override { return 0; }
-    bool writeClient(const QByteArray &) override { return false; }
-    bool writeServer(int, const QByteArray &) override { return false; }
+    OsError writeClient(const QByteArray &) override { return OsError(); }
+    OsError writeServer(int, const QByteArray &) override { return OsError(); }
+    void sendFailed(const OsError &) override {}
+    void holdArrivals(int, bool) override {}
+    void readArrival(int) override {}
     void closeClient() override {}
     void closeServer(int) override {}
+    void holdReceiving(bool) override {}
     void IncomingDataArrived(const QString &, const QByteArray &) override {}
     void OutgoingDataArrived(const QByteArray &) override {}
     void ClientToServerDataArrived(const QByteArray &) override {}

@@ -172,34 +172,48 @@ private Q_SLOTS:
     void peerCloseDeliversAllDataFirst_data()
     {
         QTest::addColumn<int>("size");
-        QTest::addColumn<bool>("pausedMeanwhile");
-        QTest::newRow("nothing") << 0 << false;
-        QTest::newRow("a few bytes") << 3 << false;
-        QTest::newRow("4 MB") << 4 * 1024 * 1024 << false;
-        QTest::newRow("a few bytes, read later") << 3 << true;
-        QTest::newRow("200 kB, read later") << 200 * 1024 << true;
+        QTest::addColumn<int>("holders");
+        QTest::newRow("nothing") << 0 << 0;
+        QTest::newRow("a few bytes") << 3 << 0;
+        QTest::newRow("4 MB") << 4 * 1024 * 1024 << 0;
+        QTest::newRow("a few bytes, read later") << 3 << 1;
+        QTest::newRow("200 kB, read later") << 200 * 1024 << 1;
+        // Reading resumes only when the last holder lets go.
+        QTest::newRow("200 kB, held twice") << 200 * 1024 << 2;
     }
     void peerCloseDeliversAllDataFirst()
     {
+        using Holder = SocketControl::Holder;
         QFETCH(int, size);
-        QFETCH(bool, pausedMeanwhile);
+        QFETCH(int, holders);
         Link l;
         QVERIFY(l.open());
-        l.sck.setReadingPaused(pausedMeanwhile);
+        QCOMPARE(l.sck.peerInput(), SocketControl::PeerInput::Open);
+        if (holders >= 1)
+            l.sck.setReadingPaused(true, Holder::Path);
+        if (holders >= 2)
+            l.sck.setReadingPaused(true, Holder::Relay);
         const QByteArray sent = pattern(0, size);
         QSignalSpy peerGone(l.peer.get(), &QAbstractSocket::disconnected);
         l.peer->write(sent);
         l.peer->disconnectFromHost();
         QVERIFY(peerGone.count() > 0 || peerGone.wait(kWaitMs));
-        if (pausedMeanwhile) {
+        if (holders >= 1) {
             QTest::qWait(200); // let the close reach us while the data waits unread
             QCOMPARE(l.closes + l.arrivals, 0);
             QCOMPARE(l.sck.State(), int(SocketControl::sckConnected));
-            l.sck.setReadingPaused(false);
+            QCOMPARE(l.sck.peerInput(), SocketControl::PeerInput::Data);
+            l.sck.setReadingPaused(false, Holder::Path);
+            if (holders >= 2) {
+                QCoreApplication::processEvents();
+                QCOMPARE(l.closes + l.arrivals, 0); // the other holder still holds it
+                l.sck.setReadingPaused(false, Holder::Relay);
+            }
         }
         QTRY_COMPARE_WITH_TIMEOUT(l.closes, 1, kWaitMs);
         QVERIFY(l.data == sent);
         QCOMPARE(l.closedAfter, qint64(size));
+        QCOMPARE(l.sck.peerInput(), SocketControl::PeerInput::Ended);
         QCOMPARE(l.sck.SendData("late").number, kWrongState);
         QTest::qWait(50);
         QCOMPARE(l.sck.State(), int(SocketControl::sckClosing));

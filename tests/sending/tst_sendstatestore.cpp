@@ -23,6 +23,7 @@ private Q_SLOTS:
     void restored();
     void findFreeStateNumber_data();
     void findFreeStateNumber();
+    void twoCopiesTakeTwoNumbers();
 };
 
 void tst_SendStateStore::savedAndReadBack_data()
@@ -30,20 +31,23 @@ void tst_SendStateStore::savedAndReadBack_data()
     QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("linkedFile");
     QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("keepStored");
     QTest::addColumn<QString>("storedDescription");
     QTest::addColumn<QByteArray>("storedData");
     const QByteArray bytes("GET / HTTP/1.0\r\n\0\xFF\xA0 \\41\r\n\r", 26);
-    QTest::newRow("every byte kind") << QStringLiteral("HTTP probe") << QString() << bytes
+    QTest::newRow("every byte kind") << QStringLiteral("HTTP probe") << QString() << bytes << false
                                      << QStringLiteral("HTTP probe") << bytes;
-    QTest::newRow("blank description") << QStringLiteral("  ") << QString() << QByteArray("x")
+    QTest::newRow("blank description") << QStringLiteral("  ") << QString() << QByteArray("x") << false
                                        << QStringLiteral("<No Desc 05 Dec 26>") << QByteArray("x");
-    QTest::newRow("5000 characters") << QStringLiteral("d") << QString() << QByteArray(5000, 'd')
+    QTest::newRow("5000 characters") << QStringLiteral("d") << QString() << QByteArray(5000, 'd') << true
                                      << QStringLiteral("d") << QByteArray(5000, 'd');
     // The number may be an older state's: its data must not stay under these options.
-    QTest::newRow("5001 characters") << QStringLiteral("d") << QString() << QByteArray(5001, 'd')
+    QTest::newRow("5001 characters") << QStringLiteral("d") << QString() << QByteArray(5001, 'd') << false
                                      << QStringLiteral("d") << QByteArray();
+    QTest::newRow("5001 characters, stored kept") << QStringLiteral("d") << QString() << QByteArray(5001, 'd')
+                                                  << true << QStringLiteral("d") << QByteArray("older data");
     QTest::newRow("linked") << QStringLiteral("l") << QStringLiteral("/data/script.txt") << QByteArray()
-                            << QStringLiteral("l") << QByteArray();
+                            << true << QStringLiteral("l") << QByteArray();
 }
 
 void tst_SendStateStore::savedAndReadBack()
@@ -51,6 +55,7 @@ void tst_SendStateStore::savedAndReadBack()
     QFETCH(QString, description);
     QFETCH(QString, linkedFile);
     QFETCH(QByteArray, data);
+    QFETCH(bool, keepStored);
     QFETCH(QString, storedDescription);
     QFETCH(QByteArray, storedData);
     TempSettings settings;
@@ -66,8 +71,15 @@ void tst_SendStateStore::savedAndReadBack()
     st.data = data;
     // The stamp has English month names whatever the user's language.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    SendStateStore(settings.store()).save(4, st, kNow);
+    const int writes = settings.store().writeCount();
+    QVERIFY(
+        !SendStateStore(settings.store())
+             .save(4, st,
+                   keepStored ? SendStateStore::DataTooLong::KeepStored : SendStateStore::DataTooLong::Clear,
+                   kNow)
+             .isError());
     QLocale::setDefault(QLocale::c());
+    QCOMPARE(settings.store().writeCount(), writes + 1); // every key in one write
 
     settings.reopen(); // as the next run of the program reads it
     QCOMPARE(settings.store().Read(QStringLiteral("Send\\4"), QStringLiteral("Modified")),
@@ -131,7 +143,11 @@ void tst_SendStateStore::findFreeStateNumber_data()
     QStringList missing = stamps;
     missing[0] = QStringLiteral("-");
     missing[1] = QStringLiteral("rubbish");
+    QStringList edited = stamps;
+    edited[7] = QStringLiteral(" 1 mar  2024 7:00:00"); // as a hand edit may leave it: still the oldest
+    edited[2] = QStringLiteral("29 Feb 2023 06:00:00"); // no such day: counts as now
     QTest::newRow("empty section") << QStringList() << QStringList() << 0;
+    QTest::newRow("hand-edited stamps") << ten << edited << 7;
     QTest::newRow("0..9 taken: oldest") << ten << oldest << 4;
     QTest::newRow("no stamp counts as now") << ten << missing << 2;
     QTest::newRow("other keys count")
@@ -155,6 +171,24 @@ void tst_SendStateStore::findFreeStateNumber()
             s.Save(SendStateStore::stateSection(n), QStringLiteral("Modified"), stamps[i]);
     }
     QCOMPARE(SendStateStore(s).FindFreeStateNumber(kNow), expected);
+}
+
+void tst_SendStateStore::twoCopiesTakeTwoNumbers()
+{
+    // Both copies read the file before either saved: each number is chosen
+    // from what is on disk when its state is written.
+    TempSettings settings;
+    SettingsStore other(settings.iniPath());
+    SendWindowState a, b;
+    a.description = QStringLiteral("first copy");
+    b.description = QStringLiteral("second copy");
+    int na = -1, nb = -1;
+    QVERIFY(!SendStateStore(settings.store()).saveNew(a, na, kNow).isError());
+    QVERIFY(!SendStateStore(other).saveNew(b, nb, kNow).isError());
+    QCOMPARE((QList<int>{na, nb}), (QList<int>{0, 1}));
+    settings.reopen();
+    QCOMPARE(settings.store().Read(kSend, QStringLiteral("0")), a.description);
+    QCOMPARE(settings.store().Read(kSend, QStringLiteral("1")), b.description);
 }
 
 QTEST_GUILESS_MAIN(tst_SendStateStore)

@@ -61,6 +61,7 @@ private Q_SLOTS:
     void keysDuringALoadStayOut();
     void stateSavedAndReopened();
     void refusedCloseKeepsItsNumber();
+    void unsavableStateIsToldOnce();
     void linkedStates();
 
 private:
@@ -404,6 +405,9 @@ void tst_SendWindow::stateSavedAndReopened()
 
     const QByteArray data("GET / HTTP/1.0\r\n\0\xFF", 18);
     frmSend *w = frmSend::OpenNewWindow();
+    // Another copy of the program, started on the same file, saves a state meanwhile.
+    SettingsStore other(m_env->settings.iniPath());
+    QVERIFY(!other.Save(kSend, QStringLiteral("0"), QStringLiteral("from another copy")).isError());
     w->txtTitle->setText(QStringLiteral("HTTP probe"));
     w->txtSend->setData(data);
     w->cmdTiming_Click();
@@ -413,13 +417,16 @@ void tst_SendWindow::stateSavedAndReopened()
     w->move(Twips::toPixelsX(1500), Twips::toPixelsY(900));
     w->resize(Twips::toPixelsX(7000), w->height());
     const QRect shown(w->pos(), w->size());
+    const int writes = m_env->settings.store().writeCount();
     QVERIFY(SendEnv::closeAndWait(w));
     QCOMPARE(m_refreshes, 1);
+    QCOMPARE(m_env->settings.store().writeCount(), writes + 1); // the whole state in one write
+    QCOMPARE(m_env->settings.store().Read(kSend, QStringLiteral("0")), QStringLiteral("from another copy"));
     // The height is stored without the options panel.
-    QCOMPARE(m_env->settings.store().Read(section(0), QStringLiteral("Height")),
+    QCOMPARE(m_env->settings.store().Read(section(1), QStringLiteral("Height")),
              QString::number(Twips::fromPixelsY(shown.height()) - 1500));
 
-    frmSend *r = frmSend::ReopenState(0);
+    frmSend *r = frmSend::ReopenState(1);
     QVERIFY(!r->IsNewWindow);
     QCOMPARE(r->windowTitle(), QStringLiteral("Send - HTTP probe"));
     QCOMPARE(r->txtSend->data(), data);
@@ -431,7 +438,7 @@ void tst_SendWindow::stateSavedAndReopened()
     // Restored values differ from a fresh window's, so the state is saved again, in place.
     QVERIFY(r->IsModified);
     QVERIFY(SendEnv::closeAndWait(r));
-    QCOMPARE(m_env->settings.store().ReadAll(kSend).size(), 1);
+    QCOMPARE(m_env->settings.store().ReadAll(kSend).size(), 2);
     QCOMPARE(m_refreshes, 2);
 }
 
@@ -442,7 +449,12 @@ void tst_SendWindow::refusedCloseKeepsItsNumber()
         s.Save(kSend, QString::number(i), QStringLiteral("state %1").arg(i));
         s.Save(section(i), QStringLiteral("Modified"),
                QStringLiteral("0%1 Jan 2020 10:00:00").arg(i == 3 ? 1 : 5));
+        s.Save(section(i), QStringLiteral("Data"), QStringLiteral("data %1").arg(i));
     }
+    const QString tooMuch =
+        QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
+                       "registry.  The data will not be recorded.  It may be wise to save the information "
+                       "to a file before proceeding.\r\n\r\nDo you wish to continue closing this window?");
     // Too much data to keep (the limit is on bytes: a typed euro sign is three): No keeps the window open.
     QPointer<frmSend> a(m_w);
     a->txtTitle->setText(QStringLiteral("big"));
@@ -450,13 +462,12 @@ void tst_SendWindow::refusedCloseKeepsItsNumber()
     m_env->ui.yesNoAnswers.enqueue(false);
     a->close();
     QVERIFY(a);
-    QCOMPARE(
-        m_env->ui.prompts.last().text,
-        QStringLiteral("There is too much data in this window to allow its state to be recorded in the "
-                       "registry.  The data will not be recorded.  It may be wise to save the information "
-                       "to a file before proceeding.\r\n\r\nDo you wish to continue closing this window?"));
+    QCOMPARE(m_env->ui.prompts.last().text, tooMuch);
     QCOMPARE(a->StateNumber, qint16(3));
-    QCOMPARE(m_refreshes, 0);
+    // The rest is written; the state it took over does not lend it its data.
+    QCOMPARE(s.Read(kSend, QStringLiteral("3")), QStringLiteral("big"));
+    QCOMPARE(s.Read(section(3), QStringLiteral("Data")), QString());
+    QCOMPARE(m_refreshes, 1);
 
     // Another window saves meanwhile; it takes the next oldest state.
     frmSend *b = frmSend::OpenNewWindow();
@@ -469,6 +480,41 @@ void tst_SendWindow::refusedCloseKeepsItsNumber()
     QVERIFY(SendEnv::closeAndWait(a));
     QCOMPARE(s.Read(kSend, QStringLiteral("3")), QStringLiteral("big"));
     QCOMPARE(s.ReadAll(kSend).size(), 10);
+
+    // A reopened state keeps its stored data on No, loses it on Yes.
+    QPointer<frmSend> r = frmSend::ReopenState(5);
+    r->txtTitle->setText(QStringLiteral("grown"));
+    r->txtSend->setData(QByteArray(5001, 'x'));
+    m_env->ui.yesNoAnswers.enqueue(false);
+    r->close();
+    QVERIFY(r);
+    QCOMPARE(s.Read(kSend, QStringLiteral("5")), QStringLiteral("grown"));
+    QCOMPARE(s.Read(section(5), QStringLiteral("Data")), QStringLiteral("data 5"));
+    m_env->ui.yesNoAnswers.enqueue(true);
+    QVERIFY(SendEnv::closeAndWait(r));
+    QCOMPARE(s.Read(section(5), QStringLiteral("Data")), QString());
+    QCOMPARE(m_env->ui.texts().count(tooMuch), 4);
+}
+
+void tst_SendWindow::unsavableStateIsToldOnce()
+{
+    // A folder that is a regular file stops root as well as any user.
+    QFile blocker(m_env->dir.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    SettingsStore blocked(blocker.fileName() + QStringLiteral("/tarnwell.ini"));
+    SettingsStore::setInstance(&blocked);
+    QPointer<frmSend> w(m_w);
+    w->txtTitle->setText(QStringLiteral("lost?"));
+    w->close();
+    const QStringList told{SettingsStore::kSaveFailure + QStringLiteral("20, Not a directory")};
+    QVERIFY(w);
+    QCOMPARE(m_env->ui.messages(), told);
+    QCOMPARE(m_refreshes, 0);
+    // The second close closes it without saving.
+    QVERIFY(SendEnv::closeAndWait(w));
+    QCOMPARE(m_env->ui.messages(), told);
+    SettingsStore::setInstance(&m_env->settings.store());
 }
 
 void tst_SendWindow::linkedStates()
