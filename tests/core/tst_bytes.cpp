@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 #include <QTest>
+#include <numeric>
 
 namespace {
 
@@ -15,9 +16,8 @@ QByteArray randomBytes(QRandomGenerator &rng, qsizetype size)
 
 QByteArray allBytes()
 {
-    QByteArray out;
-    for (int v = 0; v < 256; ++v)
-        out.append(static_cast<char>(v));
+    QByteArray out(256, Qt::Uninitialized);
+    std::iota(out.begin(), out.end(), char(0));
     return out;
 }
 
@@ -28,7 +28,6 @@ class TestBytes : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void cellsOfEveryByte();
-    void digitsAndTime();
     void fromEscaped_data();
     void fromEscaped();
     void escapeRoundTrip();
@@ -63,15 +62,11 @@ void TestBytes::cellsOfEveryByte()
     for (auto represent : {&Bytes::GetHex, &Bytes::GetAscII, &Bytes::GetOctal, &Bytes::GetBinary,
                            &Bytes::GetChar, &Bytes::GetChar2})
         QVERIFY(represent({}).isEmpty());
-}
 
-void TestBytes::digitsAndTime()
-{
     // Out of range: the low byte, never a longer text or a crash.
     QCOMPARE(Bytes::GetHexDigit(256), QByteArray("00"));
     QCOMPARE(Bytes::GetHexDigit(-1), QByteArray("FF"));
     QCOMPARE(Bytes::Bin(-1), QByteArray("11111111"));
-
     QCOMPARE(Bytes::GetTime(false, QTime(9, 5, 7, 42)), QStringLiteral("09:05:07"));
     QCOMPARE(Bytes::GetTime(true, QTime(9, 5, 7, 42)), QStringLiteral("09:05:07.042"));
 }
