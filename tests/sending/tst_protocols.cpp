@@ -40,11 +40,6 @@ struct FakeHost : ProtocolHost
     void endConnection() override { calls << QStringLiteral("end"); }
     void sendData(const QByteArray &bytes) override { sent << bytes; }
 };
-
-QByteArray repeated(char c, qsizetype n)
-{
-    return QByteArray(n, c);
-}
 } // namespace
 
 class TestProtocols : public QObject
@@ -61,11 +56,7 @@ private:
 
     QString writeData(const QString &name, const QByteArray &bytes)
     {
-        const QString path = m_data->filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-            qFatal("cannot write test file");
-        return path;
+        return putFile(m_data->filePath(name), bytes);
     }
     frmProtocol &open()
     {
@@ -97,7 +88,7 @@ private Q_SLOTS:
     void cleanup()
     {
         m_w.reset();
-        delete frmOptions::instance();
+        dropOptions();
         qputenv("TARNWELL_DATA_DIR", m_previousDataDir);
         m_data.reset();
         m_log.reset();
@@ -105,9 +96,9 @@ private Q_SLOTS:
         m_settings.reset();
     }
 
+    void treeFromFile_data();
     void treeFromFile();
-    void libraryProblems_data();
-    void libraryProblems();
+    void chooseAndClose();
     void shippedLibrary();
     void mergeAll_data();
     void mergeAll();
@@ -120,17 +111,37 @@ private Q_SLOTS:
 };
 
 // Groups follow the records; a group that returns after another starts a
-// second node. The user's own copy of the library takes the shipped one's place.
+// second node. A damaged library is told once and keeps the records before
+// the damage. The user's own copy of the library takes the shipped one's place.
+void TestProtocols::treeFromFile_data()
+{
+    QTest::addColumn<std::optional<QByteArray>>("file"); // none: neither copy exists
+    QTest::addColumn<QStringList>("shape");
+    QTest::addColumn<QString>("told"); // a part of the one failure text, or empty for none
+    const auto row = [](const char *name, std::optional<QByteArray> file, const QStringList &shape,
+                        const char *told) {
+        QTest::newRow(name) << file << shape << QString::fromLatin1(told);
+    };
+    row("groups", "A,x,\"GET / HTTP/1.1\r\n\r\n\"\nA,y,\r\n\"two\"\rB,z,\"a, b\"\r\n\r\nA,w,\"\"\r\n",
+        strings({"R1 A: L1=x L2=y", "R3 B: L3=z", "R4 A: L4=w"}), "");
+    row("missing", std::nullopt, {}, "The operating system reports: 2, ");
+    row("empty", QByteArray(), {}, "");
+    row("unclosed quote", "A,x,\"1\"\r\nA,y,\"never\r\n", strings({"R1 A: L1=x"}), "begins on line 2 of");
+    row("record cut short", "A,x,\"1\"\r\nA,y\r\n", strings({"R1 A: L1=x"}),
+        "is cut short by the end of the file.");
+}
+
 void TestProtocols::treeFromFile()
 {
-    QFile own(ProgramFolder::writableDir() + QStringLiteral("/Protocols.txt"));
-    QVERIFY(own.open(QIODevice::WriteOnly));
-    own.write("A,x,\"GET / HTTP/1.1\r\nHost: h\r\n\r\n\"\nA,y,\r\n\"two\"\rB,z,\"a, b\"\r\n\r\nA,w,\"\"\r\n");
-    own.close();
-    frmProtocol &w = open();
-    QVERIFY(m_ui->prompts.isEmpty());
-    QTreeWidget *tree = w.tvwProtocol;
-    QStringList shape;
+    QFETCH(std::optional<QByteArray>, file);
+    QFETCH(QStringList, shape);
+    QFETCH(QString, told);
+    if (file)
+        putFile(ProgramFolder::writableDir() + QStringLiteral("/Protocols.txt"), *file);
+    else
+        QFile::remove(m_data->filePath(QStringLiteral("Protocols.txt")));
+    QTreeWidget *tree = open().tvwProtocol;
+    QStringList got;
     for (int g = 0; g < tree->topLevelItemCount(); ++g) {
         QTreeWidgetItem *group = tree->topLevelItem(g);
         QString line =
@@ -138,62 +149,33 @@ void TestProtocols::treeFromFile()
         for (int m = 0; m < group->childCount(); ++m)
             line += QLatin1Char(' ') + group->child(m)->data(0, Qt::UserRole).toString() + QLatin1Char('=') +
                     group->child(m)->text(0);
-        shape << line;
+        got << line;
     }
-    QCOMPARE(shape, (strings({"R1 A: L1=x L2=y", "R3 B: L3=z", "R4 A: L4=w"})));
+    QCOMPARE(got, shape);
+    const QStringList shown = m_ui->messages();
+    QCOMPARE(shown.size(), told.isEmpty() ? 0 : 1);
+    if (!told.isEmpty())
+        QVERIFY2(
+            shown[0].startsWith(QStringLiteral("An error occurred while attempting to read the protocol")) &&
+                shown[0].contains(told),
+            qPrintable(shown[0]));
+}
 
-    w.chooseNode(tree->topLevelItem(0)->child(0));
-    QCOMPARE(w.txtMessage->data(), QByteArray("GET / HTTP/1.1\r\nHost: h\r\n\r\n"));
-    QCOMPARE(w.details()->currentText(), w.txtMessage->data()); // every change reaches the viewer
-    w.chooseNode(tree->topLevelItem(1));
+// A message chosen shows its text, and its viewer follows; a group shows
+// nothing. Closing only hides, and keeps the merge file for the next run.
+void TestProtocols::chooseAndClose()
+{
+    frmProtocol &w = open();
+    w.chooseNode(w.tvwProtocol->topLevelItem(0)->child(0));
+    QCOMPARE(w.txtMessage->data(), QByteArray("text"));
+    QCOMPARE(w.details()->currentText(), QByteArray("text"));
+    w.chooseNode(w.tvwProtocol->topLevelItem(0));
     QCOMPARE(w.txtMessage->data(), QByteArray());
-
-    // Closing only hides, and keeps the merge file for the next run.
     w.show();
     w.txtReplaceFileName->setText(QStringLiteral("/lists/\xE9t\xE9.txt"));
     w.cmdClose->click();
     QVERIFY(!w.isVisible());
     QCOMPARE(open().txtReplaceFileName->text(), QStringLiteral("/lists/\xE9t\xE9.txt"));
-}
-
-void TestProtocols::libraryProblems_data()
-{
-    QTest::addColumn<std::optional<QByteArray>>("file");
-    QTest::addColumn<int>("messages");
-    QTest::addColumn<QString>("told"); // the end of the failure text, or empty for none
-
-    const QString failure =
-        QStringLiteral("An error occurred while attempting to read the protocol information from "
-                       "the database.  The operating system reports: ");
-    QTest::newRow("missing") << std::optional<QByteArray>() << 0 << failure + QStringLiteral("2, ");
-    QTest::newRow("empty") << std::optional<QByteArray>(QByteArray()) << 0 << QString();
-    QTest::newRow("unclosed quote") << std::optional<QByteArray>("A,x,\"1\"\r\nA,y,\"never\r\n") << 1
-                                    << QStringLiteral("begins on line 2 of");
-    QTest::newRow("record cut short") << std::optional<QByteArray>("A,x,\"1\"\r\nA,y\r\n") << 1
-                                      << QStringLiteral("is cut short by the end of the file.");
-}
-
-void TestProtocols::libraryProblems()
-{
-    QFETCH(std::optional<QByteArray>, file);
-    QFETCH(int, messages);
-    QFETCH(QString, told);
-    if (file)
-        writeData(QStringLiteral("Protocols.txt"), *file);
-    else
-        QFile::remove(m_data->filePath(QStringLiteral("Protocols.txt")));
-    frmProtocol &w = open();
-    int count = 0;
-    for (int g = 0; g < w.tvwProtocol->topLevelItemCount(); ++g)
-        count += w.tvwProtocol->topLevelItem(g)->childCount();
-    QCOMPARE(count, messages);
-    const QStringList shown = m_ui->messages();
-    QCOMPARE(shown.size(), told.isEmpty() ? 0 : 1);
-    if (!told.isEmpty()) {
-        QVERIFY2(shown[0].contains(told), qPrintable(shown[0]));
-        QVERIFY(
-            shown[0].startsWith(QStringLiteral("An error occurred while attempting to read the protocol")));
-    }
 }
 
 // The library shipped with the program: every record whole, every message
@@ -260,8 +242,8 @@ void TestProtocols::mergeAll_data()
     QTest::newRow("blank lines kept without placeholder")
         << QByteArray("PING\r\n") << QByteArray("\n\n") << QByteArray("PING\r\nPING\r\n");
     QTest::newRow("empty file") << QByteArray("[%1]") << QByteArray() << QByteArray();
-    QTest::newRow("10 MB line") << QByteArray("<%1>") << repeated('x', 10 * 1024 * 1024) + "\r\ny"
-                                << "<" + repeated('x', 10 * 1024 * 1024) + "><y>";
+    QTest::newRow("10 MB line") << QByteArray("<%1>") << QByteArray(10 * 1024 * 1024, 'x') + "\r\ny"
+                                << "<" + QByteArray(10 * 1024 * 1024, 'x') + "><y>";
 }
 
 void TestProtocols::mergeAll()
