@@ -100,8 +100,7 @@ private Q_SLOTS:
     void refusedCloseKeepsItsNumber();
     void unsavableStateIsToldOnce();
     void linkedStates();
-    void singleSendReusesPreparedBytes();
-    void startStopAndClose();
+    void sendStartAndStop();
     void linkedFileChangeIsPickedUp();
     void interruptedConversion_data();
     void interruptedConversion();
@@ -580,7 +579,7 @@ void tst_SendWindow::linkedStates()
     QCOMPARE(m_refreshes, 0);
 }
 
-void tst_SendWindow::singleSendReusesPreparedBytes()
+void tst_SendWindow::sendStartAndStop()
 {
     frmSend *w = sending("\\41\\0D\\0A\\00\\FF");
     w->chkBinary->setChecked(true);
@@ -597,11 +596,10 @@ void tst_SendWindow::singleSendReusesPreparedBytes()
     w->txtSend->insertText(QStringLiteral("!"));
     w->cmdSend_Click();
     QCOMPARE(m_sent.last(), QByteArray("\\41\\0D\\0A\\00\\FF!"));
-}
 
-void tst_SendWindow::startStopAndClose()
-{
-    frmSend *w = sending("A\r\nB\r\n", 60000);
+    // Periodic: sent at once, then Send stops it; the options are locked meanwhile.
+    m_sent.clear();
+    sending("A\r\nB\r\n", 60000);
     QTest::mouseClick(w->cmdSend, Qt::LeftButton);
     QCOMPARE(m_sent, QByteArrayList{QByteArray("A\r\nB\r\n")});
     QCOMPARE(w->cmdSend->text(), QStringLiteral("&Stop"));
