@@ -40,6 +40,11 @@ struct FakeHost : ProtocolHost
     void endConnection() override { calls << QStringLiteral("end"); }
     void sendData(const QByteArray &bytes) override { sent << bytes; }
 };
+
+QByteArray repeated(char c, qsizetype n)
+{
+    return QByteArray(n, c);
+}
 } // namespace
 
 class TestProtocols : public QObject
@@ -240,8 +245,8 @@ void TestProtocols::mergeAll_data()
     QTest::newRow("blank lines kept without placeholder")
         << QByteArray("PING\r\n") << QByteArray("\n\n") << QByteArray("PING\r\nPING\r\n");
     QTest::newRow("empty file") << QByteArray("[%1]") << QByteArray() << QByteArray();
-    QTest::newRow("10 MB line") << QByteArray("<%1>") << QByteArray(10 * 1024 * 1024, 'x') + "\r\ny"
-                                << "<" + QByteArray(10 * 1024 * 1024, 'x') + "><y>";
+    QTest::newRow("10 MB line") << QByteArray("<%1>") << repeated('x', 10 * 1024 * 1024) + "\r\ny"
+                                << "<" + repeated('x', 10 * 1024 * 1024) + "><y>";
 }
 
 void TestProtocols::mergeAll()
