@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 # A CTest -R pattern narrowing `make test-asan` (e.g. '^(core|net)_'); empty runs all.
 ASAN_TESTS ?=
 
-.PHONY: all deps build run test test-asan package bench screenshot clean
+.PHONY: all deps build run test test-asan package bench screenshot soak clean
 
 all: build
 
@@ -44,6 +44,15 @@ package: build
 bench: build
 	@scripts/install-deps --bench
 	scripts/run-benchmarks $(BUILD)
+
+# Mixed traffic in every mode for SOAK_MINUTES with memory sampled each
+# minute, after the relay check at 100 MB.
+SOAK_MINUTES ?= 60
+soak: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen TARNWELL_DATA_DIR=$(CURDIR)/data TARNWELL_RELAY_MB=100 \
+	  ./reliability_tst_reliability relayIsByteExact
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen TARNWELL_DATA_DIR=$(CURDIR)/data SOAK_MINUTES=$(SOAK_MINUTES) \
+	  ./tarnwell_soak
 
 screenshot: build
 	@scripts/install-deps --screenshot

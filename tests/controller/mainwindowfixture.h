@@ -3,11 +3,14 @@
 #include "controller/frmtarnwell.h"
 #include "core/optionssource.h"
 #include "logging/frmevent.h"
+#include "logging/frmlogging.h"
 #include "net/socketcontrol.h"
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QTabBar>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -69,5 +72,18 @@ struct MainWindow
         w->tabs[tab].txtPort->setText(QStringLiteral("0"));
         w->tabs[tab].cmdListen->click();
         return quint16(w->sckServer[0]->LocalPort());
+    }
+    /// Switches a log type on without date stamps, into this test's folder
+    /// unless a file is named; gives the file.
+    QString logTo(int type, QString file = {})
+    {
+        frmLogging *log = w->logging();
+        if (file.isEmpty())
+            file = settings.path(QStringLiteral("log%1.log").arg(type));
+        log->tabMode->setCurrentIndex(type - 1);
+        log->txtFileName->setText(file);
+        log->chkIncludeDateTime->setChecked(false);
+        log->chkLog->click();
+        return file;
     }
 };

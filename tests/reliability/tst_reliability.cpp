@@ -30,16 +30,6 @@ qint64 relayBytes()
     return (mb > 0 ? mb : 8) * kMiB;
 }
 
-QByteArray randomBytes(quint32 seed, qint64 n)
-{
-    QByteArray b(n, Qt::Uninitialized);
-    QRandomGenerator rng(seed);
-    rng.fillRange(reinterpret_cast<quint32 *>(b.data()), n / 4);
-    for (qint64 i = n / 4 * 4; i < n; ++i)
-        b[i] = char(rng.bounded(256));
-    return b;
-}
-
 // A client's upstream bytes: its number in the top bits, random below.
 QByteArray taggedStream(int client, qint64 n)
 {
@@ -49,25 +39,6 @@ QByteArray taggedStream(int client, qint64 n)
     return b;
 }
 
-QByteArray fileBytesOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Switches a log on without date stamps, into the test's folder unless a
-// file is named; gives its path.
-QString logTo(MainWindow &m, int type, QString path = {})
-{
-    frmLogging *log = m.w->logging();
-    if (path.isEmpty())
-        path = m.settings.path(QStringLiteral("log%1.log").arg(type));
-    log->tabMode->setCurrentIndex(type - 1);
-    log->txtFileName->setText(path);
-    log->chkIncludeDateTime->setChecked(false);
-    log->chkLog->click();
-    return path;
-}
 } // namespace
 
 class TestReliability : public QObject
@@ -115,7 +86,7 @@ void TestReliability::relayIsByteExact()
         m.w->tabs[2].chkReceivedFields->click();
     QMap<int, QString> logFiles;
     for (int type : logs)
-        logFiles.insert(type, logTo(m, type));
+        logFiles.insert(type, m.logTo(type));
 
     StreamPeers peers(11);
     peers.holdSending(); // until every client is in, so each gets the whole stream
@@ -147,8 +118,8 @@ void TestReliability::relayIsByteExact()
     if (logFiles.contains(DataLogger::ClientToServer)) {
         QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(logFiles[DataLogger::ClientToServer]).size(), up.size(), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(logFiles[DataLogger::ServerToClient]).size(), down.size(), 20000);
-        QVERIFY(fileBytesOf(logFiles[DataLogger::ClientToServer]) == up);
-        QVERIFY(fileBytesOf(logFiles[DataLogger::ServerToClient]) == down);
+        QVERIFY(fileBytes(logFiles[DataLogger::ClientToServer]) == up);
+        QVERIFY(fileBytes(logFiles[DataLogger::ServerToClient]) == down);
     }
 }
 
@@ -161,7 +132,7 @@ void TestReliability::twoHundredClients()
     constexpr qint64 kEach = 16 * 1024;
     MainWindow m(1);
     m.w->tabs[1].cboShow->setCurrentIndex(0);
-    const QString events = logTo(m, DataLogger::AllEvents);
+    const QString events = m.logTo(DataLogger::AllEvents);
     const quint16 port = m.listen(1);
     const QByteArray broadcast = randomBytes(3, 64 * 1024);
     StreamPeers peers(5);
@@ -208,7 +179,7 @@ void TestReliability::twoHundredClients()
     const auto countedOut = [&] {
         QList<int> numbers;
         const QRegularExpression out(QStringLiteral("Socket client (\\d+) closed their connection\\."));
-        for (auto it = out.globalMatch(QString::fromLatin1(fileBytesOf(events))); it.hasNext();)
+        for (auto it = out.globalMatch(QString::fromLatin1(fileBytes(events))); it.hasNext();)
             numbers << it.next().captured(1).toInt();
         std::sort(numbers.begin(), numbers.end());
         return numbers;
@@ -258,7 +229,7 @@ void TestReliability::faults()
     QTcpServer server;
 
     if (is("client: the server resets mid-stream")) {
-        const QString log = logTo(m, DataLogger::Input);
+        const QString log = m.logTo(DataLogger::Input);
         std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
         QVERIFY(peer);
         const QByteArray sent = randomBytes(21, 8 * kMiB);
@@ -269,12 +240,12 @@ void TestReliability::faults()
         QTRY_VERIFY_WITH_TIMEOUT(m.events().join(QLatin1Char('\n')).contains(event), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(m.w->sckClient->State(), 0, 5000);
         // What came before the reset is all there, in order.
-        const QByteArray logged = fileBytesOf(log);
+        const QByteArray logged = fileBytes(log);
         QVERIFY2(logged.size() >= before && sent.startsWith(logged),
                  qPrintable(QString::number(logged.size())));
         QVERIFY(m.connectClient(server));
     } else if (is("client: the log is on a full disk")) {
-        logTo(m, DataLogger::Input, QStringLiteral("/dev/full"));
+        m.logTo(DataLogger::Input, QStringLiteral("/dev/full"));
         std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
         QVERIFY(peer);
         for (const char *line : {"first\r\n", "second\r\n"}) {
@@ -377,7 +348,7 @@ void TestReliability::faults()
         QTRY_VERIFY_WITH_TIMEOUT(!p->MergeActive, 20000);
         QCOMPARE(first, QByteArray("RECORD 1\r\n"));
         QTRY_COMPARE_WITH_TIMEOUT(m.w->sckClient->State(), 0, 10000);
-        QCOMPARE(fileBytesOf(list), QByteArray("1\r\n2\r\n3\r\n"));
+        QCOMPARE(fileBytes(list), QByteArray("1\r\n2\r\n3\r\n"));
     }
     if (!event.isEmpty())
         QVERIFY2(m.events().join(QLatin1Char('\n')).contains(event),
@@ -464,9 +435,9 @@ void TestReliability::badFiles()
         QVERIFY2(told.first().startsWith(QStringLiteral("An error occurred while attempting to ")),
                  qPrintable(told.first()));
     if (settings)
-        QVERIFY(fileBytesOf(path).contains(bytes));
+        QVERIFY(fileBytes(path).contains(bytes));
     else
-        QVERIFY(fileBytesOf(path) == bytes);
+        QVERIFY(fileBytes(path) == bytes);
 }
 
 QTEST_MAIN(TestReliability)

@@ -13,6 +13,17 @@
 #include <unistd.h>
 #include <vector>
 
+/// n random bytes, the same for the same seed.
+inline QByteArray randomBytes(quint32 seed, qint64 n)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    QRandomGenerator rng(seed);
+    rng.fillRange(reinterpret_cast<quint32 *>(b.data()), n / 4);
+    for (qint64 i = n / 4 * 4; i < n; ++i)
+        b[i] = char(rng.bounded(256));
+    return b;
+}
+
 /// Peers of the program on a thread of their own, so that only the program's
 /// event loop runs on the test's thread. Each link connects to a port of this
 /// machine (or is accepted on a listening socket), then sends its bytes in
