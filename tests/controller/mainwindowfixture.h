@@ -10,8 +10,8 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QTabBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
