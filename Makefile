@@ -41,3 +41,17 @@ screenshot: build
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
+
+# Fuzzing: a clang build of its own; each target runs FUZZ_SECONDS from its
+# seeds in fuzz/corpus/, and what it finds goes to FUZZ_OUT.
+BUILD_FUZZ   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_OUT     ?= /tmp/tarnwell-fuzz
+
+.PHONY: fuzz
+fuzz:
+	@scripts/install-deps --fuzz
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DTARNWELL_FUZZ=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD_FUZZ) --target fuzz_targets -j $(JOBS)
+	scripts/run-fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS) $(FUZZ_OUT)

@@ -1,0 +1,61 @@
+// The merge of a template with a line of a merge file: fields fill their
+// placeholders and nothing else changes.
+#include "fuzzcheck.h"
+#include "sending/mergefile.h"
+
+#include <QByteArrayList>
+
+namespace {
+
+bool isBlank(QByteArrayView s)
+{
+    return QByteArray(s.data(), s.size()).trimmed().isEmpty();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    // The template up to the first line feed, then one line of the merge file.
+    const QByteArrayView data(reinterpret_cast<const char *>(bytes), qsizetype(size));
+    const qsizetype cut = data.indexOf('\n');
+    const QByteArrayView templ = cut < 0 ? data : data.first(cut);
+    QByteArrayView line = cut < 0 ? QByteArrayView() : data.sliced(cut + 1);
+    if (const qsizetype end = line.indexOf('\r'); end >= 0)
+        line = line.first(end); // a line of the file has no line end
+    if (const qsizetype end = line.indexOf('\n'); end >= 0)
+        line = line.first(end);
+
+    // Any template and line: a template without placeholders and a blank line
+    // leave the template as it is.
+    const QByteArray merged = Merge::mergeLine(templ, line);
+    if (!Merge::hasPlaceholder(templ) || isBlank(line))
+        FUZZ_CHECK(merged == templ);
+
+    // A template whose every "%" starts a placeholder %1 to %9, and fields
+    // without "%": each placeholder becomes its field, or stays when the line
+    // has no such field; earlier fields keep their blanks, the last is
+    // trimmed, and a line of blanks after the last comma adds no field.
+    QByteArray plain;
+    for (qsizetype i = 0; i < templ.size(); ++i) {
+        if (templ[i] != '%' || (i + 1 < templ.size() && templ[i + 1] >= '1' && templ[i + 1] <= '9'))
+            plain += templ[i];
+    }
+    QByteArrayList fields = QByteArray(line.data(), line.size()).replace('%', "").split(',');
+    while (!fields.isEmpty() && isBlank(fields.back()))
+        fields.removeLast();
+    if (!fields.isEmpty())
+        fields.back() = fields.back().trimmed();
+    QByteArray expected;
+    for (qsizetype i = 0; i < plain.size(); ++i) {
+        const int k = plain[i] == '%' ? plain[i + 1] - '0' : 0;
+        if (k >= 1 && k <= fields.size()) {
+            expected += fields[k - 1];
+            ++i;
+        } else {
+            expected += plain[i];
+        }
+    }
+    FUZZ_CHECK(Merge::mergeLine(plain, fields.join(',')) == expected);
+    return 0;
+}
