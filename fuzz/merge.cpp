@@ -27,10 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         line = line.first(end);
 
     // Any template and line: a template without placeholders and a blank line
-    // leave the template as it is.
-    const QByteArray merged = Merge::mergeLine(templ, line);
+    // leave the template as it is, and no record grows past the bound, though
+    // fields may hold each other's placeholders (a small one, to stay fast).
+    const qsizetype limit = 1024 * 1024;
+    const std::optional<QByteArray> merged = Merge::mergeLine(templ, line, limit);
     if (!Merge::hasPlaceholder(templ) || isBlank(line))
         FUZZ_CHECK(merged == templ);
+    if (merged)
+        FUZZ_CHECK(merged->size() <= qMax(limit, templ.size()));
 
     // A template whose every "%" starts a placeholder %1 to %9, and fields
     // without "%": each placeholder becomes its field, or stays when the line

@@ -19,7 +19,7 @@ bool isBlankLine(QByteArrayView line)
 
 namespace Merge {
 
-QByteArray mergeLine(QByteArrayView templ, QByteArrayView line)
+std::optional<QByteArray> mergeLine(QByteArrayView templ, QByteArrayView line, qsizetype limit)
 {
     QByteArray out = templ.toByteArray();
     int k = 1;
@@ -33,11 +33,16 @@ QByteArray mergeLine(QByteArrayView templ, QByteArrayView line)
             field = line.first(comma).toByteArray();
             line = line.sliced(comma + 1);
         }
+        // Left to right, each search going on after the value inserted; in
+        // one pass, since a field may fill millions of placeholders.
         const QByteArray placeholder = '%' + QByteArray::number(k);
-        for (qsizetype at = out.indexOf(placeholder); at >= 0;
-             at = out.indexOf(placeholder, at + field.size())) {
-            out.replace(at, placeholder.size(), field);
+        const qsizetype growth = field.size() - placeholder.size();
+        if (growth > 0) {
+            const qsizetype n = out.count(placeholder);
+            if (n > 0 && n > (limit - out.size()) / growth)
+                return std::nullopt;
         }
+        out.replace(placeholder, field);
         ++k;
     }
     return out;
@@ -153,8 +158,13 @@ std::optional<QByteArray> MergeFile::nextRecord(QByteArrayView templ)
     while (std::optional<QByteArray> line = readLine()) {
         if (placeholders && isBlankLine(*line))
             continue;
-        QByteArray merged = Merge::mergeLine(templ, *line);
-        if (!merged.isEmpty())
+        std::optional<QByteArray> merged = Merge::mergeLine(templ, *line);
+        if (!merged) {
+            m_error = OsError{EFBIG, QStringLiteral("The merged text would be larger than %1 MB.")
+                                         .arg(Merge::kMaxMergedBytes / (1024 * 1024))};
+            return std::nullopt;
+        }
+        if (!merged->isEmpty())
             return merged;
     }
     return std::nullopt;
