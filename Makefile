@@ -50,13 +50,14 @@ screenshot: build
 	scripts/screenshot $(BUILD)/tarnwell docs
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
 
 # Fuzzing: a clang build of its own; each target runs FUZZ_SECONDS from its
-# seeds in fuzz/corpus/, and what it finds goes to FUZZ_OUT.
+# seeds in fuzz/corpus/; the inputs it adds and whatever it finds go to
+# FUZZ_OUT, inside the build folder, so a run leaves the tree as it was.
 BUILD_FUZZ   ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_OUT     ?= /tmp/tarnwell-fuzz
+FUZZ_OUT     ?= $(BUILD_FUZZ)/findings
 
 .PHONY: fuzz
 fuzz:
