@@ -1,9 +1,13 @@
 // The escape notation: what the escaped displays write, the decoder reads
-// back byte for byte, however its work is cut into steps.
+// back byte for byte, however its work is cut into steps, and so does GetRaw,
+// which the send windows convert their texts with.
 #include "core/bytes.h"
+#include "display/supportclass.h"
 #include "fuzzcheck.h"
 
+#include <QApplication>
 #include <QByteArray>
+#include <cstdlib>
 
 namespace {
 
@@ -42,7 +46,31 @@ QByteArray decodeInSteps(QByteArrayView text, QByteArrayView sizes)
     return decoder.takeResult();
 }
 
+SupportClass *g_support = nullptr;
+
+// GetRaw of a text, checked to succeed; its result is also checked against a
+// call that passes one variable as both text and result.
+QByteArray getRaw(const QByteArray &text, bool convert)
+{
+    QByteArray raw;
+    FUZZ_CHECK(g_support->GetRaw(text, convert, raw));
+    QByteArray same = text;
+    FUZZ_CHECK(g_support->GetRaw(same, convert, same));
+    FUZZ_CHECK(same == raw);
+    return raw;
+}
+
 } // namespace
+
+// GetRaw shows a progress window for long texts: it needs an application.
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static QApplication app(*argc, *argv);
+    static SupportClass support;
+    g_support = &support;
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
@@ -56,6 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FUZZ_CHECK(Bytes::FromEscaped(escaped) == data);
     FUZZ_CHECK(Bytes::FromEscaped(escaped2) == data);
     FUZZ_CHECK(decodeInSteps(escaped, data) == data);
+    FUZZ_CHECK(getRaw(escaped, true) == data);
+    FUZZ_CHECK(getRaw(escaped2, true) == data);
 
     // Any text, escapes well formed or not: the decoder never writes more
     // than it reads, text without a backslash is its own value, and the
@@ -66,5 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         FUZZ_CHECK(decoded == data);
     FUZZ_CHECK(decodeInSteps(data, data) == decoded);
     FUZZ_CHECK(decodeInSteps(data, QByteArrayView()) == decoded);
+    FUZZ_CHECK(getRaw(data, true) == decoded);
+    FUZZ_CHECK(getRaw(data, false) == data); // without conversion, the text as it is
     return 0;
 }
