@@ -51,6 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
 {
     const QByteArrayView data(reinterpret_cast<const char *>(bytes), qsizetype(size));
     const Read first = readAll(data);
+    qsizetype itemBytes = 0;
+    for (const QByteArray &item : first.items)
+        itemBytes += item.size();
+    FUZZ_CHECK(itemBytes <= data.size()); // items are cut from the data, never made up
 
     // Written back, between separators the data picks, the items read the same.
     static const char *const kSeparators[] = {",", "\r\n", ", ", "\n", "\r", " ,\t", ",\r\n\r\n"};

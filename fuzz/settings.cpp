@@ -114,5 +114,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
                 FUZZ_CHECK(s->Read(c.section, c.key) == at->second);
         }
     }
+
+    // Saving again what the file now holds changes nothing, so writes nothing.
+    SettingsStore::Changes settled;
+    for (const SettingsStore::Change &c : changes) {
+        const Section &section = expected[c.section.toCaseFolded()];
+        const auto at = section.constFind(c.key.toCaseFolded());
+        settled.append({c.section, c.key, at == section.cend() ? std::nullopt : std::optional(at->second)});
+    }
+    FUZZ_CHECK(!fresh.SaveMany(settled).isError());
+    FUZZ_CHECK(fresh.writeCount() == 0);
     return 0;
 }
