@@ -1,15 +1,82 @@
 // The merge of a template with a line of a merge file: fields fill their
-// placeholders and nothing else changes.
+// placeholders and nothing else changes; and a merge file read line by line
+// gives its lines, whatever line ends it has and wherever its read blocks end.
 #include "fuzzcheck.h"
 #include "sending/mergefile.h"
 
 #include <QByteArrayList>
+#include <QFile>
+#include <QTemporaryDir>
 
 namespace {
 
 bool isBlank(QByteArrayView s)
 {
     return QByteArray(s.data(), s.size()).trimmed().isEmpty();
+}
+
+// The lines of a file: ended by CR LF, CR or LF; the last may have no end.
+QByteArrayList linesOf(QByteArrayView file)
+{
+    QByteArrayList lines;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < file.size(); ++i) {
+        if (file[i] != '\r' && file[i] != '\n')
+            continue;
+        lines << file.sliced(from, i - from).toByteArray();
+        if (file[i] == '\r' && i + 1 < file.size() && file[i + 1] == '\n')
+            ++i;
+        from = i + 1;
+    }
+    if (from < file.size())
+        lines << file.sliced(from).toByteArray();
+    return lines;
+}
+
+// The file's records and lines, read through MergeFile.
+void checkFile(QByteArrayView templ, QByteArrayView data)
+{
+    static QTemporaryDir dir;
+    FUZZ_CHECK(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("merge.txt"));
+
+    // Read in blocks of 1 to 16 bytes, the template's length picks: line
+    // ends, a CR LF among them, fall where blocks meet.
+    const QByteArray file = data.toByteArray();
+    {
+        QFile f(path);
+        FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(file) == file.size());
+    }
+    const QByteArrayList lines = linesOf(file);
+
+    MergeFile merge(1 + templ.size() % 16);
+    FUZZ_CHECK(!merge.open(path).isError());
+    QByteArrayList read;
+    while (const std::optional<QByteArray> line = merge.readLine())
+        read << *line;
+    FUZZ_CHECK(!merge.error().isError() && merge.atEnd());
+    FUZZ_CHECK(read == lines);
+
+    // Records: each line merged, blank lines skipped while the template has
+    // placeholders, empty records skipped. (Records past a small bound would
+    // only make the run slow: their bound is checked above.)
+    QByteArrayList expected;
+    for (const QByteArray &line : lines) {
+        if (Merge::hasPlaceholder(templ) && isBlank(line))
+            continue;
+        const std::optional<QByteArray> merged = Merge::mergeLine(templ, line, 1024 * 1024);
+        if (!merged)
+            return;
+        if (!merged->isEmpty())
+            expected << *merged;
+    }
+    FUZZ_CHECK(!merge.open(path).isError());
+    QByteArrayList records;
+    while (const std::optional<QByteArray> record = merge.nextRecord(templ))
+        records << *record;
+    FUZZ_CHECK(!merge.error().isError());
+    FUZZ_CHECK(records == expected);
+    FUZZ_CHECK(!merge.close().isError());
 }
 
 } // namespace
@@ -61,5 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
         }
     }
     FUZZ_CHECK(Merge::mergeLine(plain, fields.join(',')) == expected);
+
+    // The rest of the input as a merge file.
+    checkFile(templ, cut < 0 ? QByteArrayView() : data.sliced(cut + 1));
     return 0;
 }

@@ -5,8 +5,6 @@
 #include <cstdio>
 
 namespace {
-constexpr qint64 kReadBlock = 64 * 1024;
-
 bool isBlankLine(QByteArrayView line)
 {
     for (char c : line) {
@@ -95,8 +93,8 @@ bool MergeFile::fill()
         m_pos = 0;
     }
     const qsizetype had = m_buffer.size();
-    m_buffer.resize(had + kReadBlock);
-    const qint64 n = m_file.read(m_buffer.data() + had, kReadBlock);
+    m_buffer.resize(had + m_readBlock);
+    const qint64 n = m_file.read(m_buffer.data() + had, m_readBlock);
     if (n < 0) {
         m_buffer.resize(had);
         m_error = OsError{EIO, m_file.errorString()};

@@ -40,7 +40,9 @@ OsError openError(const QString &path);
 class MergeFile
 {
 public:
-    MergeFile() = default;
+    /// readBlock: the bytes read from the file at a time (small ones let
+    /// tests put line ends where blocks meet).
+    explicit MergeFile(qsizetype readBlock = 64 * 1024) : m_readBlock(qMax<qsizetype>(1, readBlock)) {}
     MergeFile(const MergeFile &) = delete;
     MergeFile &operator=(const MergeFile &) = delete;
 
@@ -63,6 +65,7 @@ public:
 private:
     bool fill();
 
+    qsizetype m_readBlock;
     QFile m_file;
     QByteArray m_buffer;
     qsizetype m_pos = 0;
