@@ -58,6 +58,8 @@ clean:
 BUILD_FUZZ   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_OUT     ?= $(BUILD_FUZZ)/findings
+# Target names (fuzz/<name>.cpp) to run; empty runs all.
+FUZZ_TARGETS ?=
 
 .PHONY: fuzz
 fuzz:
@@ -65,4 +67,4 @@ fuzz:
 	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
 	  -DTARNWELL_FUZZ=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_FUZZ) --target fuzz_targets -j $(JOBS)
-	scripts/run-fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS) $(FUZZ_OUT)
+	scripts/run-fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS) $(FUZZ_OUT) $(FUZZ_TARGETS)
