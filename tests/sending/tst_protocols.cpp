@@ -248,6 +248,11 @@ void TestProtocols::mergeAll_data()
     QTest::newRow("empty file") << QByteArray("[%1]") << QByteArray() << QByteArray() << QString();
     QTest::newRow("10 MB line") << QByteArray("<%1>") << repeated('x', 10 * 1024 * 1024) + "\r\ny"
                                 << "<" + repeated('x', 10 * 1024 * 1024) + "><y>" << QString();
+    // The file is read 64 KB at a time: a CR ending the first block and the
+    // LF opening the next are one line end, not an empty line between.
+    QTest::newRow("CR LF where read blocks meet")
+        << QByteArray("PING|") << repeated('x', 64 * 1024 - 1) + "\r\nb" << QByteArray("PING|PING|")
+        << QString();
     // Fields that hold the next field's placeholder many times multiply:
     // three short fields would make a record of gigabytes.
     QTest::newRow("fields filling each other past the bound")
