@@ -12,20 +12,20 @@
 #include "logging/frmlogging.h"
 #include "logging/frmstate.h"
 #include "net/socketcontrol.h"
+#include "net/socketerrors.h"
 #include "setup/configurationwizards.h"
 #include "setup/frmalmanac.h"
 #include "setup/frmconfigurations.h"
 #include "ui/uiservice.h"
 
 #include <QAction>
-
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QPushButton>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QToolButton>
 
 namespace {
@@ -132,12 +132,22 @@ int frmTarnwell::serverState(int index) const
     return (index >= 0 && index < sckServer.size()) ? sckServer[index]->State() : 0;
 }
 
+namespace {
+// The poll may still show Connected for a connection whose peer has just
+// gone: the socket then refuses the write for its state, which is the data
+// path's "not connected", not a failure to tell.
+OsError written(const OsError &e)
+{
+    return e.number == SocketErrors::kWrongState ? OsError{SupportHost::kNotConnected, e.description} : e;
+}
+} // namespace
+
 OsError frmTarnwell::writeClient(const QByteArray &data)
 {
     const OsError e = sckClient->SendData(data);
     if (!e.isError())
         holdBackIfBacklogged();
-    return e;
+    return written(e);
 }
 
 OsError frmTarnwell::writeServer(int index, const QByteArray &data)
@@ -145,7 +155,7 @@ OsError frmTarnwell::writeServer(int index, const QByteArray &data)
     const OsError e = sckServer[index]->SendData(data);
     if (!e.isError())
         holdBackIfBacklogged();
-    return e;
+    return written(e);
 }
 
 void frmTarnwell::sendFailed(const OsError &error)

@@ -177,8 +177,10 @@ bool SupportClass::SendToSockets(const QByteArray &strData, std::optional<bool> 
     if (!toClients) {
         result = false;
         if (m_host->clientState() == kClientConnected) {
-            failure = m_host->writeClient(strData);
-            if (!failure.isError()) {
+            const OsError e = m_host->writeClient(strData);
+            if (e.number != SupportHost::kNotConnected)
+                failure = e;
+            if (!e.isError()) {
                 result = true;
                 if (verbose)
                     tw::events().AddEvent(mode == 2
@@ -197,7 +199,8 @@ bool SupportClass::SendToSockets(const QByteArray &strData, std::optional<bool> 
         for (int i = 1; i <= m_host->highestServerIndex(); ++i) {
             if (m_host->serverState(i) != kClientConnected)
                 continue;
-            if (const OsError e = m_host->writeServer(i, strData); e.isError() && !failure.isError())
+            if (const OsError e = m_host->writeServer(i, strData);
+                e.isError() && e.number != SupportHost::kNotConnected && !failure.isError())
                 failure = e;
             if (slice.elapsed() >= kSliceMs) {
                 QCoreApplication::processEvents();

@@ -31,6 +31,10 @@ public:
     virtual int serverState(int index) const = 0;
     virtual int highestServerIndex() const = 0;
     /// Writes to the client socket / one server element; the failure, if any.
+    /// A connection that has ended under the write (its peer gone before its
+    /// polled state shows it) takes nothing and gives kNotConnected: as with
+    /// any socket that is not connected, that is no failure.
+    static constexpr int kNotConnected = -1;
     virtual OsError writeClient(const QByteArray &data) = 0;
     virtual OsError writeServer(int index, const QByteArray &data) = 0;
     /// Tells the user that sending failed (once per send).

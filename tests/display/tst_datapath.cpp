@@ -43,12 +43,18 @@ public:
     OsError writeClient(const QByteArray &d) override
     {
         writes << QStringLiteral("client:") + QString::fromLatin1(d);
-        return failing.contains(0) ? kRefused : OsError();
+        return written(0);
     }
     OsError writeServer(int i, const QByteArray &d) override
     {
         writes << QStringLiteral("server%1:").arg(i) + QString::fromLatin1(d);
-        return failing.contains(i) ? kRefused : OsError();
+        return written(i);
+    }
+    OsError written(int socket) const
+    {
+        return gone.contains(socket)      ? OsError{kNotConnected, {}}
+               : failing.contains(socket) ? kRefused
+                                          : OsError();
     }
     void sendFailed(const OsError &e) override { failures << e.number; }
     // Sockets with data waiting, as the controller drives them: an arrival
@@ -115,6 +121,7 @@ public:
     bool held = false; // the pause buffer holds the receiving sockets
     static inline const OsError kRefused{10054, QStringLiteral("Connection reset by peer")};
     QSet<int> failing;
+    QSet<int> gone; // ended before their state shows it
     QList<int> failures;
     SupportClass *support = nullptr;
     QMap<int, QByteArrayList> waiting;
@@ -179,6 +186,14 @@ void TestDataPath::sendingWhileNotConnected()
     QCOMPARE(f.host.writes, QStringList{QStringLiteral("client:hello")});
     QCOMPARE(f.list(0).icon(1), DataListModel::RowIcon::Tick);
     QVERIFY(f.events.lines.contains(QStringLiteral("Sent 5 bytes down the socket.")));
+
+    // A connection that ended before its state shows it takes nothing, and
+    // that is no failure: nothing is told or announced, the lamp lights.
+    f.host.gone = {0};
+    QVERIFY(!f.support.SendToSockets("late"));
+    QVERIFY(f.host.failures.isEmpty());
+    QVERIFY(!f.events.lines.contains(QStringLiteral("Sent 4 bytes down the socket.")));
+    QCOMPARE(f.host.sentLamp, 3);
 }
 
 void TestDataPath::sendingToClientsCountsAndAnnounces()
@@ -194,6 +209,11 @@ void TestDataPath::sendingToClientsCountsAndAnnounces()
     f.host.servers = {2, 7, 0, 7};
     QVERIFY(f.support.SendToSockets("x"));
     QCOMPARE(f.host.writes, (QStringList{QStringLiteral("server1:x"), QStringLiteral("server3:x")}));
+    // A client gone before the poll saw it keeps nothing from the others.
+    f.host.gone = {1};
+    QVERIFY(f.support.SendToSockets("y"));
+    QCOMPARE(f.host.writes.last(), QStringLiteral("server3:y"));
+    QVERIFY(f.host.failures.isEmpty());
 }
 
 void TestDataPath::passThroughIgnoresDataWithoutDirection()

@@ -202,6 +202,7 @@ void TestReliability::faults_data()
     row("pass through: a client half-closes", "Socket client 1 closed their connection.", "");
     row("client: a blank inside the host name", "An error occurred on the socket - '11001, ", "");
     row("client: the server vanishes during a periodic send", "Socket closed (Local port", "");
+    row("client: a send meets the server's close", "Socket closed (Local port", "");
     row("merge with reconnection: the server vanishes",
         "The merge with reconnection has ended: the connection failed.", "");
     row("server: clients reset while a broadcast goes out", "Socket client 2 closed their connection.", "");
@@ -319,6 +320,24 @@ void TestReliability::faults()
         m.w->tabs[0].cmdConnect->click();
         QTRY_VERIFY_WITH_TIMEOUT(m.w->tabs[0].cmdConnect->text() == QStringLiteral("&Connect"), 5000);
         QVERIFY(m.connectClient(server));
+    } else if (is("client: a send meets the server's close")) {
+        std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
+        QVERIFY(peer);
+        // The close has reached the socket, not yet the poll: data sent now
+        // finds a connection that is no more.
+        auto *inner = m.w->sckClient->findChild<QTcpSocket *>();
+        QVERIFY(inner);
+        bool sent = false;
+        QObject::connect(inner, &QAbstractSocket::disconnected, m.w.get(), [&] {
+            QCOMPARE(m.w->sckClient->State(), 7);
+            m.w->objSupport->SendDataDownSocket("late\r\n");
+            sent = true;
+        });
+        peer->disconnectFromHost();
+        QTRY_VERIFY(sent);
+        QTRY_VERIFY(m.events().join(QLatin1Char('\n')).contains(event));
+        QCOMPARE(m.w->tabs[0].model->cell(m.w->tabs[0].model->rowCount() - 1, DataListModel::ColMessage),
+                 QByteArray("late"));
     } else if (is("client: the server vanishes during a periodic send")) {
         m.opts.autoReconnect = true;
         m.opts.reconnectPeriod = 101;
