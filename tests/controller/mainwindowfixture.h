@@ -30,9 +30,11 @@ struct MainWindow
         tw::setOptions(&opts);
         w = std::make_unique<frmTarnwell>();
         QVERIFY(w->Load());
-        // The first poll after start-up sees Closed; only later closes reconnect.
+        // The first polls after start-up see Closed; only later closes reconnect.
         if (mode != 1)
             QTRY_COMPARE(w->intLastClientState, qint16(0));
+        if (mode != 0)
+            QTRY_COMPARE(w->aintLastServerState[0], qint16(0));
     }
     ~MainWindow()
     {
