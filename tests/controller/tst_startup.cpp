@@ -1,116 +1,100 @@
 #include "controller/frmtarnwell.h"
 #include "core/programfolder.h"
-#include "logging/frmevent.h"
-#include "sending/frmsend.h"
-#include "ui/frmhelp.h"
-#include "support/testenv.h"
-#include "ui/scriptedui.h"
-
 #include "display/datalistmodel.h"
+#include "logging/frmevent.h"
+#include "sending/bytetextedit.h"
+#include "sending/frmsend.h"
+#include "support/testenv.h"
+#include "ui/frmhelp.h"
+#include "ui/scriptedui.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
-
-namespace {
-// True when every wanted line occurs in the list, in this order.
-bool inOrder(const QStringList &lines, const QStringList &wanted)
-{
-    qsizetype at = 0;
-    for (const QString &w : wanted) {
-        at = lines.indexOf(w, at);
-        if (at < 0)
-            return false;
-        ++at;
-    }
-    return true;
-}
-} // namespace
 
 class TestStartup : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void firstRunUsesDefaults();
-    void storedModeGivesItsEvents();
+    void loadsFromTheStore_data();
+    void loadsFromTheStore();
     void closingWritesEveryKey_data();
     void closingWritesEveryKey();
     void settingsThatCannotBeSavedAreTold();
     void damagedValuesAreSurvived_data();
     void damagedValuesAreSurvived();
-    void missingAnimationEndsStartUp();
+    void missingFilesAreTold();
     void configurationsDisableTheMainWindow();
-    void namedControlsExistPerMode();
     void helpShowsItsTopics();
+    void newWindowSaveAndReopen();
+    void exitStopsAndSavesSendWindows_data();
+    void exitStopsAndSavesSendWindows();
 };
 
-void TestStartup::firstRunUsesDefaults()
+void TestStartup::loadsFromTheStore_data()
 {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("events"); // the mode events, in order
+    QTest::newRow("first run") << 0
+                               << QStringList{
+                                      QStringLiteral("Tarnwell has been started in the Client mode.")};
+    QTest::newRow("stored Server mode")
+        << 1
+        << QStringList{QStringLiteral("Tarnwell has been placed in the Server mode."),
+                       QStringLiteral("Tarnwell has been started in the Server mode.")};
+    QTest::newRow("stored Pass Through mode")
+        << 2
+        << QStringList{QStringLiteral("Tarnwell has been placed in the Pass Through mode."),
+                       QStringLiteral("Tarnwell has been started in the Pass Through mode.")};
+}
+
+void TestStartup::loadsFromTheStore()
+{
+    QFETCH(int, mode);
+    QFETCH(QStringList, events);
     TempSettings t;
+    if (mode != 0)
+        t.writeIni("[Mode]\nMode=" + QByteArray::number(mode) + '\n');
     ScriptedUi ui;
     frmTarnwell w;
     QVERIFY(w.Load());
-    QCOMPARE(w.tabMode->currentIndex(), 0);
-    QCOMPARE(w.intCurrentMode, 0);
-    QCOMPARE(w.tabMode->tabText(2), QStringLiteral("Pass Through"));
-    QCOMPARE(w.tabs[0].txtPortConnectTo->text(), QStringLiteral("80"));
-    QCOMPARE(w.tabs[1].txtPort->text(), QStringLiteral("80"));
-    QCOMPARE(w.tabs[2].txtPort->text(), QStringLiteral("80"));
-    QCOMPARE(w.tabs[2].txtPortConnectTo->text(), QStringLiteral("80"));
-    QVERIFY(!w.tabs[0].txtServer->text().isEmpty());
-    QVERIFY(!w.tabs[2].txtServer->text().isEmpty());
+    QCOMPARE(w.tabMode->currentIndex(), mode);
+    QCOMPARE(w.intCurrentMode, mode);
+    QCOMPARE(w.eventHistory()->eventTexts().filter(QStringLiteral("Tarnwell has been")), events);
+    QCOMPARE(w.tmrPollClientState->isRunning(), mode != 1);
+    QCOMPARE(w.tmrPollServerState->isRunning(), mode != 0);
+    QVERIFY(!w.statusPanel(6).isEmpty()); // the clock shows at once
+    // Defaults of the keys the store does not hold.
+    const QStringList endPoints{w.tabs[0].txtServer->text(), w.tabs[0].txtPortConnectTo->text(),
+                                w.tabs[1].txtPort->text(),   w.tabs[2].txtPort->text(),
+                                w.tabs[2].txtServer->text(), w.tabs[2].txtPortConnectTo->text()};
+    QCOMPARE(endPoints.join(QLatin1Char(' ')), QStringLiteral("localhost 80 80 80 localhost 80"));
+    QVERIFY(w.shouldShowConfigurations());
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(w.tabs[i].cboShow->currentIndex(), 0);
         QVERIFY(!w.tabs[i].chkReceivedFields->isChecked());
-    }
-    QCOMPARE(w.tabs[2].cboShow->itemText(1), QStringLiteral("Client to Server Only"));
-    // The lists' columns: the client has one socket, so its Sock# is hidden.
-    for (int i = 0; i < 3; ++i) {
-        const QStringList want = QString::fromLatin1(i == 2 ? "#,Time,Dir,Sock#,Message" : "#,Time,I/O,Sock#,Message")
-                                     .split(QLatin1Char(','));
-        QStringList got;
+        // The lists' columns: the client has one socket, so its Sock# is hidden.
+        QStringList columns;
         for (int c = 0; c < w.tabs[i].model->columnCount(); ++c)
-            got << w.tabs[i].model->headerText(c);
-        QCOMPARE(got, want);
+            columns << w.tabs[i].model->headerText(c);
+        QCOMPARE(columns.join(QLatin1Char(',')),
+                 QLatin1String(i == 2 ? "#,Time,Dir,Sock#,Message" : "#,Time,I/O,Sock#,Message"));
         QCOMPARE(w.tabs[i].lvwReceived->isColumnHidden(3), i == 0);
         QVERIFY(w.tabs[i].lvwReceived->columnWidth(4) > w.tabs[i].lvwReceived->columnWidth(1));
     }
-    QCOMPARE(w.tabs[0].cboShow->itemText(3), QStringLiteral("Nothing (Fast)!"));
-    QVERIFY(!w.tabs[1].lblServer->text().isEmpty());
-    QVERIFY(w.shouldShowConfigurations());
-    QVERIFY(inOrder(w.eventHistory()->eventTexts(), {QStringLiteral("Tarnwell has been started in the Client mode.")}));
-    QVERIFY(!w.eventHistory()->eventTexts().contains(QStringLiteral("Tarnwell has been placed in the Client mode.")));
-    // The clock shows at once, and the polls of the Client mode run.
-    QVERIFY(!w.statusPanel(6).isEmpty());
-    QVERIFY(w.tmrPollClientState->isRunning());
-    QVERIFY(!w.tmrPollServerState->isRunning());
     QVERIFY(ui.prompts.isEmpty());
-}
-
-void TestStartup::storedModeGivesItsEvents()
-{
-    TempSettings t;
-    t.writeIni("[Mode]\nMode=1\n");
-    ScriptedUi ui;
-    frmTarnwell w;
-    QVERIFY(w.Load());
-    QCOMPARE(w.tabMode->currentIndex(), 1);
-    QCOMPARE(w.intCurrentMode, 1);
-    QVERIFY(inOrder(w.eventHistory()->eventTexts(), {QStringLiteral("Tarnwell has been placed in the Server mode."),
-                                                     QStringLiteral("Tarnwell has been started in the Server mode.")}));
-    QVERIFY(w.tmrPollServerState->isRunning());
-    QVERIFY(!w.tmrPollClientState->isRunning());
 }
 
 void TestStartup::closingWritesEveryKey_data()
@@ -146,25 +130,22 @@ void TestStartup::closingWritesEveryKey()
         QCOMPARE(events.count(QStringLiteral("Tarnwell terminated.")), 1);
     }
     t.reopen();
-    SettingsStore &s = t.store();
-    const QStringList endPoints = {QStringLiteral("ClientEP"), QStringLiteral("ClientPort"),
-                                   QStringLiteral("ServerPort"), QStringLiteral("ServerPortPS"),
-                                   QStringLiteral("PassThroughEP"), QStringLiteral("PassThroughPort")};
-    for (const QString &k : endPoints)
-        QVERIFY2(s.contains(QStringLiteral("EndPoints"), k), qPrintable(k));
-    for (const QString &k : {QStringLiteral("Client"), QStringLiteral("Server"), QStringLiteral("PassThrough")})
-        QVERIFY2(s.contains(QStringLiteral("Show"), k), qPrintable(k));
-    for (const QString &k : {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")})
-        QVERIFY(s.contains(QStringLiteral("ReceiveDetails"), k));
-    QVERIFY(s.contains(QStringLiteral("StartUp"), QStringLiteral("Width")));
-    QVERIFY(s.contains(QStringLiteral("StartUp"), QStringLiteral("Height")));
-    QVERIFY(!s.contains(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations")));
-    QCOMPARE(s.Read(QStringLiteral("Mode"), QStringLiteral("Mode")), QStringLiteral("2"));
-    QCOMPARE(s.Read(QStringLiteral("EndPoints"), QStringLiteral("ClientEP")), QStringLiteral("example.test"));
-    QCOMPARE(s.Read(QStringLiteral("EndPoints"), QStringLiteral("PassThroughPort")), QStringLiteral("8080"));
-    QCOMPARE(s.Read(QStringLiteral("Show"), QStringLiteral("Server")), QStringLiteral("2"));
-    QCOMPARE(s.Read(QStringLiteral("ReceiveDetails"), QStringLiteral("2")), QStringLiteral("1"));
-    QVERIFY(s.Read(QStringLiteral("StartUp"), QStringLiteral("Width")).toInt() > 0);
+    // Every key of the table, with what the window held; only the start-up switch is not the main window's.
+    const QStringList keys =
+        QStringLiteral(
+            "Mode/Mode=2 EndPoints/ClientEP=example.test EndPoints/ClientPort=80 EndPoints/ServerPort=80 "
+            "EndPoints/ServerPortPS=80 EndPoints/PassThroughEP=localhost EndPoints/PassThroughPort=8080 "
+            "Show/Client=0 Show/Server=2 Show/PassThrough=0 ReceiveDetails/0=0 ReceiveDetails/1=0 "
+            "ReceiveDetails/2=1")
+            .split(QLatin1Char(' '));
+    for (const QString &k : keys) {
+        const qsizetype slash = k.indexOf(QLatin1Char('/')), eq = k.indexOf(QLatin1Char('='));
+        QCOMPARE(t.store().Read(k.left(slash), k.mid(slash + 1, eq - slash - 1), QStringLiteral("missing")),
+                 k.mid(eq + 1));
+    }
+    QVERIFY(t.store().Read(QStringLiteral("StartUp"), QStringLiteral("Width")).toInt() > 0);
+    QVERIFY(t.store().Read(QStringLiteral("StartUp"), QStringLiteral("Height")).toInt() > 0);
+    QVERIFY(!t.store().contains(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations")));
 
     // The next run restores what was saved.
     frmTarnwell again;
@@ -232,32 +213,36 @@ void TestStartup::damagedValuesAreSurvived()
     QCOMPARE(w.tabs[1].cboShow->currentIndex(), 0);
     QVERIFY(!w.tabs[1].chkReceivedFields->isChecked());
     const QStringList events = w.eventHistory()->eventTexts();
-    const auto hit = std::find_if(events.cbegin(), events.cend(), [&](const QString &e) {
-        return e.contains(QLatin1Char('\'') + key + QLatin1Char('\'')) &&
-               e.contains(QLatin1Char('\'') + value + QLatin1Char('\'')) && e.contains(QStringLiteral("default"));
-    });
-    QVERIFY2(hit != events.cend(), qPrintable(events.join(QLatin1Char('\n'))));
+    const auto quoted = [](const QString &text) { return QLatin1Char('\'') + text + QLatin1Char('\''); };
+    QVERIFY2(!events.filter(quoted(key)).filter(quoted(value)).filter(QStringLiteral("default")).isEmpty(),
+             qPrintable(events.join(QLatin1Char('\n'))));
     QVERIFY(ui.prompts.isEmpty());
 }
 
-void TestStartup::missingAnimationEndsStartUp()
+// Without the files beside the program: no help, told, and the program goes
+// on; no animation, told, and start-up ends.
+void TestStartup::missingFilesAreTold()
 {
     TempSettings t;
     ScriptedUi ui;
+    frmTarnwell w;
+    QVERIFY(w.Load());
     QTemporaryDir empty;
     const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
     qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
+    w.mnuHelpTarnwell_Click();
     StartupOptions options;
     options.showSplash = false;
-    auto w = StartUp(options);
+    const bool started = StartUp(options) != nullptr;
     qputenv("TARNWELL_DATA_DIR", saved);
-    QVERIFY(!w);
-    QCOMPARE(ui.messages().size(), 1);
-    const QString text = ui.messages().first();
-    QVERIFY(text.startsWith(QStringLiteral("An essential Tarnwell file '") + empty.path()));
-    QVERIFY(text.endsWith(QStringLiteral("' cannot be found. Tarnwell cannot continue.")));
-    QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
-    QCOMPARE(ui.prompts.first().title, QStringLiteral("Tarnwell III"));
+    QVERIFY(!started);
+    QCOMPARE(ui.messages().size(), 2);
+    QVERIFY(ui.messages()[0].startsWith(QStringLiteral(
+        "An error occurred while attempting to load the help file.  The operating system reports: 2, ")));
+    QVERIFY(ui.messages()[1].startsWith(QStringLiteral("An essential Tarnwell file '") + empty.path()));
+    QVERIFY(ui.messages()[1].endsWith(QStringLiteral("' cannot be found. Tarnwell cannot continue.")));
+    QCOMPARE(ui.prompts[1].icon, UiService::Icon::Exclamation);
+    QCOMPARE(ui.prompts[1].title, QStringLiteral("Tarnwell III"));
 }
 
 void TestStartup::configurationsDisableTheMainWindow()
@@ -289,35 +274,6 @@ void TestStartup::configurationsDisableTheMainWindow()
     QVERIFY(again->isEnabled());
 }
 
-void TestStartup::namedControlsExistPerMode()
-{
-    TempSettings t;
-    ScriptedUi ui;
-    frmTarnwell w;
-    QVERIFY(w.Load());
-    const QStringList everywhere = {QStringLiteral("lvwReceived"), QStringLiteral("txtReceived"),
-                                    QStringLiteral("cboShow"), QStringLiteral("chkReceivedFields"),
-                                    QStringLiteral("aniAnimation"), QStringLiteral("panAniHolder"),
-                                    QStringLiteral("cmdReceivedClear"), QStringLiteral("panReceived"),
-                                    QStringLiteral("panSent")};
-    for (int i = 0; i < 3; ++i) {
-        for (const QString &n : everywhere)
-            QVERIFY2(w.findChild<QWidget *>(n + QLatin1Char('_') + QString::number(i)), qPrintable(n));
-    }
-    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdConnect_0")));
-    QVERIFY(!w.findChild<QWidget *>(QStringLiteral("cmdConnect_1")));
-    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdListen_1")));
-    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdPort_3")));
-    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdStartBoth")));
-    QVERIFY(w.findChild<QWidget *>(QStringLiteral("cmdFilter_1")));
-    QVERIFY(!w.findChild<QWidget *>(QStringLiteral("cmdFilter_2")));
-    QVERIFY(w.findChild<QAction *>(QStringLiteral("mnuHelpTarnwell")));
-    // The view toggle swaps the list and the text view, and the filter follows the list.
-    QVERIFY(!w.tabs[0].cmdFilter->isEnabled());
-    w.tabs[0].chkReceivedFields->click();
-    QVERIFY(w.tabs[0].cmdFilter->isEnabled());
-}
-
 void TestStartup::helpShowsItsTopics()
 {
     TempSettings t;
@@ -327,38 +283,161 @@ void TestStartup::helpShowsItsTopics()
     w.mnuHelpTarnwell_Click();
     frmHelp *help = frmHelp::shared();
     QVERIFY(help && help->isVisible());
-    QVERIFY(help->topicTitles().size() >= 5);
-    // The topic numbers the windows use all have a page.
-    for (int topic : {11, 12, 13, 14, 15, 16, 20, 21}) {
-        QVERIFY2(frmHelp::showHelpTopic(topic), qPrintable(QString::number(topic)));
-        QCOMPARE(help->currentTopic(), topic);
-    }
-    QVERIFY(!frmHelp::showHelpTopic(999));
-    help->close();
-
-    // Every link between pages leads to a topic that has a page.
+    // The topic numbers the windows use, and every link between pages, lead to a page.
+    QStringList topics{QStringLiteral("11 12 13 14 15 16 20 21").split(QLatin1Char(' '))};
     const QDir dir(ProgramFolder::dataFile(QStringLiteral("help")));
     const QRegularExpression link(QStringLiteral("href=[\"']topic:(\\d+)[\"']"));
     for (const QString &page : dir.entryList({QStringLiteral("*.html")})) {
         QFile f(dir.filePath(page));
         QVERIFY(f.open(QIODevice::ReadOnly));
-        const QString html = QString::fromUtf8(f.readAll());
-        for (auto it = link.globalMatch(html); it.hasNext();) {
-            const int topic = it.next().captured(1).toInt();
-            QVERIFY2(frmHelp::showHelpTopic(topic), qPrintable(page + QLatin1Char(' ') + QString::number(topic)));
-        }
+        for (auto it = link.globalMatch(QString::fromUtf8(f.readAll())); it.hasNext();)
+            topics << it.next().captured(1);
     }
+    for (const QString &topic : topics) {
+        QVERIFY2(frmHelp::showHelpTopic(topic.toInt()), qPrintable(topic));
+        QCOMPARE(help->currentTopic(), topic.toInt());
+    }
+    QVERIFY(!frmHelp::showHelpTopic(999));
     help->close();
+    QVERIFY(ui.prompts.isEmpty());
+}
 
-    // Without its pages the help reports the failure and the program goes on.
-    QTemporaryDir empty;
-    const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
-    qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
-    w.mnuHelpTarnwell_Click();
-    qputenv("TARNWELL_DATA_DIR", saved);
-    QCOMPARE(ui.messages().size(), 1);
-    QVERIFY(ui.messages().first().startsWith(
-        QStringLiteral("An error occurred while attempting to load the help file.  The operating system reports: 2, ")));
+// Send... opens a new send window, an entry of a send list reopens that
+// saved state, and every save refreshes both lists.
+void TestStartup::newWindowSaveAndReopen()
+{
+    TempSettings settings;
+    ScriptedUi ui;
+    frmTarnwell main;
+    QVERIFY(main.Load());
+    QTest::mouseClick(main.findChild<QPushButton *>(QStringLiteral("cmdSend_1")), Qt::LeftButton);
+    QCOMPARE(frmSend::openWindows().size(), 1);
+    QPointer<frmSend> w = frmSend::openWindows().first();
+    QVERIFY(w->IsNewWindow && w->isVisible());
+    // The main window gives its send windows the options window.
+    QVERIFY(w->cmdPreferences->isEnabled());
+    w->txtTitle->setText(QStringLiteral("saved from the server tab"));
+    w->txtSend->setData("hello\r\n");
+    w->close();
+    QTRY_VERIFY(w.isNull());
+
+    for (int tab = 0; tab < 2; ++tab) {
+        QComboBox *cbo = main.findChild<QComboBox *>(QStringLiteral("cboSend_%1").arg(tab));
+        QCOMPARE(cbo->count(), 1);
+        QCOMPARE(cbo->itemText(0), QStringLiteral("saved from the server tab"));
+    }
+    Q_EMIT main.findChild<QComboBox *>(QStringLiteral("cboSend_0"))->activated(0);
+    QCOMPARE(frmSend::openWindows().size(), 1);
+    frmSend *r = frmSend::openWindows().first();
+    QVERIFY(!r->IsNewWindow);
+    QCOMPARE(r->txtSend->data(), QByteArray("hello\r\n"));
+    delete r;
+    main.Unload();
+}
+
+// At exit every send window stops its work and saves its state first.
+void TestStartup::exitStopsAndSavesSendWindows_data()
+{
+    // What the window of saved state 0 (its "Data" was "old") is doing when
+    // the program exits, and keys of its state afterwards ("%file": the
+    // file it opens or restores).
+    QTest::addColumn<QString>("work");
+    QTest::addColumn<bool>("exitMenu");
+    QTest::addColumn<QStringList>("stored");
+    QTest::newRow("transmission, close box")
+        << QStringLiteral("transmission") << false
+        << QStringList{QStringLiteral("Data=tick"), QStringLiteral("Periodically=True")};
+    QTest::newRow("file load, Exit menu")
+        << QStringLiteral("load") << true
+        << QStringList{QStringLiteral("Data=old"), QStringLiteral("LinkedFile=")};
+    // The link being restored is kept.
+    QTest::newRow("restoring a link, close box")
+        << QStringLiteral("restore") << false
+        << QStringList{QStringLiteral("Data="), QStringLiteral("LinkedFile=%file")};
+    // The data is too long to keep: the question is asked, No keeps the stored data, the exit goes on.
+    QTest::newRow("conversion, close box")
+        << QStringLiteral("conversion") << false
+        << QStringList{QStringLiteral("Data=old"), QStringLiteral("Binary=True")};
+}
+
+void TestStartup::exitStopsAndSavesSendWindows()
+{
+    QFETCH(QString, work);
+    QFETCH(bool, exitMenu);
+    QFETCH(QStringList, stored);
+    TempSettings settings;
+    settings.writeIni("[StartUp]\nShowConfigurations=0\n[Send]\n0=before\n[Send\\0]\nData=old\n");
+    ScriptedUi ui;
+    QTemporaryDir dir;
+    QFile big(dir.filePath(QStringLiteral("big.txt")));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray("0123456789\r\n").repeated(300000));
+    big.close();
+    const QString state = QStringLiteral("Send\\0");
+    if (work == QLatin1String("restore"))
+        settings.store().Save(state, QStringLiteral("LinkedFile"), big.fileName());
+    frmTarnwell main;
+    QVERIFY(main.Load());
+    // As the send list reopens a state, with events let run after every block loaded.
+    QPointer<frmSend> w = new frmSend;
+    w->IsNewWindow = false;
+    w->StateNumber = 0;
+    w->setLoadSliceMs(0);
+    w->setSendHook([](const QByteArray &) {});
+    w->show();
+    bool savedFirst = false;
+    frmSend::setRefreshSendListHook([&] {
+        savedFirst = !main.eventHistory()->eventTexts().contains(QStringLiteral("Tarnwell terminated."));
+    });
+    bool exited = false;
+    auto exit = [&] {
+        exited = true;
+        if (exitMenu)
+            main.findChild<QAction *>(QStringLiteral("mnuExit"))->trigger();
+        else
+            main.close();
+    };
+    // Exits at the first events the work lets run.
+    QTimer atWork;
+    atWork.setInterval(0);
+    connect(&atWork, &QTimer::timeout, this, [&] {
+        if (!exited && w && w->isBusy())
+            exit();
+    });
+    atWork.start();
+    w->LoadWindowState(); // where a saved link is read, the exit comes
+    if (work != QLatin1String("restore"))
+        w->txtTitle->setText(QStringLiteral("at exit"));
+    if (work == QLatin1String("transmission")) {
+        w->txtSend->setData("tick");
+        w->chkPeriodically->setChecked(true);
+        w->cmdSend_Click();
+        QVERIFY(w->isSending());
+        exit();
+    } else if (work == QLatin1String("load")) {
+        ui.fileAnswers.enqueue(big.fileName());
+        w->cmdOpen_Click();
+    } else if (work == QLatin1String("conversion")) {
+        w->chkBinary->setChecked(true);
+        w->txtSend->setData(QByteArray("\\41").repeated(1 << 20));
+        w->cmdSend_Click();
+    }
+    QVERIFY(exited);
+    QTRY_VERIFY(w.isNull());
+    QVERIFY(savedFirst);
+    // Nothing but the question about the data that is too long.
+    QCOMPARE(ui.messages(), QStringList());
+    const auto questions =
+        std::count_if(ui.prompts.cbegin(), ui.prompts.cend(),
+                      [](const ScriptedUi::Prompt &p) { return p.kind == QLatin1String("question"); });
+    QCOMPARE(questions, work == QLatin1String("conversion") ? 1 : 0);
+    settings.reopen();
+    QVERIFY(settings.store().contains(state, QStringLiteral("Modified")));
+    for (const QString &kv : stored) {
+        const qsizetype eq = kv.indexOf(QLatin1Char('='));
+        QCOMPARE(settings.store().Read(state, kv.left(eq)),
+                 kv.mid(eq + 1).replace(QStringLiteral("%file"), big.fileName()));
+    }
 }
 
 QTEST_MAIN(TestStartup)
