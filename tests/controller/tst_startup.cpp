@@ -310,23 +310,19 @@ void TestStartup::newWindowSaveAndReopen()
     ScriptedUi ui;
     frmTarnwell main;
     QVERIFY(main.Load());
-    QTest::mouseClick(main.findChild<QPushButton *>(QStringLiteral("cmdSend_1")), Qt::LeftButton);
+    QTest::mouseClick(main.tabs[1].cmdSend, Qt::LeftButton);
     QCOMPARE(frmSend::openWindows().size(), 1);
     QPointer<frmSend> w = frmSend::openWindows().first();
     QVERIFY(w->IsNewWindow && w->isVisible());
-    // The main window gives its send windows the options window.
-    QVERIFY(w->cmdPreferences->isEnabled());
+    QVERIFY(w->cmdPreferences->isEnabled()); // the main window gives it the options window
     w->txtTitle->setText(QStringLiteral("saved from the server tab"));
     w->txtSend->setData("hello\r\n");
     w->close();
     QTRY_VERIFY(w.isNull());
-
-    for (int tab = 0; tab < 2; ++tab) {
-        QComboBox *cbo = main.findChild<QComboBox *>(QStringLiteral("cboSend_%1").arg(tab));
-        QCOMPARE(cbo->count(), 1);
-        QCOMPARE(cbo->itemText(0), QStringLiteral("saved from the server tab"));
-    }
-    Q_EMIT main.findChild<QComboBox *>(QStringLiteral("cboSend_0"))->activated(0);
+    for (int tab = 0; tab < 2; ++tab)
+        QCOMPARE(main.tabs[tab].cboSend->itemText(0) + QString::number(main.tabs[tab].cboSend->count()),
+                 QStringLiteral("saved from the server tab1"));
+    Q_EMIT main.tabs[0].cboSend->activated(0);
     QCOMPARE(frmSend::openWindows().size(), 1);
     frmSend *r = frmSend::openWindows().first();
     QVERIFY(!r->IsNewWindow);
@@ -343,33 +339,24 @@ void TestStartup::exitStopsAndSavesSendWindows_data()
     // file it opens or restores).
     QTest::addColumn<QString>("work");
     QTest::addColumn<bool>("exitMenu");
-    QTest::addColumn<QStringList>("stored");
-    QTest::newRow("transmission, close box")
-        << QStringLiteral("transmission") << false
-        << QStringList{QStringLiteral("Data=tick"), QStringLiteral("Periodically=True")};
-    QTest::newRow("file load, Exit menu")
-        << QStringLiteral("load") << true
-        << QStringList{QStringLiteral("Data=old"), QStringLiteral("LinkedFile=")};
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("transmission, close box") << "transmission" << false << "Data=tick Periodically=True";
+    QTest::newRow("file load, Exit menu") << "load" << true << "Data=old LinkedFile=";
     // The link being restored is kept.
-    QTest::newRow("restoring a link, close box")
-        << QStringLiteral("restore") << false
-        << QStringList{QStringLiteral("Data="), QStringLiteral("LinkedFile=%file")};
+    QTest::newRow("restoring a link, close box") << "restore" << false << "Data= LinkedFile=%file";
     // The data is too long to keep: the question is asked, No keeps the stored data, the exit goes on.
-    QTest::newRow("conversion, close box")
-        << QStringLiteral("conversion") << false
-        << QStringList{QStringLiteral("Data=old"), QStringLiteral("Binary=True")};
+    QTest::newRow("conversion, close box") << "conversion" << false << "Data=old Binary=True";
 }
 
 void TestStartup::exitStopsAndSavesSendWindows()
 {
     QFETCH(QString, work);
     QFETCH(bool, exitMenu);
-    QFETCH(QStringList, stored);
+    QFETCH(QString, stored);
     TempSettings settings;
     settings.writeIni("[StartUp]\nShowConfigurations=0\n[Send]\n0=before\n[Send\\0]\nData=old\n");
     ScriptedUi ui;
-    QTemporaryDir dir;
-    QFile big(dir.filePath(QStringLiteral("big.txt")));
+    QFile big(settings.dir() + QStringLiteral("/big.txt"));
     QVERIFY(big.open(QIODevice::WriteOnly));
     big.write(QByteArray("0123456789\r\n").repeated(300000));
     big.close();
@@ -392,19 +379,15 @@ void TestStartup::exitStopsAndSavesSendWindows()
     bool exited = false;
     auto exit = [&] {
         exited = true;
-        if (exitMenu)
-            main.findChild<QAction *>(QStringLiteral("mnuExit"))->trigger();
-        else
-            main.close();
+        exitMenu ? main.findChild<QAction *>(QStringLiteral("mnuExit"))->trigger() : void(main.close());
     };
     // Exits at the first events the work lets run.
     QTimer atWork;
-    atWork.setInterval(0);
     connect(&atWork, &QTimer::timeout, this, [&] {
         if (!exited && w && w->isBusy())
             exit();
     });
-    atWork.start();
+    atWork.start(0);
     w->LoadWindowState(); // where a saved link is read, the exit comes
     if (work != QLatin1String("restore"))
         w->txtTitle->setText(QStringLiteral("at exit"));
@@ -427,13 +410,12 @@ void TestStartup::exitStopsAndSavesSendWindows()
     QVERIFY(savedFirst);
     // Nothing but the question about the data that is too long.
     QCOMPARE(ui.messages(), QStringList());
-    const auto questions =
-        std::count_if(ui.prompts.cbegin(), ui.prompts.cend(),
-                      [](const ScriptedUi::Prompt &p) { return p.kind == QLatin1String("question"); });
-    QCOMPARE(questions, work == QLatin1String("conversion") ? 1 : 0);
+    QCOMPARE(std::count_if(ui.prompts.cbegin(), ui.prompts.cend(),
+                           [](const ScriptedUi::Prompt &p) { return p.kind == QLatin1String("question"); }),
+             work == QLatin1String("conversion") ? 1 : 0);
     settings.reopen();
     QVERIFY(settings.store().contains(state, QStringLiteral("Modified")));
-    for (const QString &kv : stored) {
+    for (const QString &kv : stored.split(QLatin1Char(' '))) {
         const qsizetype eq = kv.indexOf(QLatin1Char('='));
         QCOMPARE(settings.store().Read(state, kv.left(eq)),
                  kv.mid(eq + 1).replace(QStringLiteral("%file"), big.fileName()));
