@@ -1,9 +1,15 @@
 #include "controller/frmtarnwell.h"
+#include "controller/mainwizardhost.h"
 #include "core/programfolder.h"
 #include "display/datalistmodel.h"
 #include "logging/frmevent.h"
+#include "logging/frmlogging.h"
+#include "logging/frmstate.h"
+#include "options/frmoptions.h"
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
+#include "setup/frmalmanac.h"
+#include "setup/frmconfigurations.h"
 #include "support/testenv.h"
 #include "ui/frmhelp.h"
 #include "ui/scriptedui.h"
@@ -283,8 +289,37 @@ void TestStartup::helpShowsItsTopics()
     w.mnuHelpTarnwell_Click();
     frmHelp *help = frmHelp::shared();
     QVERIFY(help && help->isVisible());
-    // The topic numbers the windows use, and every link between pages, lead to a page.
-    QStringList topics{QStringLiteral("11 12 13 14 15 16 20 21").split(QLatin1Char(' '))};
+    // F1 in each window opens the window's own topic.
+    frmOptions *options = frmOptions::open();
+    frmConfigurations configs(std::make_unique<MainWizardHost>(&w));
+    const struct
+    {
+        QWidget *window;
+        int tab; // of the options window
+        int topic;
+    } windows[] = {{w.clientStateHistory(), -1, 11},
+                   {w.eventHistory(), -1, 12},
+                   {options, 0, 13},
+                   {options, 1, 14},
+                   {options, 2, 15},
+                   {w.logging(), -1, 16},
+                   {&configs, -1, 20},
+                   {frmServer::shared(&w), -1, 21}};
+    for (const auto &[window, tab, topic] : windows) {
+        if (tab >= 0)
+            options->tabOption->setCurrentIndex(tab);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_F1);
+        QVERIFY(help->isVisible());
+        QCOMPARE(help->currentTopic(), topic);
+        help->hide();
+    }
+    options->hide();
+    configs.hide();
+    // Every link between pages leads to a topic that has a page.
+    QStringList topics;
     const QDir dir(ProgramFolder::dataFile(QStringLiteral("help")));
     const QRegularExpression link(QStringLiteral("href=[\"']topic:(\\d+)[\"']"));
     for (const QString &page : dir.entryList({QStringLiteral("*.html")})) {
