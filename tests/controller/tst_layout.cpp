@@ -75,10 +75,18 @@ QStringList cutCaptions(QWidget *window, const QString &where)
         check(QStringLiteral("title"), window->windowTitle(),
               QFontMetrics(titleFont).horizontalAdvance(window->windowTitle()) + 4 * 28 + 16,
               window->width());
-    for (QWidget *w : window->findChildren<QWidget *>()) {
+    const QList<QWidget *> all = window->findChildren<QWidget *>();
+    for (QWidget *w : all) {
         QString caption;
-        if (w->isVisibleTo(window) && w->window() == window)
-            check(w->objectName(), caption, neededWidth(w, caption), w->width());
+        if (!w->isVisibleTo(window) || w->window() != window || neededWidth(w, caption) < 0)
+            continue;
+        check(w->objectName(), caption, neededWidth(w, caption), w->width());
+        // A caption is covered when a neighbour lies over it.
+        for (QWidget *o : all) {
+            if (o != w && o->parentWidget() == w->parentWidget() && o->isVisibleTo(window) &&
+                o->geometry().intersects(w->geometry()))
+                cut << QStringLiteral("%1: %2 overlaps %3").arg(where, w->objectName(), o->objectName());
+        }
     }
     return cut;
 }
@@ -170,11 +178,14 @@ void TestLayout::everyCaptionIsWhole()
     auto *wait = new frmWait(&w);
     wait->setLabel(QStringLiteral("Loading and parsing the file..."));
     frmHelp::shared()->showTopics();
+    frmSend *timed = frmSend::OpenNewWindow();
+    timed->cmdTiming_Click(); // the send window with its options shown
     // Every window the program can open, made as the program makes it.
     // (The server and port almanacs join this list when they land.)
     const QList<QWidget *> windows{&w,
                                    new frmSplash(&w),
                                    frmSend::OpenNewWindow(),
+                                   timed,
                                    frmOptions::open(),
                                    w.protocols(),
                                    w.logging(),

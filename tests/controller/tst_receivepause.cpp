@@ -20,12 +20,6 @@
 #include <unistd.h>
 
 namespace {
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Switches the Input log on, without date stamps, into a file of the test's folder.
 QString logInput(MainWindow &m)
 {
@@ -83,7 +77,7 @@ void TestReceivePause::pauseHoldsThenReleasesAndLogsTwice()
     QCOMPARE(t.model->rawTag(0), QByteArray("ABCD"));
     QCOMPARE(gauge(t), QStringLiteral("/0"));
     m.w->logging()->logger().flush();
-    QCOMPARE(readFile(log), QByteArray("ABCDABCD"));
+    QCOMPARE(fileBytes(log), QByteArray("ABCDABCD"));
 
     // Nothing held: pausing and resuming only tells so.
     const int events = int(m.events().size());
@@ -99,12 +93,10 @@ void TestReceivePause::emptyAndClear_data()
     QTest::addColumn<bool>("clearBoth");
     QTest::addColumn<QString>("event");
     QTest::newRow("empty the buffer")
-        << QStringLiteral("cmdEmptyReceived") << false
-        << QStringLiteral("10 bytes have been cleared out of the receive pause buffer.");
-    QTest::newRow("clear") << QStringLiteral("cmdReceivedClear") << false
-                           << QStringLiteral("The Receive data has been cleared by the user.");
-    QTest::newRow("clear, both lists") << QStringLiteral("cmdReceivedClear") << true
-                                       << QStringLiteral("All the data has been cleared by the user.");
+        << "cmdEmptyReceived" << false << "10 bytes have been cleared out of the receive pause buffer.";
+    QTest::newRow("clear") << "cmdReceivedClear" << false << "The Receive data has been cleared by the user.";
+    QTest::newRow("clear, both lists")
+        << "cmdReceivedClear" << true << "All the data has been cleared by the user.";
 }
 
 void TestReceivePause::emptyAndClear()
@@ -177,7 +169,7 @@ void TestReceivePause::heldDataWaitsInTheSocket()
     QByteArray got;
     auto logged = [&] {
         if (!slowLog)
-            return (got = readFile(path)).size();
+            return (got = fileBytes(path)).size();
         // Reads for as long as the writer keeps the pipe busy.
         char buffer[65536];
         for (pollfd p{reader, POLLIN, 0}; ::poll(&p, 1, 10) > 0;) {

@@ -39,8 +39,6 @@ private Q_SLOTS:
     void closingWritesEveryKey_data();
     void closingWritesEveryKey();
     void settingsThatCannotBeSavedAreTold();
-    void damagedValuesAreSurvived_data();
-    void damagedValuesAreSurvived();
     void missingFilesAreTold();
     void configurationsDisableTheMainWindow();
     void helpShowsItsTopics();
@@ -51,34 +49,60 @@ private Q_SLOTS:
 
 void TestStartup::loadsFromTheStore_data()
 {
+    QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<int>("mode");
     QTest::addColumn<QStringList>("events"); // the mode events, in order
-    QTest::newRow("first run") << 0
-                               << QStringList{
-                                      QStringLiteral("Tarnwell has been started in the Client mode.")};
-    QTest::newRow("stored Server mode")
-        << 1
-        << QStringList{QStringLiteral("Tarnwell has been placed in the Server mode."),
-                       QStringLiteral("Tarnwell has been started in the Server mode.")};
-    QTest::newRow("stored Pass Through mode")
-        << 2
-        << QStringList{QStringLiteral("Tarnwell has been placed in the Pass Through mode."),
-                       QStringLiteral("Tarnwell has been started in the Pass Through mode.")};
+    QTest::addColumn<QString>("damaged");    // a key whose value falls back to its default, "key value"
+    const QStringList client{QStringLiteral("Tarnwell has been started in the Client mode.")};
+    QTest::newRow("first run") << QByteArray() << 0 << client << QString();
+    for (const auto &[n, name] : {std::pair{1, "Server"}, std::pair{2, "Pass Through"}}) {
+        const QString mode = QLatin1String(name);
+        QTest::addRow("stored %s mode", name)
+            << "[Mode]\nMode=" + QByteArray::number(n) + '\n'
+            << n
+            << QStringList{QStringLiteral("Tarnwell has been placed in the %1 mode.").arg(mode),
+                           QStringLiteral("Tarnwell has been started in the %1 mode.").arg(mode)}
+            << QString();
+    }
+    const struct
+    {
+        const char *name, *ini, *damaged;
+    } damaged[] = {{"mode not a number", "[Mode]\nMode=server\n", "Mode server"},
+                   {"mode out of range", "[Mode]\nMode=7\n", "Mode 7"},
+                   {"negative mode", "[Mode]\nMode=-1\n", "Mode -1"},
+                   {"show position", "[Show]\nServer=4\n", "Server 4"},
+                   {"details", "[ReceiveDetails]\n1=2\n", "1 2"},
+                   {"width", "[StartUp]\nWidth=wide\n", "Width wide"},
+                   {"empty height", "[Startup]\nHeight=\n", "Height "}};
+    for (const auto &d : damaged)
+        QTest::newRow(d.name) << QByteArray(d.ini) << 0 << client << QString::fromLatin1(d.damaged);
 }
 
 void TestStartup::loadsFromTheStore()
 {
+    QFETCH(QByteArray, ini);
     QFETCH(int, mode);
     QFETCH(QStringList, events);
+    QFETCH(QString, damaged);
     TempSettings t;
-    if (mode != 0)
-        t.writeIni("[Mode]\nMode=" + QByteArray::number(mode) + '\n');
+    if (!ini.isEmpty())
+        t.writeIni(ini);
     ScriptedUi ui;
     frmTarnwell w;
     QVERIFY(w.Load());
     QCOMPARE(w.tabMode->currentIndex(), mode);
     QCOMPARE(w.intCurrentMode, mode);
-    QCOMPARE(w.eventHistory()->eventTexts().filter(QStringLiteral("Tarnwell has been")), events);
+    const QStringList told = w.eventHistory()->eventTexts();
+    QCOMPARE(told.filter(QStringLiteral("Tarnwell has been")), events);
+    if (!damaged.isEmpty()) {
+        // The event names the key and the value it could not use.
+        const QStringList kv = damaged.split(QLatin1Char(' '));
+        QVERIFY2(!told.filter(QLatin1Char('\'') + kv[0] + QLatin1Char('\''))
+                      .filter(QLatin1Char('\'') + kv[1] + QLatin1Char('\''))
+                      .filter(QStringLiteral("default"))
+                      .isEmpty(),
+                 qPrintable(told.join(QLatin1Char('\n'))));
+    }
     QCOMPARE(w.tmrPollClientState->isRunning(), mode != 1);
     QCOMPARE(w.tmrPollServerState->isRunning(), mode != 0);
     QVERIFY(!w.statusPanel(6).isEmpty()); // the clock shows at once
@@ -164,20 +188,15 @@ void TestStartup::closingWritesEveryKey()
 
 void TestStartup::settingsThatCannotBeSavedAreTold()
 {
-    // A folder that is a regular file stops root as well as any user.
     TempSettings t;
-    QFile blocker(t.dir() + QStringLiteral("/blocker"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    SettingsStore store(blocker.fileName() + QStringLiteral("/tarnwell.ini"));
-    SettingsStore::setInstance(&store);
+    UnwritableSettings blocked(t);
     ScriptedUi ui;
     StartupOptions options;
     options.showSplash = false;
     options.allowConfigurations = false;
     auto w = StartUp(options);
     QVERIFY(w);
-    const QString told = SettingsStore::kSaveFailure + QStringLiteral("20, Not a directory");
+    const QString told = UnwritableSettings::told();
     QCOMPARE(ui.messages(), QStringList{told});
     QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
     // An edited send window cannot save either: the exit tells it once with its own.
@@ -188,41 +207,6 @@ void TestStartup::settingsThatCannotBeSavedAreTold()
     QVERIFY(!send || !send->isVisible()); // and it closed all the same
     w.reset();
     QCOMPARE(ui.messages().size(), 2);
-    SettingsStore::setInstance(&t.store());
-}
-
-void TestStartup::damagedValuesAreSurvived_data()
-{
-    QTest::addColumn<QByteArray>("ini");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("mode not a number") << QByteArray("[Mode]\nMode=server\n") << "Mode" << "server";
-    QTest::newRow("mode out of range") << QByteArray("[Mode]\nMode=7\n") << "Mode" << "7";
-    QTest::newRow("negative mode") << QByteArray("[Mode]\nMode=-1\n") << "Mode" << "-1";
-    QTest::newRow("show position") << QByteArray("[Show]\nServer=4\n") << "Server" << "4";
-    QTest::newRow("details") << QByteArray("[ReceiveDetails]\n1=2\n") << "1" << "2";
-    QTest::newRow("width") << QByteArray("[StartUp]\nWidth=wide\n") << "Width" << "wide";
-    QTest::newRow("empty height") << QByteArray("[Startup]\nHeight=\n") << "Height" << "";
-}
-
-void TestStartup::damagedValuesAreSurvived()
-{
-    QFETCH(QByteArray, ini);
-    QFETCH(QString, key);
-    QFETCH(QString, value);
-    TempSettings t;
-    t.writeIni(ini);
-    ScriptedUi ui;
-    frmTarnwell w;
-    QVERIFY(w.Load());
-    QCOMPARE(w.tabMode->currentIndex(), 0);
-    QCOMPARE(w.tabs[1].cboShow->currentIndex(), 0);
-    QVERIFY(!w.tabs[1].chkReceivedFields->isChecked());
-    const QStringList events = w.eventHistory()->eventTexts();
-    const auto quoted = [](const QString &text) { return QLatin1Char('\'') + text + QLatin1Char('\''); };
-    QVERIFY2(!events.filter(quoted(key)).filter(quoted(value)).filter(QStringLiteral("default")).isEmpty(),
-             qPrintable(events.join(QLatin1Char('\n'))));
-    QVERIFY(ui.prompts.isEmpty());
 }
 
 // Without the files beside the program: no help, told, and the program goes
