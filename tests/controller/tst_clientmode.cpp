@@ -96,16 +96,14 @@ void TestClientMode::refusedInput_data()
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("message"); // how it begins
-    QTest::newRow("no host") << ""
-                             << "80"
-                             << "A socket server needs to be entered.";
-    QTest::newRow("no port") << "127.0.0.1"
-                             << ""
-                             << "A socket port needs to be entered.";
-    QTest::newRow("port out of range")
-        << "127.0.0.1"
-        << "70000"
-        << "An error occurred while attempting to connect the socket.  The operating system reports: 380, ";
+    for (const char *row :
+         {"no host||80|A socket server needs to be entered.",
+          "no port|127.0.0.1||A socket port needs to be entered.",
+          "port out of range|127.0.0.1|70000|An error occurred while attempting to connect the "
+          "socket.  The operating system reports: 380, "}) {
+        const QStringList f = QString::fromLatin1(row).split(QLatin1Char('|'));
+        QTest::newRow(qPrintable(f[0])) << f[1] << f[2] << f[3];
+    }
 }
 
 void TestClientMode::refusedInput()
