@@ -42,84 +42,78 @@ class TestReceivePause : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void pauseHoldsThenReleasesAndLogsTwice();
-    void emptyAndClear_data();
-    void emptyAndClear();
+    void pauseThenAct_data();
+    void pauseThenAct();
     void heldDataWaitsInTheSocket_data();
     void heldDataWaitsInTheSocket();
 };
 
-void TestReceivePause::pauseHoldsThenReleasesAndLogsTwice()
+void TestReceivePause::pauseThenAct_data()
 {
-    MainWindow m;
+    QTest::addColumn<QString>("act"); // "resume", or the button pressed while paused
+    QTest::addColumn<bool>("clearBoth");
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QByteArray>("shown"); // the rows afterwards
+    QTest::addColumn<QByteArray>("logged");
+    // Released as one arrival, shown and logged again.
+    QTest::newRow("resume") << "resume" << false << "The receive pause has been deactivated."
+                            << QByteArray("shown\r\n|xxxx") << QByteArray("shown\r\nxxxxxxxx");
+    // Each button does its own part only: the pause stays on.
+    QTest::newRow("empty the buffer")
+        << "cmdEmptyReceived" << false << "4 bytes have been cleared out of the receive pause buffer."
+        << QByteArray("shown\r\n") << QByteArray("shown\r\nxxxx");
+    QTest::newRow("clear") << "cmdReceivedClear" << false << "The Receive data has been cleared by the user."
+                           << QByteArray() << QByteArray("shown\r\nxxxx");
+    QTest::newRow("clear, both lists")
+        << "cmdReceivedClear" << true << "All the data has been cleared by the user." << QByteArray()
+        << QByteArray("shown\r\nxxxx");
+}
+
+// Paused, the Server tab holds what arrives, and its gauge says so on every
+// tab, since the buffer serves every mode.
+void TestReceivePause::pauseThenAct()
+{
+    QFETCH(QString, act);
+    QFETCH(bool, clearBoth);
+    QFETCH(QString, event);
+    QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, logged);
+    MainWindow m(1);
+    m.opts.clearBoth = clearBoth;
     const QString log = logInput(m);
     QCOMPARE(m.w->statusPanel(5), QStringLiteral("Log: In "));
-    ModeControls &t = m.w->tabs[0];
+    ModeControls &t = m.w->tabs[1];
     QVERIFY(!t.cmdEmptyReceived->isEnabled());
-
+    m.w->objSupport->DataReceivedOnSocket("shown\r\n", QStringLiteral("1"), true);
     t.cmdReceivedPause->click();
     QCOMPARE(m.events().last(), QStringLiteral("The receive pause has been activated."));
     QCOMPARE(m.w->statusPanel(2), QStringLiteral("Receive Pause On "));
-    QVERIFY(m.w->tabs[1].cmdReceivedPause->isChecked());
-    m.w->objSupport->DataReceivedOnSocket("AB", QStringLiteral("NA"), true);
-    m.w->objSupport->DataReceivedOnSocket("CD", QStringLiteral("NA"), true);
-    QCOMPARE(t.model->rowCount(), 0);
+    QVERIFY(m.w->tabs[0].cmdReceivedPause->isChecked());
+    m.w->objSupport->DataReceivedOnSocket(QByteArray(2, 'x'), QStringLiteral("1"), true);
+    m.w->objSupport->DataReceivedOnSocket(QByteArray(2, 'x'), QStringLiteral("1"), true);
+    QCOMPARE(t.model->rowCount(), 1);
     QVERIFY(t.cmdEmptyReceived->isEnabled());
-    // The buffer serves every mode; the Server tab's gauge shows it as well.
     QCOMPARE(gauge(t), QStringLiteral("4 bytes buffered/0"));
-    QCOMPARE(gauge(m.w->tabs[1]), gauge(t));
+    QCOMPARE(gauge(m.w->tabs[0]), gauge(t));
 
-    // Released as one arrival, shown and logged again.
-    t.cmdReceivedPause->click();
-    QCOMPARE(m.events().last(), QStringLiteral("The receive pause has been deactivated."));
-    QCOMPARE(m.w->statusPanel(2), QString());
-    QCOMPARE(t.model->rowCount(), 1);
-    QCOMPARE(t.model->rawTag(0), QByteArray("ABCD"));
-    QCOMPARE(gauge(t), QStringLiteral("/0"));
-    m.w->logging()->logger().flush();
-    QCOMPARE(fileBytes(log), QByteArray("ABCDABCD"));
-
-    // Nothing held: pausing and resuming only tells so.
-    const int events = int(m.events().size());
-    t.cmdReceivedPause->click();
-    t.cmdReceivedPause->click();
-    QCOMPARE(m.events().size(), events + 2);
-    QCOMPARE(t.model->rowCount(), 1);
-}
-
-void TestReceivePause::emptyAndClear_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<bool>("clearBoth");
-    QTest::addColumn<QString>("event");
-    QTest::newRow("empty the buffer")
-        << "cmdEmptyReceived" << false << "10 bytes have been cleared out of the receive pause buffer.";
-    QTest::newRow("clear") << "cmdReceivedClear" << false << "The Receive data has been cleared by the user.";
-    QTest::newRow("clear, both lists")
-        << "cmdReceivedClear" << true << "All the data has been cleared by the user.";
-}
-
-void TestReceivePause::emptyAndClear()
-{
-    QFETCH(QString, button);
-    QFETCH(bool, clearBoth);
-    QFETCH(QString, event);
-    MainWindow m(1);
-    m.opts.clearBoth = clearBoth;
-    ModeControls &t = m.w->tabs[1];
-    m.w->objSupport->DataReceivedOnSocket("shown\r\n", QStringLiteral("1"), true);
-    t.cmdReceivedPause->click();
-    m.w->objSupport->DataReceivedOnSocket(QByteArray(10, 'x'), QStringLiteral("1"), true);
-    m.w->findChild<QToolButton *>(button + QStringLiteral("_1"))->click();
-
+    if (act == QLatin1String("resume"))
+        t.cmdReceivedPause->click();
+    else
+        m.w->findChild<QToolButton *>(act + QStringLiteral("_1"))->click();
     QCOMPARE(m.events().last(), event);
-    const bool emptied = button == QLatin1String("cmdEmptyReceived");
-    // Each button does its own part only: the pause stays on.
-    QCOMPARE(m.w->objSupport->strReceiveBuffer.size(), emptied ? 0 : 10);
-    QCOMPARE(t.model->rowCount(), emptied ? 1 : 0);
-    QCOMPARE(t.txtReceived->length(), emptied ? 7 : 0);
+    QCOMPARE(m.w->objSupport->blnReceivePaused, act != QLatin1String("resume"));
+    QCOMPARE(m.w->statusPanel(2).isEmpty(), act == QLatin1String("resume"));
+    // The gauge follows the buffer.
+    QCOMPARE(gauge(t), act == QLatin1String("cmdReceivedClear") ? QStringLiteral("4 bytes buffered/0")
+                                                                : QStringLiteral("/0"));
+    QByteArrayList rows;
+    for (int r = 0; r < t.model->rowCount(); ++r)
+        rows << t.model->rawTag(r);
+    QCOMPARE(rows.join('|'), shown);
+    QCOMPARE(t.txtReceived->length(), shown.isEmpty() ? 0 : shown.size() - shown.count('|'));
     QCOMPARE(t.model->columnCount(), 5);
-    QVERIFY(m.w->objSupport->blnReceivePaused);
+    m.w->logging()->logger().flush();
+    QCOMPARE(fileBytes(log), logged);
 }
 
 void TestReceivePause::heldDataWaitsInTheSocket_data()
