@@ -50,4 +50,21 @@ screenshot: build
 	scripts/screenshot $(BUILD)/tarnwell docs
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+
+# Fuzzing: a clang build of its own; each target runs FUZZ_SECONDS from its
+# seeds in fuzz/corpus/; the inputs it adds and whatever it finds go to
+# FUZZ_OUT, inside the build folder, so a run leaves the tree as it was.
+BUILD_FUZZ   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_OUT     ?= $(BUILD_FUZZ)/findings
+# Target names (fuzz/<name>.cpp) to run; empty runs all.
+FUZZ_TARGETS ?=
+
+.PHONY: fuzz
+fuzz:
+	@scripts/install-deps --fuzz
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DTARNWELL_FUZZ=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD_FUZZ) --target fuzz_targets -j $(JOBS)
+	scripts/run-fuzz $(BUILD_FUZZ) $(FUZZ_SECONDS) $(FUZZ_OUT) $(FUZZ_TARGETS)

@@ -111,7 +111,7 @@ public:
 
     void SetUserFont(const QFont &font);
 
-    static constexpr qint64 kMaxMergedBytes = qint64(256) * 1024 * 1024;
+    static constexpr qint64 kMaxMergedBytes = Merge::kMaxMergedBytes;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -5,8 +5,6 @@
 #include <cstdio>
 
 namespace {
-constexpr qint64 kReadBlock = 64 * 1024;
-
 bool isBlankLine(QByteArrayView line)
 {
     for (char c : line) {
@@ -19,7 +17,7 @@ bool isBlankLine(QByteArrayView line)
 
 namespace Merge {
 
-QByteArray mergeLine(QByteArrayView templ, QByteArrayView line)
+std::optional<QByteArray> mergeLine(QByteArrayView templ, QByteArrayView line, qsizetype limit)
 {
     QByteArray out = templ.toByteArray();
     int k = 1;
@@ -33,11 +31,16 @@ QByteArray mergeLine(QByteArrayView templ, QByteArrayView line)
             field = line.first(comma).toByteArray();
             line = line.sliced(comma + 1);
         }
+        // Left to right, each search going on after the value inserted; in
+        // one pass, since a field may fill millions of placeholders.
         const QByteArray placeholder = '%' + QByteArray::number(k);
-        for (qsizetype at = out.indexOf(placeholder); at >= 0;
-             at = out.indexOf(placeholder, at + field.size())) {
-            out.replace(at, placeholder.size(), field);
+        const qsizetype growth = field.size() - placeholder.size();
+        if (growth > 0) {
+            const qsizetype n = out.count(placeholder);
+            if (n > 0 && n > (limit - out.size()) / growth)
+                return std::nullopt;
         }
+        out.replace(placeholder, field);
         ++k;
     }
     return out;
@@ -90,8 +93,8 @@ bool MergeFile::fill()
         m_pos = 0;
     }
     const qsizetype had = m_buffer.size();
-    m_buffer.resize(had + kReadBlock);
-    const qint64 n = m_file.read(m_buffer.data() + had, kReadBlock);
+    m_buffer.resize(had + m_readBlock);
+    const qint64 n = m_file.read(m_buffer.data() + had, m_readBlock);
     if (n < 0) {
         m_buffer.resize(had);
         m_error = OsError{EIO, m_file.errorString()};
@@ -153,8 +156,13 @@ std::optional<QByteArray> MergeFile::nextRecord(QByteArrayView templ)
     while (std::optional<QByteArray> line = readLine()) {
         if (placeholders && isBlankLine(*line))
             continue;
-        QByteArray merged = Merge::mergeLine(templ, *line);
-        if (!merged.isEmpty())
+        std::optional<QByteArray> merged = Merge::mergeLine(templ, *line);
+        if (!merged) {
+            m_error = OsError{EFBIG, QStringLiteral("The merged text would be larger than %1 MB.")
+                                         .arg(Merge::kMaxMergedBytes / (1024 * 1024))};
+            return std::nullopt;
+        }
+        if (!merged->isEmpty())
             return merged;
     }
     return std::nullopt;
