@@ -135,8 +135,8 @@ void frmTarnwell::tmrPollClientState_TimerFired()
     intLastClientState = qint16(s);
     const int i = intCurrentMode;
     if (tabs[i].lblClientState)
-        tabs[i].lblClientState->setText(StateText(s));
-    m_frmStateClient->AddState(StateText(s), QStringLiteral("0"));
+        tabs[i].lblClientState->setText(SocketControl::StateText(s));
+    m_frmStateClient->AddState(SocketControl::StateText(s), QStringLiteral("0"));
 
     if (s == SocketControl::sckConnected || s == SocketControl::sckError || s == SocketControl::sckClosed)
         tmrPollClientState->StartTimer(100, false);

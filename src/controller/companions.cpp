@@ -157,11 +157,7 @@ void frmTarnwell::SetUserFont(const QFont &font)
     for (ModeControls &t : tabs) {
         if (t.lvwReceived) {
             t.lvwReceived->setFont(font);
-            // The time column keeps room for the milliseconds in the new font.
-            const int time =
-                t.lvwReceived->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 24;
-            if (t.lvwReceived->columnWidth(DataListModel::ColTime) < time)
-                t.lvwReceived->setColumnWidth(DataListModel::ColTime, time);
+            DataListModel::keepTimeRoom(t.lvwReceived);
         }
         if (t.txtReceived)
             t.txtReceived->SetUserFont(font);

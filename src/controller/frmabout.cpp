@@ -1,6 +1,7 @@
 #include "controller/frmabout.h"
 
 #include "controller/version.h"
+#include "ui/titlebar.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -26,4 +27,5 @@ frmAbout::frmAbout(QWidget *parent) : QDialog(parent)
     layout->addWidget(text);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    tw::fitTitles(this, {windowTitle()});
 }

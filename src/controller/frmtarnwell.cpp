@@ -2,7 +2,6 @@
 
 #include "controller/frmabout.h"
 #include "controller/frmnotabchange.h"
-#include "net/socketcontrol.h"
 #include "core/eventlog.h"
 #include "core/programfolder.h"
 #include "display/datalistmodel.h"
@@ -13,6 +12,7 @@
 #include "logging/frmevent.h"
 #include "logging/frmlogging.h"
 #include "logging/frmstate.h"
+#include "net/socketcontrol.h"
 #include "options/optionsmodel.h"
 #include "options/settingsstore.h"
 #include "sending/frmprotocol.h"
@@ -38,7 +38,6 @@
 #include <QMenuBar>
 #include <QMovie>
 #include <QProcess>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -53,41 +52,6 @@
 
 namespace {
 const QString kAnimationFile = QStringLiteral("connected.gif");
-
-const QStringList kShowClientServer = {QStringLiteral("Input & Output"), QStringLiteral("Input Only"),
-                                       QStringLiteral("Output Only"), QStringLiteral("Nothing (Fast)!")};
-const QStringList kShowPassThrough = {QStringLiteral("Both Directions"), QStringLiteral("Client to Server Only"),
-                                      QStringLiteral("Server to Client Only"), QStringLiteral("Nothing (Fast)!")};
-
-// The default server for a fresh install: this machine, so a first Connect
-// talks to something the user controls rather than a host on the Internet.
-const QString kDefaultHost = QStringLiteral("localhost");
-
-template <typename W> W *named(W *w, const char *name, int index = -1)
-{
-    w->setObjectName(index < 0 ? QString::fromLatin1(name) : indexedName(name, index));
-    return w;
-}
-
-QToolButton *iconButton(QStyle::StandardPixmap icon, const QString &tip, const char *name, int index)
-{
-    auto *b = named(new QToolButton, name, index);
-    b->setIcon(QApplication::style()->standardIcon(icon));
-    b->setToolTip(tip);
-    b->setAutoRaise(false);
-    return b;
-}
-
-QFrame *lamp(const char *name, int index, const QString &tip)
-{
-    auto *f = named(new QFrame, name, index);
-    f->setFrameShape(QFrame::Panel);
-    f->setFrameShadow(QFrame::Sunken);
-    f->setFixedSize(14, 14);
-    f->setAutoFillBackground(true);
-    f->setToolTip(tip);
-    return f;
-}
 } // namespace
 
 frmTarnwell::frmTarnwell(QWidget *parent) : QMainWindow(parent)
@@ -183,285 +147,6 @@ void frmTarnwell::buildMenus()
     a->setObjectName(QStringLiteral("mnuHelpTarnwell"));
     a = help->addAction(QStringLiteral("&About Tarnwell..."), this, &frmTarnwell::mnuAbout_Click);
     a->setObjectName(QStringLiteral("mnuAbout"));
-}
-
-// The connection animation sits in a holder of 630 x 630 twips.
-static void addAnimation(ModeControls &t, int index, QGridLayout *grid, int row, int col, int rowSpan)
-{
-    t.panAniHolder = named(new QFrame, "panAniHolder", index);
-    t.panAniHolder->setFixedSize(Twips::toPixels(630, 630));
-    t.aniAnimation = named(new QLabel(t.panAniHolder), "aniAnimation", index);
-    t.aniAnimation->setGeometry(QRect(QPoint(0, 0), Twips::toPixels(600, 600)));
-    t.aniAnimation->setScaledContents(true);
-    grid->addWidget(t.panAniHolder, row, col, rowSpan, 1, Qt::AlignTop | Qt::AlignRight);
-}
-
-static QPushButton *almanacButton(const char *name, int index, const QString &tip)
-{
-    auto *b = named(new QPushButton(QStringLiteral("...")), name, index);
-    b->setToolTip(tip);
-    b->setFixedWidth(28);
-    return b;
-}
-
-static QLineEdit *portBox(const char *name, int index)
-{
-    auto *box = named(new QLineEdit, name, index);
-    box->setMaximumWidth(80);
-    return box;
-}
-
-static QPushButton *stateButton(const char *name, int index, const QString &tip)
-{
-    auto *b = named(new QPushButton(QStringLiteral("State...")), name, index);
-    b->setToolTip(tip);
-    return b;
-}
-
-// Where to connect to: host, port and their almanac buttons, Connect, state.
-static void createClientSide(ModeControls &t, int index, int portButton, const QString &hostTip)
-{
-    t.txtServer = named(new QLineEdit, "txtServer", index);
-    t.txtServer->setToolTip(hostTip);
-    t.cmdServer = almanacButton("cmdServer", index, QStringLiteral("Select a common server"));
-    t.txtPortConnectTo = portBox("txtPortConnectTo", index);
-    t.cmdPortConnectTo = almanacButton("cmdPort", portButton, QStringLiteral("Select a well-known port"));
-    t.cmdConnect = named(new QPushButton(QStringLiteral("&Connect")), "cmdConnect", index);
-    t.lblClientState = named(new QLabel(QStringLiteral("Closed")), "lblClientState", index);
-}
-
-// The port to listen on, its almanac button, Listen, state.
-static void createListenSide(ModeControls &t, int index, int portButton)
-{
-    t.txtPort = portBox("txtPort", index);
-    t.cmdPortListen = almanacButton("cmdPort", portButton, QStringLiteral("Select a well-known port"));
-    t.cmdListen = named(new QPushButton(QStringLiteral("&Listen")), "cmdListen", index);
-    t.lblState = named(new QLabel(QStringLiteral("Closed (0 clients)")), "lblState", index);
-}
-
-// The Client and Server tabs share one arrangement: name and port on the
-// first row, state and the action button on the second.
-static void layoutOneSide(QGridLayout *grid, QWidget *nameLabel, QWidget *name, QWidget *nameButton, QLineEdit *port,
-                          QPushButton *portButton, QPushButton *action, QLabel *state, QPushButton *history)
-{
-    grid->addWidget(nameLabel, 0, 0);
-    grid->addWidget(name, 0, 1);
-    if (nameButton)
-        grid->addWidget(nameButton, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Port:")), 0, 3);
-    grid->addWidget(port, 0, 4);
-    grid->addWidget(portButton, 0, 5);
-    grid->addWidget(action, 1, 4, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("State:")), 1, 0);
-    auto *stateRow = new QHBoxLayout;
-    stateRow->addWidget(state, 1);
-    stateRow->addWidget(history);
-    grid->addLayout(stateRow, 1, 1, 1, 3);
-    grid->setColumnStretch(1, 1);
-}
-
-void frmTarnwell::buildClientTab()
-{
-    ModeControls &t = tabs[0];
-    t.page = named(new QWidget, "tabClient");
-    auto *v = new QVBoxLayout(t.page);
-    auto *grid = new QGridLayout;
-    t.lblServer = named(new QLabel(QStringLiteral("Server:")), "lblServer", 0);
-    createClientSide(t, 0, 0, QStringLiteral("Name or address of the server to connect to"));
-    t.cmdState = stateButton("cmdState", 0, QStringLiteral("Show the state history of the socket"));
-    layoutOneSide(grid, t.lblServer, t.txtServer, t.cmdServer, t.txtPortConnectTo, t.cmdPortConnectTo, t.cmdConnect,
-                  t.lblClientState, t.cmdState);
-    addAnimation(t, 0, grid, 0, 6, 2);
-    v->addLayout(grid);
-    buildDataArea(0, t.page, v);
-}
-
-void frmTarnwell::buildServerTab()
-{
-    ModeControls &t = tabs[1];
-    t.page = named(new QWidget, "tabServer");
-    auto *v = new QVBoxLayout(t.page);
-    auto *grid = new QGridLayout;
-    t.lblServer = named(new QLabel, "lblServer", 1);
-    t.lblServer->setToolTip(QStringLiteral("The name of this computer"));
-    createListenSide(t, 1, 1);
-    t.cmdState = stateButton("cmdState", 1, QStringLiteral("Show the state history of the sockets"));
-    layoutOneSide(grid, new QLabel(QStringLiteral("Server:")), t.lblServer, nullptr, t.txtPort, t.cmdPortListen,
-                  t.cmdListen, t.lblState, t.cmdState);
-    addAnimation(t, 1, grid, 0, 6, 2);
-    v->addLayout(grid);
-    buildDataArea(1, t.page, v);
-}
-
-void frmTarnwell::buildPassThroughTab()
-{
-    ModeControls &t = tabs[2];
-    t.page = named(new QWidget, "tabPassThrough");
-    auto *v = new QVBoxLayout(t.page);
-    auto *grid = new QGridLayout;
-    createListenSide(t, 2, 3);
-    createClientSide(t, 2, 2, QStringLiteral("Name or address of the server to relay to"));
-    auto *cmdStartBoth = named(new QPushButton(QStringLiteral("Start Both")), "cmdStartBoth");
-    auto *cmdStopBoth = named(new QPushButton(QStringLiteral("Stop Both")), "cmdStopBoth");
-    auto *cmdStateClient =
-        stateButton("cmdStateClient", -1, QStringLiteral("Show the state history of the server connection"));
-    auto *cmdStateServer =
-        stateButton("cmdStateServer", -1, QStringLiteral("Show the state history of the client connections"));
-
-    // Each side on rows of its own, so the host box keeps its room.
-    auto row = [](std::initializer_list<QWidget *> widgets, QWidget *stretch) {
-        auto *h = new QHBoxLayout;
-        for (QWidget *w : widgets)
-            h->addWidget(w, w == stretch ? 1 : 0);
-        return h;
-    };
-    grid->addWidget(new QLabel(QStringLiteral("Listen on port:")), 0, 0);
-    grid->addLayout(row({t.txtPort, t.cmdPortListen, t.cmdListen, t.lblState, cmdStateServer}, t.lblState), 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Relay to server:")), 1, 0);
-    grid->addLayout(row({t.txtServer, t.cmdServer, new QLabel(QStringLiteral("Port:")), t.txtPortConnectTo,
-                         t.cmdPortConnectTo},
-                        t.txtServer),
-                    1, 1);
-    grid->addLayout(row({t.cmdConnect, t.lblClientState, cmdStateClient}, t.lblClientState), 2, 1);
-    grid->addLayout(row({cmdStartBoth, cmdStopBoth}, nullptr), 3, 1, Qt::AlignLeft);
-    grid->setColumnStretch(1, 1);
-    addAnimation(t, 2, grid, 0, 2, 4);
-    v->addLayout(grid);
-    buildDataArea(2, t.page, v);
-}
-
-void frmTarnwell::buildDataArea(int index, QWidget *page, QVBoxLayout *layout)
-{
-    ModeControls &t = tabs[index];
-    const bool passThrough = index == 2;
-
-    auto *bar = new QHBoxLayout;
-    bar->addWidget(new QLabel(QStringLiteral("Show:")));
-    t.cboShow = named(new QComboBox, "cboShow", index);
-    t.cboShow->addItems(passThrough ? kShowPassThrough : kShowClientServer);
-    t.cboShow->setToolTip(QStringLiteral("Select the data to be displayed on the screen"));
-    t.cboShow->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    t.cboShow->setMinimumWidth(t.cboShow->sizeHint().width());
-    bar->addWidget(t.cboShow);
-    t.chkReceivedFields = named(new QCheckBox(QStringLiteral("Details")), "chkReceivedFields", index);
-    t.chkReceivedFields->setToolTip(QStringLiteral("Toggles the level of detail"));
-    bar->addWidget(t.chkReceivedFields);
-    if (!passThrough) {
-        t.cmdFilter = named(new QPushButton(QStringLiteral("Filter...")), "cmdFilter", index);
-        t.cmdFilter->setToolTip(QStringLiteral("Filters the incoming data"));
-        bar->addWidget(t.cmdFilter);
-    }
-    if (passThrough)
-        bar->addStretch(1);
-    if (!passThrough) {
-        t.cmdReceivedPause = iconButton(QStyle::SP_MediaPause, QStringLiteral("Toggle the receive pause"),
-                                        "cmdReceivedPause", index);
-        t.cmdReceivedPause->setCheckable(true);
-        t.cmdEmptyReceived = iconButton(QStyle::SP_TrashIcon, QStringLiteral("Clear the pause buffer"),
-                                        "cmdEmptyReceived", index);
-        t.panReceivePausePerc = named(new QProgressBar, "panReceivePausePerc", index);
-        t.panReceivePausePerc->setRange(0, 100);
-        t.panReceivePausePerc->setValue(0);
-        t.panReceivePausePerc->setTextVisible(false);
-        t.panReceivePausePerc->setFixedWidth(50);
-        t.panReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
-        t.lblReceivePausePerc = named(new QLabel, "lblReceivePausePerc", index);
-        t.lblReceivePausePerc->setToolTip(QStringLiteral("Size of pause buffer"));
-        // The gauge text has its place from the start: when it appears, no
-        // button beside it may move under the pointer.
-        t.lblReceivePausePerc->setFixedWidth(
-            t.lblReceivePausePerc->fontMetrics().horizontalAdvance(QStringLiteral("99999999 bytes buffered")) + 4);
-        bar->addWidget(t.cmdReceivedPause);
-        bar->addWidget(t.cmdEmptyReceived);
-        bar->addWidget(t.panReceivePausePerc);
-        bar->addWidget(t.lblReceivePausePerc);
-        bar->addStretch(1);
-    }
-    t.cmdReceivedClear = iconButton(QStyle::SP_DialogResetButton, QStringLiteral("Clear the list of data"),
-                                    "cmdReceivedClear", index);
-    t.cmdReceivedDetails = iconButton(QStyle::SP_FileDialogContentsView, QStringLiteral("Details of the socket data"),
-                                      "cmdReceivedDetails", index);
-    bar->addWidget(t.cmdReceivedClear);
-    bar->addWidget(t.cmdReceivedDetails);
-    t.panReceived = lamp("panReceived", index, QStringLiteral("Data received"));
-    t.panSent = lamp("panSent", index, QStringLiteral("Data sent"));
-    bar->addWidget(t.panReceived);
-    bar->addWidget(t.panSent);
-    layout->addLayout(bar);
-
-    auto *stack = new QStackedWidget(page);
-    t.model = new DataListModel(this);
-    t.lvwReceived = named(new QTreeView, "lvwReceived", index);
-    t.lvwReceived->setModel(t.model);
-    t.lvwReceived->setRootIsDecorated(false);
-    t.lvwReceived->setUniformRowHeights(true);
-    t.lvwReceived->setAlternatingRowColors(false);
-    t.lvwReceived->setSelectionBehavior(QAbstractItemView::SelectRows);
-    t.lvwReceived->header()->setSectionsClickable(true);
-    t.lvwReceived->header()->setStretchLastSection(false);
-    // Header clicks sort, field columns get their widths, new rows are revealed.
-    t.model->attachView(t.lvwReceived);
-    t.txtReceived = named(new DataTextView, "txtReceived", index);
-    t.txtReceived->setToolTip(passThrough ? QStringLiteral("Data transmitted between the client and the server.")
-                                          : QStringLiteral("Data sent or received on the socket"));
-    stack->addWidget(t.txtReceived);
-    stack->addWidget(t.lvwReceived);
-    layout->addWidget(stack, 1);
-
-    if (!passThrough) {
-        auto *send = new QHBoxLayout;
-        t.cmdSend = named(new QPushButton(QStringLiteral("Send...")), "cmdSend", index);
-        t.cmdSend->setToolTip(QStringLiteral("Send user defined data through the socket"));
-        t.cboSend = named(new QComboBox, "cboSend", index);
-        t.cboSend->setToolTip(QStringLiteral("Retrieve data previously sent through the socket"));
-        t.cboSend->setMinimumContentsLength(16);
-        t.cmdProtocols = named(new QPushButton(QStringLiteral("Common Protocols...")), "cmdProtocols", index);
-        t.cmdProtocols->setToolTip(QStringLiteral("Select from common socket protocols"));
-        send->addWidget(t.cmdSend);
-        send->addWidget(t.cboSend, 1);
-        send->addWidget(t.cmdProtocols);
-        layout->addLayout(send);
-        connect(t.cmdSend, &QPushButton::clicked, this, [] { frmSend::OpenNewWindow(); });
-        QComboBox *cbo = t.cboSend;
-        connect(cbo, &QComboBox::activated, this, [cbo](int entry) {
-            if (entry >= 0)
-                frmSend::ReopenState(cbo->itemData(entry).toInt());
-        });
-    }
-
-    connect(t.chkReceivedFields, &QCheckBox::clicked, this, [this, index] { chkReceivedFields_Click(index); });
-}
-
-void frmTarnwell::setListColumns()
-{
-    using C = DataListModel::Column_;
-    const QList<QList<C>> columns = {
-        {{QStringLiteral("#"), 645}, {QStringLiteral("Time"), 1170}, {QStringLiteral("I/O"), 435},
-         {QStringLiteral("Sock#"), 0}, {QStringLiteral("Message"), 6180}},
-        {{QStringLiteral("#"), 645}, {QStringLiteral("Time"), 1170}, {QStringLiteral("I/O"), 435},
-         {QStringLiteral("Sock#"), 660}, {QStringLiteral("Message"), 6180}},
-        {{QStringLiteral("#"), 645}, {QStringLiteral("Time"), 1170}, {QStringLiteral("Dir"), 585},
-         {QStringLiteral("Sock#"), 660}, {QStringLiteral("Message"), 6180}},
-    };
-    for (int i = 0; i < 3; ++i) {
-        tabs[i].model->setColumns(columns[i]);
-        for (int c = 0; c < columns[i].size(); ++c) {
-            const int w = columns[i][c].widthTwips;
-            if (w == 0)
-                tabs[i].lvwReceived->setColumnHidden(c, true);
-            else if (c == DataListModel::ColNumber)
-                // The number shares its cell with the row's icon.
-                tabs[i].lvwReceived->setColumnWidth(c, Twips::toPixelsX(w) +
-                                                       style()->pixelMetric(QStyle::PM_SmallIconSize) + 8);
-            else if (c == DataListModel::ColTime)
-                // Room for the milliseconds, whatever the font.
-                tabs[i].lvwReceived->setColumnWidth(
-                    c, std::max(Twips::toPixelsX(w),
-                                tabs[i].lvwReceived->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 24));
-            else
-                tabs[i].lvwReceived->setColumnWidth(c, Twips::toPixelsX(w));
-        }
-    }
 }
 
 // ---------------------------------------------------------------- load
@@ -578,113 +263,6 @@ bool frmTarnwell::Load()
     return true;
 }
 
-void frmTarnwell::reportStoreProblems()
-{
-    const QStringList problems = SettingsStore::instance().takeProblems();
-    for (const QString &p : problems)
-        tw::events().AddEvent(p);
-}
-
-int frmTarnwell::readSettingNumber(const QString &section, const QString &key, int defaultValue, int min, int max)
-{
-    const QString text = SettingsStore::instance().Read(section, key, defaultValue);
-    bool ok = false;
-    qint64 v = text.trimmed().toLongLong(&ok);
-    if (!ok) {
-        const double d = text.trimmed().toDouble(&ok);
-        if (ok && d >= double(min) && d <= double(max))
-            v = qint64(std::nearbyint(d));
-        else
-            ok = false;
-    }
-    if (!ok || v < min || v > max) {
-        // A damaged value must not stop the program: use the default and say so.
-        tw::events().AddEvent(tw::invalidSettingEvent(section, key, text, QString::number(defaultValue)));
-        return defaultValue;
-    }
-    return int(v);
-}
-
-void frmTarnwell::LoadMainSettings()
-{
-    SettingsStore &s = SettingsStore::instance();
-    const QString mode = QStringLiteral("Mode");
-    const QString endPoints = QStringLiteral("EndPoints");
-    const QString show = QStringLiteral("Show");
-
-    // 1-2. The tab, with the normal mode change, then the start event.
-    const int m = readSettingNumber(mode, mode, 0, 0, 2);
-    m_previousTab = tabMode->currentIndex();
-    if (m != tabMode->currentIndex()) {
-        QSignalBlocker block(tabMode);
-        tabMode->setCurrentIndex(m);
-        tabMode_Click(m_previousTab);
-    }
-    intCurrentMode = m;
-    static const char *const started[] = {"Client", "Server", "Pass Through"};
-    tw::events().AddEvent(QStringLiteral("Tarnwell has been started in the %1 mode.")
-                              .arg(QString::fromLatin1(started[m])));
-
-    // 3. End points.
-    tabs[0].txtServer->setText(s.Read(endPoints, QStringLiteral("ClientEP"), kDefaultHost));
-    tabs[0].txtPortConnectTo->setText(s.Read(endPoints, QStringLiteral("ClientPort"), QStringLiteral("80")));
-    tabs[1].txtPort->setText(s.Read(endPoints, QStringLiteral("ServerPort"), QStringLiteral("80")));
-    tabs[2].txtPort->setText(s.Read(endPoints, QStringLiteral("ServerPortPS"), QStringLiteral("80")));
-    tabs[2].txtServer->setText(s.Read(endPoints, QStringLiteral("PassThroughEP"), kDefaultHost));
-    tabs[2].txtPortConnectTo->setText(s.Read(endPoints, QStringLiteral("PassThroughPort"), QStringLiteral("80")));
-
-    // 4. Show selectors.
-    tabs[0].cboShow->setCurrentIndex(readSettingNumber(show, QStringLiteral("Client"), 0, 0, 3));
-    tabs[1].cboShow->setCurrentIndex(readSettingNumber(show, QStringLiteral("Server"), 0, 0, 3));
-    tabs[2].cboShow->setCurrentIndex(readSettingNumber(show, QStringLiteral("PassThrough"), 0, 0, 3));
-
-    // 5. Size, stored in twips.
-    const int w = readSettingNumber(QStringLiteral("StartUp"), QStringLiteral("Width"), 6750, 1, 1000000);
-    const int h = readSettingNumber(QStringLiteral("Startup"), QStringLiteral("Height"), 6540, 1, 1000000);
-    resize(Twips::toPixels(w, h));
-
-    // 6. View toggles.
-    for (int i = 0; i < 3; ++i) {
-        const int v = readSettingNumber(QStringLiteral("ReceiveDetails"), QString::number(i), 0, 0, 1);
-        tabs[i].chkReceivedFields->setChecked(v == 1);
-        chkReceivedFields_Click(i);
-    }
-}
-
-OsError frmTarnwell::SaveMainSettings(SettingsStore::Changes c)
-{
-    const QString endPoints = QStringLiteral("EndPoints");
-    const QString show = QStringLiteral("Show");
-    // The normal (not minimised or maximised) size is what the next run restores.
-    const QSize size = (isMinimized() || isMaximized()) ? normalGeometry().size() : this->size();
-    c += SettingsStore::Changes{
-        {QStringLiteral("Mode"), QStringLiteral("Mode"), QString::number(tabMode->currentIndex())},
-        {endPoints, QStringLiteral("ClientEP"), tabs[0].txtServer->text()},
-        {endPoints, QStringLiteral("ClientPort"), tabs[0].txtPortConnectTo->text()},
-        {endPoints, QStringLiteral("ServerPort"), tabs[1].txtPort->text()},
-        {endPoints, QStringLiteral("ServerPortPS"), tabs[2].txtPort->text()},
-        {endPoints, QStringLiteral("PassThroughEP"), tabs[2].txtServer->text()},
-        {endPoints, QStringLiteral("PassThroughPort"), tabs[2].txtPortConnectTo->text()},
-        {show, QStringLiteral("Client"), QString::number(tabs[0].cboShow->currentIndex())},
-        {show, QStringLiteral("Server"), QString::number(tabs[1].cboShow->currentIndex())},
-        {show, QStringLiteral("PassThrough"), QString::number(tabs[2].cboShow->currentIndex())},
-        {QStringLiteral("StartUp"), QStringLiteral("Width"),
-         QString::number(Twips::fromPixelsX(size.width()))},
-        {QStringLiteral("Startup"), QStringLiteral("Height"),
-         QString::number(Twips::fromPixelsY(size.height()))},
-    };
-    for (int i = 0; i < 3; ++i)
-        c.append({QStringLiteral("ReceiveDetails"), QString::number(i),
-                  tabs[i].chkReceivedFields->isChecked() ? QStringLiteral("1") : QStringLiteral("0")});
-    return SettingsStore::instance().SaveMany(c);
-}
-
-bool frmTarnwell::shouldShowConfigurations() const
-{
-    return SettingsStore::instance().Read(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations"), 1).trimmed() ==
-           QLatin1String("1");
-}
-
 // ---------------------------------------------------------------- routines
 
 void frmTarnwell::RefreshSendList()
@@ -716,17 +294,6 @@ void frmTarnwell::StartPollTimers()
         tmrPollServerState->StartTimer(100, false);
         break;
     }
-}
-
-QString frmTarnwell::StateText(int state)
-{
-    static const char *const texts[] = {"Closed",     "Open",           "Listening",
-                                        "Connection pending", "Resolving host", "Host resolved",
-                                        "Connecting", "Connected",      "Peer is closing the connection",
-                                        "Error"};
-    if (state < 0 || state > 9)
-        return QString();
-    return QString::fromLatin1(texts[state]);
 }
 
 bool frmTarnwell::IsConnectionBusy() const

@@ -2,6 +2,7 @@
 
 #include "core/frmtimer.h"
 #include "core/oserror.h"
+#include "display/indicators.h"
 #include "display/supporthost.h"
 #include "options/settingsstore.h"
 
@@ -28,6 +29,8 @@ class QTreeView;
 
 class QAbstractButton;
 class DataListModel;
+class Lamp;
+class PauseGauge;
 class SocketControl;
 class SupportClass;
 class DataTextView;
@@ -69,12 +72,13 @@ struct ModeControls
     QPushButton *cmdFilter = nullptr;
     QToolButton *cmdReceivedPause = nullptr;
     QToolButton *cmdEmptyReceived = nullptr;
-    QLabel *lblReceivePausePerc = nullptr;
-    QProgressBar *panReceivePausePerc = nullptr;
+    PauseGauge *gauge = nullptr;
+    QLabel *lblReceivePausePerc = nullptr;       // the gauge's text
+    QProgressBar *panReceivePausePerc = nullptr; // the gauge's bar
     QToolButton *cmdReceivedClear = nullptr;
     QToolButton *cmdReceivedDetails = nullptr;
-    QFrame *panReceived = nullptr;
-    QFrame *panSent = nullptr;
+    Lamp *panReceived = nullptr;
+    Lamp *panSent = nullptr;
     QTreeView *lvwReceived = nullptr;
     DataListModel *model = nullptr;
     DataTextView *txtReceived = nullptr;
@@ -226,7 +230,6 @@ public:
     void StartPollTimers();
     void RefreshStatusLine();
     bool IsConnectionBusy() const;
-    static QString StateText(int state);
     void chkReceivedFields_Click(int index);
     void tmrClockTick_TimerFired();
     /// Runs when the selected tab changes (by click, menu or settings load).
@@ -287,7 +290,6 @@ private:
     /// Writes the keys of the table in one save; the result says why it failed.
     /// Writes the main window's keys, with the given others, in one write.
     OsError SaveMainSettings(SettingsStore::Changes c = {});
-    int readSettingNumber(const QString &section, const QString &key, int defaultValue, int min, int max);
     void reportStoreProblems();
 
     frmEvent *m_frmEvent = nullptr;
@@ -300,7 +302,7 @@ private:
     frmProtocol *m_frmProtocol = nullptr;
     std::unique_ptr<ProtocolHost> m_protocolHost;
     std::array<QLabel *, 6> m_panels{};
-    qint64 m_gaugeScale = 1000;
+    PauseGaugeScale m_gaugeScale;
     QPushButton *m_cmdFormHide = nullptr;
     // Relay flow control: backlog above which the fast side stops being read.
     static constexpr qint64 kRelayHighWater = 4 * 1024 * 1024;

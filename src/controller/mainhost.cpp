@@ -21,10 +21,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -35,15 +33,12 @@ const QString kSendFailure =
 const QString kCloseFailure =
     QStringLiteral("An error occurred while attempting to close the socket.  The operating system reports: ");
 
-void paint(QFrame *lamp, const QColor &colour)
+// The poll may still show Connected for a connection whose peer has just
+// gone: the socket then refuses the write for its state, which is the data
+// path's "not connected", not a failure to tell.
+OsError written(const OsError &e)
 {
-    // A steady stream lights the lamp thousands of times a second; only a
-    // change of colour is worth a repaint.
-    if (!lamp || lamp->palette().color(QPalette::Window) == colour)
-        return;
-    QPalette p = lamp->palette();
-    p.setColor(QPalette::Window, colour);
-    lamp->setPalette(p);
+    return e.number == SocketErrors::kWrongState ? OsError{SupportHost::kNotConnected, e.description} : e;
 }
 } // namespace
 
@@ -70,9 +65,9 @@ void frmTarnwell::createSockets()
     connect(tmrAutoDisconnect, &frmTimer::TimerFired, this, [this] { tmrAutoDisconnect_TimerFired(); });
     connect(tmrReconnectTimer, &frmTimer::TimerFired, this, [this] { tmrReconnectTimer_TimerFired(); });
     connect(tmrReceiveDisplayTimer, &frmTimer::TimerFired, this,
-            [this] { paint(tabs[intCurrentMode].panReceived, palette().color(QPalette::Button)); });
+            [this] { tabs[intCurrentMode].panReceived->dim(); });
     connect(tmrSentDisplayTimer, &frmTimer::TimerFired, this,
-            [this] { paint(tabs[intCurrentMode].panSent, palette().color(QPalette::Button)); });
+            [this] { tabs[intCurrentMode].panSent->dim(); });
 
     for (int i = 0; i < 3; ++i) {
         ModeControls &t = tabs[i];
@@ -84,9 +79,8 @@ void frmTarnwell::createSockets()
             connect(t.cmdReceivedPause, &QAbstractButton::clicked, this, [this, i] { cmdReceivedPause_Click(i); });
         if (t.cmdEmptyReceived)
             connect(t.cmdEmptyReceived, &QAbstractButton::clicked, this, [this, i] { cmdEmptyReceived_Click(i); });
-        connect(t.cmdReceivedClear, &QAbstractButton::clicked, this, [this, i] { cmdReceivedClear_Click(i); });
-        paint(t.panReceived, palette().color(QPalette::Button));
-        paint(t.panSent, palette().color(QPalette::Button));
+        connect(t.cmdReceivedClear, &QAbstractButton::clicked, this,
+                [this, i] { cmdReceivedClear_Click(i); });
     }
     wireWindowOpeners();
     wireDataViewers();
@@ -131,16 +125,6 @@ int frmTarnwell::serverState(int index) const
 {
     return (index >= 0 && index < sckServer.size()) ? sckServer[index]->State() : 0;
 }
-
-namespace {
-// The poll may still show Connected for a connection whose peer has just
-// gone: the socket then refuses the write for its state, which is the data
-// path's "not connected", not a failure to tell.
-OsError written(const OsError &e)
-{
-    return e.number == SocketErrors::kWrongState ? OsError{SupportHost::kNotConnected, e.description} : e;
-}
-} // namespace
 
 OsError frmTarnwell::writeClient(const QByteArray &data)
 {
@@ -294,38 +278,29 @@ void frmTarnwell::ServerToClientDataArrived(const QByteArray &strData)
 
 void frmTarnwell::DataHasBeenReceived()
 {
-    paint(tabs[intCurrentMode].panReceived, QColor(255, 0, 0));
+    tabs[intCurrentMode].panReceived->light(Lamp::kReceived);
     tmrReceiveDisplayTimer->StartTimer(50, true);
 }
 
 void frmTarnwell::DataHasBeenSent()
 {
-    paint(tabs[intCurrentMode].panSent, QColor(0, 0, 255));
+    tabs[intCurrentMode].panSent->light(Lamp::kSent);
     tmrSentDisplayTimer->StartTimer(50, true);
 }
 
 void frmTarnwell::UpdateReceivePauseBufferIndicator()
 {
     const qint64 length = objSupport->strReceiveBuffer.size();
-    while (m_gaugeScale < length)
-        m_gaugeScale *= 10;
-    while (m_gaugeScale >= 1001 && m_gaugeScale / 10 > length)
-        m_gaugeScale /= 10;
+    const int percent = m_gaugeScale.percentFor(length);
     // The buffer serves every mode, so each gauge shows it and none is left
     // stale; the Pass Through tab has no gauge, the buffer is still kept.
     for (ModeControls &t : tabs) {
-        if (!t.lblReceivePausePerc)
+        if (!t.gauge)
             continue;
+        t.gauge->setLength(length, percent);
         t.cmdEmptyReceived->setEnabled(length > 0);
         t.cmdEmptyReceived->setToolTip(length > 0 ? QStringLiteral("Clear the pause buffer")
                                                   : QStringLiteral("Clear the pause buffer (it is empty)"));
-        if (length > 0) {
-            t.lblReceivePausePerc->setText(QString::number(length) + QStringLiteral(" bytes buffered"));
-            t.panReceivePausePerc->setValue(int(double(length) / double(m_gaugeScale) * 100.0));
-        } else {
-            t.lblReceivePausePerc->clear();
-            t.panReceivePausePerc->setValue(0);
-        }
     }
 }
 

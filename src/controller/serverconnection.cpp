@@ -264,15 +264,15 @@ void frmTarnwell::tmrPollServerState_TimerFired()
         if (n >= 1) {
             if (s != aintLastServerState[n]) {
                 aintLastServerState[n] = qint16(s);
-                m_frmStateServer->AddState(StateText(s), QString::number(n));
+                m_frmStateServer->AddState(SocketControl::StateText(s), QString::number(n));
             }
         } else if (s != aintLastServerState[0] || intClientCount != intClientCountShown) {
             aintLastServerState[0] = qint16(s);
             intClientCountShown = intClientCount;
-            m_frmStateServer->AddState(StateText(s), QStringLiteral("0"));
+            m_frmStateServer->AddState(SocketControl::StateText(s), QStringLiteral("0"));
             if (tabs[i].lblState)
-                tabs[i].lblState->setText(StateText(s) + QStringLiteral(" (") + QString::number(intClientCount) +
-                                          QStringLiteral(" clients)"));
+                tabs[i].lblState->setText(SocketControl::StateText(s) + QStringLiteral(" (") +
+                                          QString::number(intClientCount) + QStringLiteral(" clients)"));
         }
     }
 }

@@ -10,6 +10,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QPointer>
+#include <QStyle>
 #include <QTreeView>
 #include <algorithm>
 #include <cstring>
@@ -363,7 +364,13 @@ void DataListModel::showLastRow()
 void DataListModel::attachView(QTreeView *view)
 {
     const QPointer<QTreeView> guard(view);
+    view->setModel(this);
+    view->setRootIsDecorated(false);
+    view->setUniformRowHeights(true);
+    view->setAlternatingRowColors(false);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
     QHeaderView *header = view->header();
+    header->setStretchLastSection(false);
     header->setSectionsClickable(true);
     connect(header, &QHeaderView::sectionClicked, view, [this, guard](int section) {
         sortByHeader(section);
@@ -387,6 +394,28 @@ void DataListModel::attachView(QTreeView *view)
         guard->setCurrentIndex(last);
         guard->scrollTo(last);
     });
+}
+
+void DataListModel::sizeColumns(QTreeView *view) const
+{
+    for (int c = 0; c < m_columns.size(); ++c) {
+        const int w = m_columns[c].widthTwips;
+        if (w == 0)
+            view->setColumnHidden(c, true);
+        else if (c == ColNumber)
+            view->setColumnWidth(c, Twips::toPixelsX(w) +
+                                        view->style()->pixelMetric(QStyle::PM_SmallIconSize) + 8);
+        else
+            view->setColumnWidth(c, Twips::toPixelsX(w));
+    }
+    keepTimeRoom(view);
+}
+
+void DataListModel::keepTimeRoom(QTreeView *view)
+{
+    const int time = view->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 24;
+    if (view->columnWidth(ColTime) < time)
+        view->setColumnWidth(ColTime, time);
 }
 
 int DataListModel::rowCount(const QModelIndex &parent) const

@@ -101,9 +101,16 @@ public:
     /// Asks attached views to select the last row and scroll it into view.
     void showLastRow();
 
-    /// Hooks a view to this model: header clicks sort, new columns get their
-    /// widths, showLastRow() selects and reveals the last row.
+    /// Shows this model in a view as a list of whole rows: header clicks
+    /// sort, new columns get their widths, showLastRow() selects and reveals
+    /// the last row.
     void attachView(QTreeView *view);
+    /// Gives a view the columns' widths: a width of 0 hides the column, the
+    /// number shares its cell with the row's icon, and the time keeps room for
+    /// its milliseconds.
+    void sizeColumns(QTreeView *view) const;
+    /// Widens a view's time column when its font needs more room for the milliseconds.
+    static void keepTimeRoom(QTreeView *view);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;

@@ -52,6 +52,21 @@ bool parsePort(const QString &text, int *port)
 
 } // namespace
 
+QString SocketControl::StateText(int state)
+{
+    static const char *const texts[] = {"Closed",
+                                        "Open",
+                                        "Listening",
+                                        "Connection pending",
+                                        "Resolving host",
+                                        "Host resolved",
+                                        "Connecting",
+                                        "Connected",
+                                        "Peer is closing the connection",
+                                        "Error"};
+    return state >= sckClosed && state <= sckError ? QString::fromLatin1(texts[state]) : QString();
+}
+
 SocketControl::SocketControl(QObject *parent)
     : QObject(parent)
 {

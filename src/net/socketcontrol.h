@@ -39,6 +39,9 @@ public:
         sckError = 9
     };
     Q_ENUM(State)
+    /// The text of a state, as the state labels and histories show it; any
+    /// other number gives an empty text.
+    static QString StateText(int state);
 
     /// Buffer bound used while reading is paused and no bound was set, so a
     /// paused element never holds more than this much of unread data.

@@ -1,5 +1,7 @@
 #include "options/settingsstore.h"
 
+#include "core/eventlog.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,6 +11,7 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -484,6 +487,26 @@ QString SettingsStore::Read(const QString &section, const QString &key, const QS
     auto it = s->index.constFind(fold(key));
     return it == s->index.constEnd() ? defaultValue
                                      : valueOf(m_doc.blocks[size_t(it->first)].lines[size_t(it->second)]);
+}
+
+int SettingsStore::ReadNumber(const QString &section, const QString &key, int defaultValue, int min,
+                              int max) const
+{
+    const QString text = Read(section, key, defaultValue);
+    bool ok = false;
+    qint64 v = text.trimmed().toLongLong(&ok);
+    if (!ok) {
+        const double d = text.trimmed().toDouble(&ok);
+        if (ok && d >= double(min) && d <= double(max))
+            v = qint64(std::nearbyint(d));
+        else
+            ok = false;
+    }
+    if (!ok || v < min || v > max) {
+        tw::events().AddEvent(tw::invalidSettingEvent(section, key, text, QString::number(defaultValue)));
+        return defaultValue;
+    }
+    return int(v);
 }
 
 bool SettingsStore::contains(const QString &section, const QString &key) const

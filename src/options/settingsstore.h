@@ -58,6 +58,10 @@ public:
     {
         return Read(section, key, QString::number(defaultValue));
     }
+    /// A whole number from min to max (a decimal one is rounded). A value that
+    /// is none gives the default and an event naming the key: a damaged value
+    /// must not stop the program.
+    int ReadNumber(const QString &section, const QString &key, int defaultValue, int min, int max) const;
     /// Every key and value of the section, in the order of the file.
     QList<QPair<QString, QString>> ReadAll(const QString &section) const;
     bool contains(const QString &section, const QString &key) const;

@@ -1,6 +1,7 @@
 #include "ui/frmhelp.h"
 
 #include "core/programfolder.h"
+#include "ui/titlebar.h"
 #include "ui/uiservice.h"
 
 #include <QFile>
@@ -14,6 +15,10 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
+
+namespace {
+const QString kTitlePrefix = QStringLiteral("Tarnwell Help - ");
+} // namespace
 
 frmHelp::frmHelp(QWidget *parent) : QDialog(parent)
 {
@@ -85,13 +90,17 @@ bool frmHelp::load(const QString &helpDir, OsError *error)
     }
     m_contents->clear();
     m_index->clear();
+    QStringList titles;
     for (auto it = m_topics.cbegin(); it != m_topics.cend(); ++it) {
+        titles << kTitlePrefix + it->title;
         auto *c = new QListWidgetItem(it->title, m_contents);
         c->setData(Qt::UserRole, it.key());
         auto *i = new QListWidgetItem(it->title, m_index);
         i->setData(Qt::UserRole, it.key());
     }
     m_index->sortItems();
+    // Wide enough for the title of every page, so choosing one never widens the window.
+    tw::fitTitles(this, titles);
     if (m_topics.isEmpty()) {
         if (error)
             *error = OsError{13, QStringLiteral("The help file holds no topics.")};
@@ -140,7 +149,7 @@ void frmHelp::showPage(int topic)
     else
         m_page->setPlainText(QStringLiteral("This help page is missing: ") + it->file);
     m_current = topic;
-    setWindowTitle(QStringLiteral("Tarnwell Help - ") + it->title);
+    setWindowTitle(kTitlePrefix + it->title);
 }
 
 void frmHelp::filterIndex(const QString &text)

@@ -18,7 +18,7 @@
 #include <memory>
 
 /// A loaded main window on a private settings file, with scripted dialogs
-/// and options the test sets directly.
+/// and options the test sets directly (or the real options model).
 struct MainWindow
 {
     TempSettings settings;
@@ -26,16 +26,19 @@ struct MainWindow
     DefaultOptions opts;
     std::unique_ptr<frmTarnwell> w;
 
-    explicit MainWindow(int mode = 0)
+    explicit MainWindow(int mode = 0, bool fixedOptions = true)
     {
         settings.writeIni(QByteArray("[StartUp]\nShowConfigurations=0\n[Mode]\nMode=") + QByteArray::number(mode) +
                           "\n");
-        tw::setOptions(&opts);
+        if (fixedOptions)
+            tw::setOptions(&opts);
         w = std::make_unique<frmTarnwell>();
         QVERIFY(w->Load());
-        // The first poll after start-up sees Closed; only later closes reconnect.
+        // The first polls after start-up see Closed; only later closes reconnect.
         if (mode != 1)
             QTRY_COMPARE(w->intLastClientState, qint16(0));
+        if (mode != 0)
+            QTRY_COMPARE(w->aintLastServerState[0], qint16(0));
     }
     ~MainWindow()
     {

@@ -1,7 +1,6 @@
-#include "controller/frmtarnwell.h"
+#include "controller/mainwindowfixture.h"
 #include "controller/mainwizardhost.h"
 #include "display/datalistmodel.h"
-#include "net/socketcontrol.h"
 #include "options/frmoptions.h"
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
@@ -9,21 +8,13 @@
 #include "setup/configurationwizards.h"
 #include "setup/frmconfigurations.h"
 #include "setup/frminstruction.h"
-#include "support/testenv.h"
 #include "ui/frmhelp.h"
-#include "ui/scriptedui.h"
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QTabWidget>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QtTest>
-#include <memory>
 
 namespace {
 struct Step
@@ -42,26 +33,16 @@ QStringList titles(const QList<Step> &steps)
     return out;
 }
 
-/// A loaded main window on a private settings file with the real options,
-/// scripted dialogs, and every instruction step recorded and answered.
-struct Harness
+/// A loaded main window with the real options, and every instruction step
+/// recorded and answered.
+struct Harness : MainWindow
 {
-    TempSettings settings;
-    ScriptedUi ui;
-    std::unique_ptr<frmTarnwell> w;
     QList<Step> steps;
     /// Runs at each step before it is answered; returns false to leave the step unanswered.
     std::function<bool(int, frmInstruction &)> atStep;
 
-    Harness()
+    Harness() : MainWindow(0, false)
     {
-        settings.writeIni("[StartUp]\nShowConfigurations=0\n");
-        w = std::make_unique<frmTarnwell>();
-        if (!w->Load() || !QTest::qWaitFor([this] { return w->intLastClientState == 0; }, 5000)) {
-            w.reset(); // the test sees no window and fails
-            return;
-        }
-        // The first poll after start-up has seen Closed: later closes reconnect.
         frmInstruction::setShownHook([this](frmInstruction &step) {
             steps.append({step.windowTitle(), step.description(), step.cmdCommand->text()});
             if (!atStep || atStep(int(steps.size()), step))
@@ -72,10 +53,9 @@ struct Harness
     {
         frmInstruction::setShownHook({});
         WizardTargets::current() = WizardTargets();
-        for (frmSend *s : frmSend::openWindows())
-            delete s;
+        qDeleteAll(frmSend::openWindows());
         w.reset();
-        delete OptionsModel::current(); // the next test's options come from its own store
+        dropOptions(); // the next test's options come from its own store
     }
     bool run(const QString &key)
     {
@@ -92,10 +72,10 @@ struct Harness
     QString lastSavedData()
     {
         const QList<SavedSendState> states = savedSendStates(settings.store());
-        if (states.isEmpty())
-            return QString();
-        return settings.store().Read(QStringLiteral("Send\\") + QString::number(states.last().number),
-                                     QStringLiteral("Data"));
+        return states.isEmpty()
+                   ? QString()
+                   : settings.store().Read(QStringLiteral("Send\\") + QString::number(states.last().number),
+                                           QStringLiteral("Data"));
     }
 };
 

@@ -65,10 +65,8 @@ private Q_SLOTS:
     void representations();
     void switchingKeepsTheText();
     void largeMessageShowsItsFirstScreenAtOnce();
-    void openOnRowOrCaret_data();
-    void openOnRowOrCaret();
-    void autoDisplay_data();
-    void autoDisplay();
+    void openAndFollow_data();
+    void openAndFollow();
 };
 
 void TestDetails::representations_data()
@@ -235,73 +233,59 @@ void TestDetails::largeMessageShowsItsFirstScreenAtOnce()
     }
 }
 
-void TestDetails::openOnRowOrCaret_data()
+void TestDetails::openAndFollow_data()
 {
+    QTest::addColumn<QString>("call"); // "open", or the newest data with tracking "ticked" or "unticked"
     QTest::addColumn<bool>("listView");
-    QTest::addColumn<int>("selectedRow"); // list: -1 none; text: the caret, from the end
-    QTest::addColumn<QByteArray>("expected");
-
-    QTest::newRow("list: the selected row's message") << true << 1 << QByteArray("r1\r\n");
-    QTest::newRow("list: no row selected, text kept") << true << -1 << QByteArray("before");
-    QTest::newRow("text: caret 100 before the end") << false << 100 << QByteArray(100, 'b');
-    QTest::newRow("text: 300 after the caret") << false << 400 << QByteArray(200, 'a') + QByteArray(100, 'b');
-    QTest::newRow("text: caret at the end") << false << 0 << QByteArray();
-}
-
-void TestDetails::openOnRowOrCaret()
-{
-    QFETCH(bool, listView);
-    QFETCH(int, selectedRow);
-    QFETCH(QByteArray, expected);
-    Tab tab;
-    frmDetails window;
-    window.AddDetails("before");
-    if (listView && selectedRow >= 0)
-        tab.list.setCurrentIndex(tab.model.index(selectedRow, 0));
-    if (!listView)
-        tab.text.setCaretOffset(tab.text.length() - selectedRow);
-    window.OpenDetails(tab.tab(listView));
-    QCOMPARE(window.currentText(), expected);
-    QVERIFY(window.isVisible());
-}
-
-void TestDetails::autoDisplay_data()
-{
-    QTest::addColumn<bool>("ticked");
-    QTest::addColumn<bool>("listView");
-    QTest::addColumn<int>("textLength");
+    // open: the list's row (-1 none) or the caret from the end; else the text's length
+    QTest::addColumn<int>("at");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<bool>("shown");
-
-    QTest::newRow("not ticked: nothing") << false << true << 400 << QByteArray("before") << false;
-    QTest::newRow("not ticked, text view: nothing") << false << false << 400 << QByteArray("before") << false;
+    const QByteArray a200(200, 'a'), b100(100, 'b');
+    QTest::newRow("list: the selected row's message") << "open" << true << 1 << QByteArray("r1\r\n") << true;
+    QTest::newRow("list: no row selected, text kept") << "open" << true << -1 << QByteArray("before") << true;
+    QTest::newRow("text: caret 100 before the end") << "open" << false << 100 << b100 << true;
+    QTest::newRow("text: 300 after the caret") << "open" << false << 400 << a200 + b100 << true;
+    QTest::newRow("text: caret at the end") << "open" << false << 0 << QByteArray() << true;
+    QTest::newRow("not ticked: nothing") << "unticked" << true << 400 << QByteArray("before") << false;
+    QTest::newRow("not ticked, text view: nothing")
+        << "unticked" << false << 400 << QByteArray("before") << false;
     QTest::newRow("list: the last row, window not shown")
-        << true << true << 400 << QByteArray("r2\r\n") << false;
+        << "ticked" << true << 400 << QByteArray("r2\r\n") << false;
     QTest::newRow("text: the last 300, window shown")
-        << true << false << 400 << QByteArray(100, 'a') + QByteArray(200, 'b') << true;
-    QTest::newRow("text: shorter than 300, all") << true << false << 5 << QByteArray("aaaaa") << true;
+        << "ticked" << false << 400 << QByteArray(100, 'a') + QByteArray(200, 'b') << true;
+    QTest::newRow("text: shorter than 300, all") << "ticked" << false << 5 << QByteArray("aaaaa") << true;
 }
 
-void TestDetails::autoDisplay()
+// Opening takes the selected row or the text after the caret; tracking the
+// newest data takes the last row or the last 300 characters.
+void TestDetails::openAndFollow()
 {
-    QFETCH(bool, ticked);
+    QFETCH(QString, call);
     QFETCH(bool, listView);
-    QFETCH(int, textLength);
+    QFETCH(int, at);
     QFETCH(QByteArray, expected);
     QFETCH(bool, shown);
     Tab tab;
-    tab.text.clear();
-    tab.text.append(QByteArray(qMin(textLength, 200), 'a') + QByteArray(qMax(0, textLength - 200), 'b'),
-                    true);
-    tab.list.setCurrentIndex(tab.model.index(0, 0));
     frmDetails window;
     window.AddDetails("before");
-    window.chkTrackLatestData->setChecked(ticked);
-    window.LatestDataAdded(tab.tab(listView));
+    if (call == QLatin1String("open")) {
+        if (listView && at >= 0)
+            tab.list.setCurrentIndex(tab.model.index(at, 0));
+        if (!listView)
+            tab.text.setCaretOffset(tab.text.length() - at);
+        window.OpenDetails(tab.tab(listView));
+    } else {
+        tab.text.clear();
+        tab.text.append(QByteArray(qMin(at, 200), 'a') + QByteArray(qMax(0, at - 200), 'b'), true);
+        tab.list.setCurrentIndex(tab.model.index(0, 0));
+        window.chkTrackLatestData->setChecked(call == QLatin1String("ticked"));
+        window.LatestDataAdded(tab.tab(listView));
+        if (call == QLatin1String("ticked") && !listView)
+            QCOMPARE(tab.text.caretOffset(), qMax(0, at - 300));
+    }
     QCOMPARE(window.currentText(), expected);
     QCOMPARE(window.isVisible(), shown);
-    if (ticked && !listView)
-        QCOMPARE(tab.text.caretOffset(), qMax(0, textLength - 300));
 }
 
 QTEST_MAIN(TestDetails)

@@ -17,11 +17,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -84,8 +82,6 @@ private Q_SLOTS:
     void cleanup();
 
     void timingPanelAndOptionBoxes();
-    void captionsWholeAndApart_data();
-    void captionsWholeAndApart();
     void intervalTextIsKeptSound_data();
     void intervalTextIsKeptSound();
     void detailsAndClear();
@@ -176,41 +172,6 @@ void tst_SendWindow::timingPanelAndOptionBoxes()
     QCOMPARE(w->durationSeconds().value_or(-1), 10.0);
     w->cboSecs->setEditText(QStringLiteral("45"));
     QVERIFY(w->IsModified);
-}
-
-void tst_SendWindow::captionsWholeAndApart_data()
-{
-    QTest::addColumn<bool>("options");
-    QTest::newRow("options hidden") << false;
-    QTest::newRow("options shown") << true;
-}
-
-void tst_SendWindow::captionsWholeAndApart()
-{
-    // The window opens at its minimum size, with or without the options.
-    QFETCH(bool, options);
-    if (options)
-        m_w->cmdTiming_Click();
-    QCOMPARE(m_w->size(), m_w->minimumSize());
-    QCoreApplication::processEvents();
-    m_w->layout()->activate();
-    const auto children = m_w->findChildren<QWidget *>();
-    for (QWidget *c : children) {
-        if (!c->isVisibleTo(m_w))
-            continue;
-        const auto *label = qobject_cast<QLabel *>(c);
-        const auto *button = qobject_cast<QAbstractButton *>(c);
-        const QString text = label ? label->text() : button ? button->text() : QString();
-        const int needed = c->fontMetrics().horizontalAdvance(QString(text).remove(QLatin1Char('&'))) +
-                           2 * (label ? label->margin() : c->style()->pixelMetric(QStyle::PM_ButtonMargin));
-        const int room = label ? label->contentsRect().width() : c->width();
-        QVERIFY2(text.isEmpty() || room >= needed, qPrintable(c->objectName() + QStringLiteral(" is cut")));
-        for (QWidget *o : children) {
-            if (o != c && o->parentWidget() == c->parentWidget() && o->isVisibleTo(m_w))
-                QVERIFY2(!o->geometry().intersects(c->geometry()),
-                         qPrintable(c->objectName() + QStringLiteral(" overlaps ") + o->objectName()));
-        }
-    }
 }
 
 void tst_SendWindow::intervalTextIsKeptSound_data()
