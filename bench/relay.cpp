@@ -354,10 +354,13 @@ std::unique_ptr<Path> openPath(const Setup &setup)
     } else if (setup.via == Via::Socat) {
         const quint16 port = freePort();
         path->socat = std::make_unique<QProcess>();
-        path->socat->setProcessChannelMode(QProcess::ForwardedChannels);
         // socat -v writes its text dump to its error output.
-        if (setup.socatOptions.contains(QStringLiteral("-v")))
+        if (setup.socatOptions.contains(QStringLiteral("-v"))) {
+            path->socat->setProcessChannelMode(QProcess::ForwardedOutputChannel);
             path->socat->setStandardErrorFile(QProcess::nullDevice());
+        } else {
+            path->socat->setProcessChannelMode(QProcess::ForwardedChannels);
+        }
         QStringList dumps;
         if (path->logs)
             dumps << QStringLiteral("-r") << path->logs->filePath(QStringLiteral("c2s.raw"))
