@@ -14,6 +14,13 @@ class QTreeView;
 /// The rows of one data list: number, time, direction, socket label and the
 /// message or its fields, with the raw message kept as the row's tag.
 ///
+/// The message and field cells show at most kCellChars characters of their
+/// escaped text, cut before an escape and followed by a mark (…) when more
+/// follows: a cell's paint and measure cost grows with its length, and a
+/// 1 MB cell held every repaint of the list for most of a second. The whole
+/// text stays in the row for sorting, copying (WholeTextRole) and the
+/// details viewer (RawRole).
+///
 /// Rows are stored compactly (one small record per row, cells packed into one
 /// byte array) so that floods of short messages stay cheap. Inside a batch
 /// (beginBatch/endBatch) new rows are held back and announced to views in one
@@ -29,7 +36,11 @@ public:
         RawRole = Qt::UserRole,
         /// True for incoming rows (any column).
         IncomingRole,
+        /// The cell's whole text, however long (DisplayRole is bounded).
+        WholeTextRole,
     };
+    static constexpr qsizetype kCellChars = 1024;
+    static constexpr char16_t kMoreMark = u'\u2026';
     enum class RowIcon : quint8 { None, Tick, Unplugged };
 
     struct Column_
@@ -65,8 +76,10 @@ public:
     void setHeaderText(int column, const QString &text);
     int columnWidthTwips(int column) const { return m_columns.value(column).widthTwips; }
     void setColumnWidthTwips(int column, int twips);
-    /// Adds a column at the right; columns are never removed by the display.
-    void appendColumn(const QString &header, int widthTwips);
+    /// Adds columns at the right, in one insertion; columns are never
+    /// removed by the display.
+    void appendColumns(const QList<Column_> &columns);
+    void appendColumn(const QString &header, int widthTwips) { appendColumns({{header, widthTwips}}); }
 
     /// Adds a row at the end, numbered from the rows held before it plus 1.
     /// Returns its row index. Outside a batch views learn of it at once.
@@ -102,7 +115,8 @@ public:
     void showLastRow();
 
     /// Hooks a view to this model: header clicks sort, new columns get their
-    /// widths, showLastRow() selects and reveals the last row.
+    /// widths, showLastRow() selects and reveals the last row, and copying
+    /// takes the current cell's whole text.
     void attachView(QTreeView *view);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -138,8 +152,9 @@ private:
     static constexpr quint8 kIconMask = 0x03;
 
     quint32 intern(const QString &label);
+    static QByteArrayView storedCell(const Row &row, int cellIndex);
     static QByteArray cellOf(const Row &row, int cellIndex);
-    QString displayText(const Row &row, int column) const;
+    QString displayText(const Row &row, int column, bool whole) const;
     QIcon iconFor(RowIcon icon) const;
 
     QList<Column_> m_columns;
