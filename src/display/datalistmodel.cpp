@@ -124,7 +124,15 @@ protected:
 
 } // namespace
 
-DataListModel::DataListModel(QObject *parent) : QAbstractTableModel(parent) {}
+DataListModel::DataListModel(QObject *parent) : QAbstractTableModel(parent)
+{
+    m_paceTimer.setSingleShot(true);
+    connect(&m_paceTimer, &QTimer::timeout, this, [this] {
+        flush();
+        if (std::exchange(m_showLastDue, false))
+            Q_EMIT lastRowShown();
+    });
+}
 
 void DataListModel::setColumns(const QList<Column_> &columns)
 {
@@ -232,17 +240,38 @@ void DataListModel::beginBatch()
 void DataListModel::endBatch()
 {
     if (m_batchDepth > 0 && --m_batchDepth == 0)
-        flush();
+        flushSoon();
 }
 
 void DataListModel::flush()
 {
+    m_paceTimer.stop();
+    m_sinceFlush.start();
     const int held = int(m_rows.size());
     if (held <= m_announced)
         return;
     beginInsertRows(QModelIndex(), m_announced, held - 1);
     m_announced = held;
     endInsertRows();
+}
+
+bool DataListModel::paced() const
+{
+    return std::any_of(m_views.begin(), m_views.end(), [](const QPointer<QTreeView> &v) { return v && v->isVisible(); });
+}
+
+void DataListModel::flushSoon()
+{
+    if (m_paceTimer.isActive())
+        return;
+    const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kPaceMs;
+    if (since >= kPaceMs || !paced()) {
+        flush();
+        if (std::exchange(m_showLastDue, false))
+            Q_EMIT lastRowShown();
+        return;
+    }
+    m_paceTimer.start(int(kPaceMs - since));
 }
 
 QByteArray DataListModel::rawTag(int row) const
@@ -425,12 +454,20 @@ void DataListModel::sort(int column, Qt::SortOrder order)
 void DataListModel::showLastRow()
 {
     flush();
+    m_showLastDue = false;
     Q_EMIT lastRowShown();
+}
+
+void DataListModel::showLastRowSoon()
+{
+    m_showLastDue = true;
+    flushSoon();
 }
 
 void DataListModel::attachView(QTreeView *view)
 {
     const QPointer<QTreeView> guard(view);
+    m_views.append(guard);
     view->installEventFilter(new CopyWholeCell(view));
     QHeaderView *header = view->header();
     header->setSectionsClickable(true);

@@ -2,10 +2,13 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
+#include <QPointer>
 #include <QStringList>
 #include <QTime>
+#include <QTimer>
 #include <QVarLengthArray>
 #include <vector>
 
@@ -25,7 +28,10 @@ class QTreeView;
 /// byte array) so that floods of short messages stay cheap. Inside a batch
 /// (beginBatch/endBatch) new rows are held back and announced to views in one
 /// insertion at flush(), so a view does its bookkeeping once per batch rather
-/// than once per row.
+/// than once per row. While an attached view is shown, the end of a batch
+/// announces its rows at most every kPaceMs (at once after a quiet spell):
+/// in a flood the view then inserts, scrolls and paints a few dozen times a
+/// second rather than once per arrival.
 class DataListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -87,11 +93,14 @@ public:
     /// Removes every row (the columns stay).
     void clear();
 
-    /// Batches nest; rows added inside reach views at flush() or at the end
-    /// of the outermost batch.
+    /// Batches nest; rows added inside reach views at flush() or, paced,
+    /// at the end of the outermost batch.
     void beginBatch();
     void endBatch();
     void flush();
+    /// flush() now, or when the pace allows while a view is shown.
+    void flushSoon();
+    static constexpr int kPaceMs = 20;
     /// Rows held, including rows of a running batch not yet announced.
     int heldRowCount() const { return int(m_rows.size()); }
 
@@ -111,8 +120,10 @@ public:
     /// reverses the order.
     void sortByHeader(int column);
 
-    /// Asks attached views to select the last row and scroll it into view.
+    /// Asks attached views to select the last row and scroll it into view,
+    /// now or with the next paced flush.
     void showLastRow();
+    void showLastRowSoon();
 
     /// Hooks a view to this model: header clicks sort, new columns get their
     /// widths, showLastRow() selects and reveals the last row, and copying
@@ -156,6 +167,7 @@ private:
     static QByteArray cellOf(const Row &row, int cellIndex);
     QString displayText(const Row &row, int column, bool whole) const;
     QIcon iconFor(RowIcon icon) const;
+    bool paced() const;
 
     QList<Column_> m_columns;
     std::vector<Row> m_rows;
@@ -167,4 +179,8 @@ private:
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     mutable QIcon m_tickIcon;
     mutable QIcon m_unpluggedIcon;
+    QList<QPointer<QTreeView>> m_views;
+    QTimer m_paceTimer;
+    QElapsedTimer m_sinceFlush;
+    bool m_showLastDue = false;
 };

@@ -110,7 +110,7 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
         if (slice.elapsed() < kSliceMs)
             return true;
         if (list)
-            list->flush();
+            list->flushSoon();
         QCoreApplication::processEvents();
         if (!self) {
             if (job.list)
@@ -219,10 +219,11 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
 
     if (list) {
         list->endBatch();
-        // Selecting and revealing the last row once per arrival, rather than
-        // per message, keeps floods cheap; the outcome is the same.
+        // Selecting and revealing the last row once per arrival (or, in a
+        // flood with the list shown, per pace), rather than per message,
+        // keeps floods cheap; the outcome is the same.
         if (rowAdded)
-            list->showLastRow();
+            list->showLastRowSoon();
     }
 
     // The text view gets the whole data, shown messages or not, and keeps
