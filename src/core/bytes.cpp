@@ -105,17 +105,55 @@ QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
     return out;
 }
 
+// Whether each of the eight bytes of a word is printable, so shown as itself.
+constexpr bool allPrintable(quint64 w)
+{
+    constexpr quint64 kOnes = 0x0101010101010101ULL;
+    constexpr quint64 kHighs = 0x8080808080808080ULL;
+    const quint64 below = (w - kOnes * 32) & ~w & kHighs;
+    const quint64 above = ((w + kOnes * (127 - 126)) | w) & kHighs;
+    const quint64 slash = w ^ (kOnes * '\\');
+    return (below | above | ((slash - kOnes) & ~slash & kHighs)) == 0;
+}
+
+quint64 word(const char *at)
+{
+    quint64 w;
+    std::memcpy(&w, at, sizeof w);
+    return w;
+}
+
 QByteArray escape(QByteArrayView raw, const EscapeTable &table)
 {
+    // Text is mostly printable: it is checked and copied eight bytes at a
+    // time, and bytes one by one only where a word holds something else.
+    const char *in = raw.data();
+    const qsizetype n = raw.size();
+    const qsizetype words = n - n % 8;
     // Sized exactly first, so the result is allocated once; the three spare
     // bytes let the last cell be copied whole like all the others.
     qsizetype size = 0;
-    for (const char c : raw)
-        size += table.length[static_cast<uchar>(c)];
+    for (qsizetype i = 0; i < n; ++i) {
+        if (i < words && i % 8 == 0 && allPrintable(word(in + i))) {
+            size += 8;
+            i += 7;
+            continue;
+        }
+        size += table.length[static_cast<uchar>(in[i])];
+    }
+    // Nothing to escape (plain text): one copy.
+    if (size == n)
+        return raw.toByteArray();
     QByteArray out(size + 3, Qt::Uninitialized);
     char *o = out.data();
-    for (const char c : raw) {
-        const auto v = static_cast<uchar>(c);
+    for (qsizetype i = 0; i < n; ++i) {
+        if (i < words && i % 8 == 0 && allPrintable(word(in + i))) {
+            std::memcpy(o, in + i, 8);
+            o += 8;
+            i += 7;
+            continue;
+        }
+        const auto v = static_cast<uchar>(in[i]);
         std::memcpy(o, table.cell[v].data(), 4);
         o += table.length[v];
     }

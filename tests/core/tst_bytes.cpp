@@ -40,6 +40,7 @@ void TestBytes::cellsOfEveryByte()
 {
     // Every cell of every representation against an independent formatting.
     QByteArray hex, ascii, octal, binary, escaped;
+    QByteArrayList cells;
     for (int v = 0; v < 256; ++v) {
         const QByteArray h = QByteArray::number(v, 16).toUpper().rightJustified(2, '0');
         const QByteArray b = QByteArray::number(v, 2).rightJustified(8, '0');
@@ -51,7 +52,17 @@ void TestBytes::cellsOfEveryByte()
         octal += QByteArray::number(v, 8).rightJustified(3, '0') + ' ';
         const bool printable = v >= 32 && v <= 126 && v != 92;
         QCOMPARE(Bytes::IsPrintable(char(v)), printable);
-        escaped += printable ? QByteArray(1, char(v)) : "\\" + h;
+        cells << (printable ? QByteArray(1, char(v)) : "\\" + h);
+        escaped += cells.last();
+    }
+    // Each byte at each place among printable ones, as in text: plain runs
+    // are taken a word at a time.
+    for (int v = 0; v < 256; ++v) {
+        for (int at = 0; at < 17; ++at) {
+            QByteArray text("abcdefghijklmnopq");
+            text[at] = char(v);
+            QCOMPARE(Bytes::GetChar(text), text.left(at) + cells[v] + text.mid(at + 1));
+        }
     }
     const QByteArray raw = allBytes();
     QCOMPARE(Bytes::GetHex(raw), hex);
