@@ -68,10 +68,19 @@ void frmTarnwell::createSockets()
     connect(tmrPollServerState, &frmTimer::TimerFired, this, [this] { tmrPollServerState_TimerFired(); });
     connect(tmrAutoDisconnect, &frmTimer::TimerFired, this, [this] { tmrAutoDisconnect_TimerFired(); });
     connect(tmrReconnectTimer, &frmTimer::TimerFired, this, [this] { tmrReconnectTimer_TimerFired(); });
-    connect(tmrReceiveDisplayTimer, &frmTimer::TimerFired, this,
-            [this] { paint(tabs[intCurrentMode].panReceived, palette().color(QPalette::Button)); });
-    connect(tmrSentDisplayTimer, &frmTimer::TimerFired, this,
-            [this] { paint(tabs[intCurrentMode].panSent, palette().color(QPalette::Button)); });
+    // A lamp goes out 50 ms after the last data that lit it.
+    connect(tmrReceiveDisplayTimer, &frmTimer::TimerFired, this, [this] {
+        if (const qint64 left = kLampMs - m_receivedAt.elapsed(); left > 0)
+            tmrReceiveDisplayTimer->StartTimer(int(left), true);
+        else
+            paint(tabs[intCurrentMode].panReceived, palette().color(QPalette::Button));
+    });
+    connect(tmrSentDisplayTimer, &frmTimer::TimerFired, this, [this] {
+        if (const qint64 left = kLampMs - m_sentAt.elapsed(); left > 0)
+            tmrSentDisplayTimer->StartTimer(int(left), true);
+        else
+            paint(tabs[intCurrentMode].panSent, palette().color(QPalette::Button));
+    });
 
     for (int i = 0; i < 3; ++i) {
         ModeControls &t = tabs[i];
@@ -281,16 +290,23 @@ void frmTarnwell::ServerToClientDataArrived(const QByteArray &strData)
     m_frmLogging->ServerToClientDataArrived(strData);
 }
 
+// Data comes thousands of times a second: a lit lamp's timer is left
+// running and, when it fires, waits on for what is left of the 50 ms since
+// the last data, so no arrival pays for stopping and starting a timer.
 void frmTarnwell::DataHasBeenReceived()
 {
     paint(tabs[intCurrentMode].panReceived, QColor(255, 0, 0));
-    tmrReceiveDisplayTimer->StartTimer(50, true);
+    m_receivedAt.start();
+    if (!tmrReceiveDisplayTimer->isRunning())
+        tmrReceiveDisplayTimer->StartTimer(kLampMs, true);
 }
 
 void frmTarnwell::DataHasBeenSent()
 {
     paint(tabs[intCurrentMode].panSent, QColor(0, 0, 255));
-    tmrSentDisplayTimer->StartTimer(50, true);
+    m_sentAt.start();
+    if (!tmrSentDisplayTimer->isRunning())
+        tmrSentDisplayTimer->StartTimer(kLampMs, true);
 }
 
 void frmTarnwell::UpdateReceivePauseBufferIndicator()
