@@ -168,8 +168,8 @@ public:
     void mnuCommonConfigs_Click();
 
     enum class Almanac { Servers, Ports };
-    /// The host or port chosen in an almanac; empty or "CANCEL" when none.
-    QString chooseFromAlmanac(Almanac which);
+    /// Shows an almanac; the host or port chosen there goes into box.
+    void chooseFromAlmanac(Almanac which, QLineEdit *box);
 
     /// Hooks for the protocols window (merge with reconnection).
     std::function<void()> ConnectionReestablished;

@@ -13,6 +13,7 @@
 #include "logging/frmstate.h"
 #include "net/socketcontrol.h"
 #include "setup/configurationwizards.h"
+#include "setup/frmalmanac.h"
 #include "setup/frmconfigurations.h"
 #include "ui/uiservice.h"
 
@@ -379,25 +380,15 @@ void frmTarnwell::wireWindowOpeners()
             connect(tabs[i].cmdState, &QAbstractButton::clicked, this, [this, i, showWindow] {
                 showWindow(i == 0 ? static_cast<QWidget *>(m_frmStateClient) : m_frmStateServer);
             });
-        if (tabs[i].cmdServer)
-            connect(tabs[i].cmdServer, &QAbstractButton::clicked, this, [this, i] {
-                const QString host = chooseFromAlmanac(Almanac::Servers);
-                if (!host.isEmpty() && host != QLatin1String("CANCEL"))
-                    tabs[i].txtServer->setText(host);
-            });
         // cmdPort(0) and (2) fill the port to connect to, (1) and (3) the port to listen on.
-        if (tabs[i].cmdPortConnectTo)
-            connect(tabs[i].cmdPortConnectTo, &QAbstractButton::clicked, this, [this, i] {
-                const QString port = chooseFromAlmanac(Almanac::Ports);
-                if (!port.isEmpty() && port != QLatin1String("CANCEL"))
-                    tabs[i].txtPortConnectTo->setText(port);
-            });
-        if (tabs[i].cmdPortListen)
-            connect(tabs[i].cmdPortListen, &QAbstractButton::clicked, this, [this, i] {
-                const QString port = chooseFromAlmanac(Almanac::Ports);
-                if (!port.isEmpty() && port != QLatin1String("CANCEL"))
-                    tabs[i].txtPort->setText(port);
-            });
+        for (const auto &[button, which, box] :
+             {std::tuple{tabs[i].cmdServer, Almanac::Servers, tabs[i].txtServer},
+              std::tuple{tabs[i].cmdPortConnectTo, Almanac::Ports, tabs[i].txtPortConnectTo},
+              std::tuple{tabs[i].cmdPortListen, Almanac::Ports, tabs[i].txtPort}}) {
+            if (button)
+                connect(button, &QAbstractButton::clicked, this,
+                        [this, which, box] { chooseFromAlmanac(which, box); });
+        }
     }
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStateClient")))
         connect(b, &QAbstractButton::clicked, this, [this, showWindow] { showWindow(m_frmStateClient); });
@@ -425,9 +416,13 @@ void frmTarnwell::mnuCommonConfigs_Click()
     configs->show();
 }
 
-// Stand-in until the server and port almanacs exist: nothing is chosen.
-QString frmTarnwell::chooseFromAlmanac(Almanac which)
+void frmTarnwell::chooseFromAlmanac(Almanac which, QLineEdit *box)
 {
-    Q_UNUSED(which);
-    return QString();
+    frmAlmanac *almanac = which == Almanac::Servers ? static_cast<frmAlmanac *>(frmServer::shared(this))
+                                                    : frmPort::shared(this);
+    almanac->Choose([box = QPointer<QLineEdit>(box)](const QString &chosen) {
+        // Cancel and the close box leave the box as it was.
+        if (box && !chosen.isEmpty() && chosen != frmAlmanac::kCancel)
+            box->setText(chosen);
+    });
 }
