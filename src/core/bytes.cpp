@@ -145,23 +145,18 @@ template <bool KeepLineEnds> QByteArray escape(QByteArrayView raw)
     const char *in = raw.data();
     const qsizetype n = raw.size();
     const qsizetype words = n - n % 8;
-    // Plain text, the usual case, is told by one pass with no branch per
-    // word, and copied whole.
-    quint64 escaped = 0;
-    for (qsizetype i = 0; i < words; i += 8)
-        escaped |= escapedBytes<KeepLineEnds>(word(in + i));
-    for (qsizetype i = words; i < n; ++i)
-        escaped |= table.length[static_cast<uchar>(in[i])] - 1u;
-    if (escaped == 0)
-        return raw.toByteArray();
-    // Sized exactly, so the result is allocated once; the three spare bytes
-    // let the last cell be copied whole like all the others. A word's
-    // escapes are counted by adding up its bytes' high bits in one multiply.
+    // Sized exactly first, with no branch per word, so the result is
+    // allocated once: a word's escapes are counted by adding up its bytes'
+    // high bits in one multiply. The three spare bytes let the last cell be
+    // copied whole like all the others.
     qsizetype size = n;
     for (qsizetype i = 0; i < words; i += 8)
         size += 2 * qsizetype(((escapedBytes<KeepLineEnds>(word(in + i)) >> 7) * kOnes) >> 56);
     for (qsizetype i = words; i < n; ++i)
         size += table.length[static_cast<uchar>(in[i])] - 1;
+    // Nothing to escape (plain text): one copy.
+    if (size == n)
+        return raw.toByteArray();
     QByteArray out(size + 3, Qt::Uninitialized);
     char *o = out.data();
     const auto one = [&](qsizetype i) {
