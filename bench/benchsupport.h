@@ -21,6 +21,8 @@ struct Watch
 {
     bool ok = true;
     double maxGapMs = 0;
+    /// How late each firing of the tick was, beyond its interval.
+    std::vector<double> lateMs;
 };
 
 // Runs the GUI thread's events until done() holds or the time is up, with a
@@ -37,7 +39,9 @@ inline Watch runEventsUntil(const std::function<bool()> &done, int timeoutMs, in
     QElapsedTimer total;
     QElapsedTimer since;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        watch.maxGapMs = std::max(watch.maxGapMs, double(since.nsecsElapsed()) / 1e6);
+        const double gap = double(since.nsecsElapsed()) / 1e6;
+        watch.maxGapMs = std::max(watch.maxGapMs, gap);
+        watch.lateMs.push_back(std::max(0.0, gap - tickMs));
         since.restart();
         if (done()) {
             loop.quit();
@@ -66,6 +70,16 @@ inline double median(std::vector<double> v)
         return 0;
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+/// The value below which the given share of the values lie (0.99: the 99th percentile).
+inline double percentile(std::vector<double> v, double share)
+{
+    if (v.empty())
+        return 0;
+    const size_t at = std::min(v.size() - 1, size_t(share * double(v.size())));
+    std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(at), v.end());
+    return v[at];
 }
 
 /// The options of the stream benchmarks: --mib N, --repeats N, --only PART.
