@@ -1,5 +1,6 @@
 // Throughput of the byte conversions and of message framing.
-// MB here is 10^6 bytes. Each figure is the best of a few runs.
+// MB here is 10^6 bytes. Each figure is the median of three runs.
+#include "benchsupport.h"
 #include "core/bytes.h"
 #include "display/supportclass.h"
 
@@ -12,19 +13,19 @@
 namespace {
 
 constexpr qsizetype kMB = 1000 * 1000;
-constexpr int kRuns = 5;
+constexpr int kRuns = 3;
 
-// Best wall time of kRuns runs, in seconds.
-double bestSeconds(const std::function<void()> &work)
+// Median wall time of kRuns runs, in seconds.
+double medianSeconds(const std::function<void()> &work)
 {
-    double best = 1e300;
+    std::vector<double> seconds;
     for (int run = 0; run < kRuns; ++run) {
         QElapsedTimer clock;
         clock.start();
         work();
-        best = qMin(best, double(clock.nsecsElapsed()) / 1e9);
+        seconds.push_back(double(clock.nsecsElapsed()) / 1e9);
     }
-    return best;
+    return bench::median(seconds);
 }
 
 void print(const char *name, double value, const char *unit)
@@ -74,7 +75,7 @@ QByteArray crlfMessages(qsizetype size)
 
 double framingSeconds(SupportClass &support, const QByteArray &data, qint64 &messages)
 {
-    return bestSeconds([&] {
+    return medianSeconds([&] {
         qint64 pos = 0, count = 0, n = 0;
         QByteArray message;
         bool more = true;
@@ -100,20 +101,20 @@ int main(int argc, char *argv[])
     const QByteArray random = randomBytes(10 * kMB);
     QByteArray out;
 
-    double s = bestSeconds([&] { support.GetRaw(escaped, true, out); });
+    double s = medianSeconds([&] { support.GetRaw(escaped, true, out); });
     if (out != Bytes::FromEscaped(escaped))
         return 1;
     print("getraw_escaped_10mb", double(escaped.size()) / kMB / s, "MB/s");
 
-    s = bestSeconds([&] { support.GetRaw(plain, true, out); });
+    s = medianSeconds([&] { support.GetRaw(plain, true, out); });
     if (out != plain)
         return 1;
     print("getraw_plain_10mb", double(plain.size()) / kMB / s, "MB/s");
 
-    s = bestSeconds([&] { out = Bytes::GetChar(random); });
+    s = medianSeconds([&] { out = Bytes::GetChar(random); });
     print("getchar_10mb", double(random.size()) / kMB / s, "MB/s");
 
-    s = bestSeconds([&] { out = Bytes::GetHex(random); });
+    s = medianSeconds([&] { out = Bytes::GetHex(random); });
     print("gethex_10mb", double(random.size()) / kMB / s, "MB/s");
 
     // Default options: CR LF separators, concatenated.
