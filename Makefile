@@ -3,8 +3,10 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+# A CTest -R pattern narrowing `make test-asan` (e.g. '^(core|net)_'); empty runs all.
+ASAN_TESTS ?=
 
-.PHONY: all deps build run test test-asan bench screenshot clean
+.PHONY: all deps build run test test-asan package bench screenshot clean
 
 all: build
 
@@ -28,8 +30,16 @@ $(BUILD_ASAN)/build.ninja:
 
 test-asan: deps $(BUILD_ASAN)/build.ninja
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
-	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 600
+	cd $(BUILD_ASAN) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 600 \
+	  $(if $(ASAN_TESTS),-R '$(ASAN_TESTS)')
+
+# A Debian package in $(BUILD), then checked: scripts/check-package.
+package: build
+	@scripts/install-deps --package
+	rm -f $(BUILD)/tarnwell_*.deb
+	cmake --build $(BUILD) --target package
+	scripts/check-package $(BUILD)/tarnwell_*.deb
 
 bench: build
 	@scripts/install-deps --bench
@@ -38,7 +48,7 @@ bench: build
 
 screenshot: build
 	@scripts/install-deps --screenshot
-	scripts/screenshot $(BUILD)/tarnwell docs/screenshot.png
+	scripts/screenshot $(BUILD)/tarnwell docs
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)

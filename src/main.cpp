@@ -1,12 +1,16 @@
 #include "controller/frmtarnwell.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnwell"));
+    // The installed desktop entry and icon carry this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tarnwell.Tarnwell"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.tarnwell.Tarnwell")));
     // No display name: the platform would append it to every title, and
     // message boxes must read exactly "Tarnwell III".
     // The main window ends the program itself, after its shutdown steps.

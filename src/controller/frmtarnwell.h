@@ -5,6 +5,7 @@
 #include "display/supporthost.h"
 #include "options/settingsstore.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
@@ -167,8 +168,8 @@ public:
     void mnuCommonConfigs_Click();
 
     enum class Almanac { Servers, Ports };
-    /// The host or port chosen in an almanac; empty or "CANCEL" when none.
-    QString chooseFromAlmanac(Almanac which);
+    /// Shows an almanac; the host or port chosen there goes into box.
+    void chooseFromAlmanac(Almanac which, QLineEdit *box);
 
     /// Hooks for the protocols window (merge with reconnection).
     std::function<void()> ConnectionReestablished;
@@ -301,6 +302,10 @@ private:
     std::unique_ptr<ProtocolHost> m_protocolHost;
     std::array<QLabel *, 6> m_panels{};
     qint64 m_gaugeScale = 1000;
+    // When the lamps were last lit, and how long they stay lit.
+    static constexpr int kLampMs = 50;
+    QElapsedTimer m_receivedAt;
+    QElapsedTimer m_sentAt;
     QPushButton *m_cmdFormHide = nullptr;
     // Relay flow control: backlog above which the fast side stops being read.
     static constexpr qint64 kRelayHighWater = 4 * 1024 * 1024;

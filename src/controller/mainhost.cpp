@@ -13,6 +13,7 @@
 #include "logging/frmstate.h"
 #include "net/socketcontrol.h"
 #include "setup/configurationwizards.h"
+#include "setup/frmalmanac.h"
 #include "setup/frmconfigurations.h"
 #include "ui/uiservice.h"
 
@@ -68,10 +69,19 @@ void frmTarnwell::createSockets()
     connect(tmrPollServerState, &frmTimer::TimerFired, this, [this] { tmrPollServerState_TimerFired(); });
     connect(tmrAutoDisconnect, &frmTimer::TimerFired, this, [this] { tmrAutoDisconnect_TimerFired(); });
     connect(tmrReconnectTimer, &frmTimer::TimerFired, this, [this] { tmrReconnectTimer_TimerFired(); });
-    connect(tmrReceiveDisplayTimer, &frmTimer::TimerFired, this,
-            [this] { paint(tabs[intCurrentMode].panReceived, palette().color(QPalette::Button)); });
-    connect(tmrSentDisplayTimer, &frmTimer::TimerFired, this,
-            [this] { paint(tabs[intCurrentMode].panSent, palette().color(QPalette::Button)); });
+    // A lamp goes out 50 ms after the last data that lit it.
+    connect(tmrReceiveDisplayTimer, &frmTimer::TimerFired, this, [this] {
+        if (const qint64 left = kLampMs - m_receivedAt.elapsed(); left > 0)
+            tmrReceiveDisplayTimer->StartTimer(int(left), true);
+        else
+            paint(tabs[intCurrentMode].panReceived, palette().color(QPalette::Button));
+    });
+    connect(tmrSentDisplayTimer, &frmTimer::TimerFired, this, [this] {
+        if (const qint64 left = kLampMs - m_sentAt.elapsed(); left > 0)
+            tmrSentDisplayTimer->StartTimer(int(left), true);
+        else
+            paint(tabs[intCurrentMode].panSent, palette().color(QPalette::Button));
+    });
 
     for (int i = 0; i < 3; ++i) {
         ModeControls &t = tabs[i];
@@ -281,16 +291,23 @@ void frmTarnwell::ServerToClientDataArrived(const QByteArray &strData)
     m_frmLogging->ServerToClientDataArrived(strData);
 }
 
+// Data comes thousands of times a second: a lit lamp's timer is left
+// running and, when it fires, waits on for what is left of the 50 ms since
+// the last data, so no arrival pays for stopping and starting a timer.
 void frmTarnwell::DataHasBeenReceived()
 {
     paint(tabs[intCurrentMode].panReceived, QColor(255, 0, 0));
-    tmrReceiveDisplayTimer->StartTimer(50, true);
+    m_receivedAt.start();
+    if (!tmrReceiveDisplayTimer->isRunning())
+        tmrReceiveDisplayTimer->StartTimer(kLampMs, true);
 }
 
 void frmTarnwell::DataHasBeenSent()
 {
     paint(tabs[intCurrentMode].panSent, QColor(0, 0, 255));
-    tmrSentDisplayTimer->StartTimer(50, true);
+    m_sentAt.start();
+    if (!tmrSentDisplayTimer->isRunning())
+        tmrSentDisplayTimer->StartTimer(kLampMs, true);
 }
 
 void frmTarnwell::UpdateReceivePauseBufferIndicator()
@@ -363,25 +380,15 @@ void frmTarnwell::wireWindowOpeners()
             connect(tabs[i].cmdState, &QAbstractButton::clicked, this, [this, i, showWindow] {
                 showWindow(i == 0 ? static_cast<QWidget *>(m_frmStateClient) : m_frmStateServer);
             });
-        if (tabs[i].cmdServer)
-            connect(tabs[i].cmdServer, &QAbstractButton::clicked, this, [this, i] {
-                const QString host = chooseFromAlmanac(Almanac::Servers);
-                if (!host.isEmpty() && host != QLatin1String("CANCEL"))
-                    tabs[i].txtServer->setText(host);
-            });
         // cmdPort(0) and (2) fill the port to connect to, (1) and (3) the port to listen on.
-        if (tabs[i].cmdPortConnectTo)
-            connect(tabs[i].cmdPortConnectTo, &QAbstractButton::clicked, this, [this, i] {
-                const QString port = chooseFromAlmanac(Almanac::Ports);
-                if (!port.isEmpty() && port != QLatin1String("CANCEL"))
-                    tabs[i].txtPortConnectTo->setText(port);
-            });
-        if (tabs[i].cmdPortListen)
-            connect(tabs[i].cmdPortListen, &QAbstractButton::clicked, this, [this, i] {
-                const QString port = chooseFromAlmanac(Almanac::Ports);
-                if (!port.isEmpty() && port != QLatin1String("CANCEL"))
-                    tabs[i].txtPort->setText(port);
-            });
+        for (const auto &[button, which, box] :
+             {std::tuple{tabs[i].cmdServer, Almanac::Servers, tabs[i].txtServer},
+              std::tuple{tabs[i].cmdPortConnectTo, Almanac::Ports, tabs[i].txtPortConnectTo},
+              std::tuple{tabs[i].cmdPortListen, Almanac::Ports, tabs[i].txtPort}}) {
+            if (button)
+                connect(button, &QAbstractButton::clicked, this,
+                        [this, which, box] { chooseFromAlmanac(which, box); });
+        }
     }
     if (auto *b = findChild<QAbstractButton *>(QStringLiteral("cmdStateClient")))
         connect(b, &QAbstractButton::clicked, this, [this, showWindow] { showWindow(m_frmStateClient); });
@@ -409,9 +416,13 @@ void frmTarnwell::mnuCommonConfigs_Click()
     configs->show();
 }
 
-// Stand-in until the server and port almanacs exist: nothing is chosen.
-QString frmTarnwell::chooseFromAlmanac(Almanac which)
+void frmTarnwell::chooseFromAlmanac(Almanac which, QLineEdit *box)
 {
-    Q_UNUSED(which);
-    return QString();
+    frmAlmanac *almanac = which == Almanac::Servers ? static_cast<frmAlmanac *>(frmServer::shared(this))
+                                                    : frmPort::shared(this);
+    almanac->Choose([box = QPointer<QLineEdit>(box)](const QString &chosen) {
+        // Cancel and the close box leave the box as it was.
+        if (box && !chosen.isEmpty() && chosen != frmAlmanac::kCancel)
+            box->setText(chosen);
+    });
 }

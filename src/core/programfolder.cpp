@@ -13,11 +13,12 @@ QString dataDir()
     if (!env.isEmpty())
         return QDir::cleanPath(env);
 
+    // The installed folder is found from the executable's own place, so an
+    // install under any prefix (or a package unpacked anywhere) finds its files.
     const QString appDir = QCoreApplication::applicationDirPath();
     const QStringList candidates = {
-        appDir + QStringLiteral("/data"),                   // build tree
-        appDir + QStringLiteral("/../share/tarnwell"),      // installed
-        QStringLiteral("/usr/share/tarnwell"),
+        appDir + QStringLiteral("/data"),                                    // build tree
+        appDir + QLatin1Char('/') + QStringLiteral(TARNWELL_INSTALLED_DATA), // installed
     };
     for (const QString &c : candidates) {
         if (QFileInfo(c).isDir())

@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QStyle>
 #include <QTabBar>
 #include <QVBoxLayout>
@@ -113,17 +112,7 @@ frmLogging::frmLogging(QWidget *parent) : QWidget(parent, Qt::Window)
     connect(&m_logger, &DataLogger::loggingFailed, this, &frmLogging::onLoggingFailed);
     connect(&m_logger, &DataLogger::backlogChanged, this, &frmLogging::logBacklogged);
 
-    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    help->setContext(Qt::WindowShortcut);
-    connect(help, &QShortcut::activated, this, [this] {
-        OsError error;
-        if (!frmHelp::showHelpTopic(kHelpTopic, &error))
-            tw::ui().failure(
-                this,
-                QStringLiteral(
-                    "An error occurred while attempting to show the help.  The operating system reports: "),
-                error);
-    });
+    frmHelp::installHelpKey(this, [] { return kHelpTopic; });
 
     showEntry(mintPrevTab);
     lockFileName(false);

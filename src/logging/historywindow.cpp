@@ -10,7 +10,6 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTreeView>
 #include <algorithm>
 
@@ -50,17 +49,7 @@ HistoryWindow::HistoryWindow(const QString &name, const QStringList &headers, st
     m_cmdClose->setObjectName(QStringLiteral("cmdClose"));
     connect(m_cmdClose, &QPushButton::clicked, this, &QWidget::hide);
 
-    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    help->setContext(Qt::WindowShortcut);
-    connect(help, &QShortcut::activated, this, [this] {
-        OsError error;
-        if (!frmHelp::showHelpTopic(m_helpTopic, &error))
-            tw::ui().failure(
-                this,
-                QStringLiteral("An error occurred while attempting to show the help.  The operating "
-                               "system reports: "),
-                error);
-    });
+    frmHelp::installHelpKey(this, [this] { return m_helpTopic; });
 
     setMinimumSize(Twips::toPixels(kMinWidthTwips, kMinHeightTwips));
     resize(Twips::toPixels(6000, 4500));

@@ -17,7 +17,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -101,11 +100,16 @@ frmOptions *frmOptions::instance()
     return theWindow();
 }
 
-frmOptions *frmOptions::open(int tab)
+frmOptions *frmOptions::window()
 {
     if (!theWindow())
         theWindow() = new frmOptions(OptionsModel::current());
-    frmOptions *w = theWindow();
+    return theWindow();
+}
+
+frmOptions *frmOptions::open(int tab)
+{
+    frmOptions *w = window();
     if (tab >= 0 && tab < w->tabOption->count())
         w->tabOption->setCurrentIndex(tab);
     w->show();
@@ -324,16 +328,7 @@ void frmOptions::buildUi()
             [this] { showSeparatorDetails(Text::FieldSeparator); });
     connect(cmdIgnoreBetween, &QPushButton::clicked, this,
             [this] { showSeparatorDetails(Text::IgnoreBetweenText); });
-    auto *help = new QShortcut(QKeySequence(Qt::Key_F1), this);
-    connect(help, &QShortcut::activated, this, [this] {
-        OsError error;
-        if (!frmHelp::showHelpTopic(helpTopic(), &error))
-            tw::ui().failure(
-                this,
-                QStringLiteral("An error occurred while attempting to show the help.  The operating "
-                               "system reports: "),
-                error);
-    });
+    frmHelp::installHelpKey(this, [this] { return helpTopic(); });
     tabOption->setCurrentIndex(0);
     ShowFontDescription();
 }

@@ -42,6 +42,9 @@ public:
     /// The window over the current options model, created when needed, shown
     /// without blocking and raised; on tab 0 to 2 when one is given.
     static frmOptions *open(int tab = -1);
+    /// The window over the current options model, created when needed but
+    /// not shown (the guided set-ups change options through it).
+    static frmOptions *window();
     /// The window if it exists now, shown or hidden.
     static frmOptions *instance();
 

@@ -1276,9 +1276,14 @@ void frmSend::cmdSend_Click()
 
 bool frmSend::RefreshRawData()
 {
+    // Converting lets events run, and an exit may delete this window meanwhile.
+    const QPointer<frmSend> self(this);
     if (!IsLinked) {
         if (DataChanged) {
-            m_rawFresh = prepareRawData();
+            const bool converted = prepareRawData();
+            if (!self)
+                return false;
+            m_rawFresh = converted;
             return m_rawFresh;
         }
         return true;
@@ -1287,14 +1292,12 @@ bool frmSend::RefreshRawData()
     const QDateTime stamp = info.exists() ? info.lastModified() : QDateTime();
     if (!stamp.isValid()) {
         const OsError error = pathError(LinkedFileName);
-        QPointer<frmSend> self(this);
         StopTransmittingData();
         if (self)
             tw::ui().failure(this, kDateFailure, error);
         return false;
     }
     if (stamp != LinkedFileDate) {
-        QPointer<frmSend> self(this);
         if (!LoadFile(LinkedFileName)) {
             // Neither the old bytes nor a part of the new file go out.
             if (self) {
@@ -1307,7 +1310,10 @@ bool frmSend::RefreshRawData()
         if (!self)
             return false;
         LinkedFileDate = stamp;
-        m_rawFresh = prepareRawData();
+        const bool converted = prepareRawData();
+        if (!self)
+            return false;
+        m_rawFresh = converted;
         return m_rawFresh;
     }
     return true;

@@ -1,6 +1,6 @@
 #include "setup/configurationwizards.h"
 
-#include "options/optionsmodel.h"
+#include "options/frmoptions.h"
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
 #include "setup/frminstruction.h"
@@ -191,12 +191,17 @@ QString ConfigurationWizards::askName(const QString &prompt, const QString &titl
 
 void ConfigurationWizards::applyOptions(bool autoReconnect, const QString &reconnectPeriod)
 {
-    using C = OptionsModel::Check;
-    OptionsModel *options = OptionsModel::current();
-    options->setCheck(C::AutoDisconnect, 1);
-    options->setCheck(C::AutoReconnect, autoReconnect ? 1 : 0);
+    // As the user would: the boxes of the options window (shown or not), then its OK.
+    frmOptions *options = frmOptions::window();
+    auto setBox = [](QCheckBox *box, bool on) {
+        // A grey box takes two clicks to reach either state.
+        for (int i = 0; i < 2 && box->isEnabled() && (box->checkState() == Qt::Checked) != on; ++i)
+            box->click();
+    };
+    setBox(options->chkAutoDisconnect, true); // enables the reconnection boxes
+    setBox(options->chkAutoReconnect, autoReconnect);
     if (!reconnectPeriod.isEmpty())
-        options->setText(OptionsModel::Text::ReconnectPeriod, reconnectPeriod);
+        options->txtReconnectPeriod->setText(reconnectPeriod);
     options->cmdOK_Click();
 }
 

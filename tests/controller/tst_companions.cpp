@@ -7,12 +7,14 @@
 #include "sending/bytetextedit.h"
 #include "sending/frmprotocol.h"
 #include "sending/frmsend.h"
+#include "setup/frmalmanac.h"
 #include "ui/userfont.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QToolButton>
 #include <QTreeView>
+#include <QTreeWidget>
 
 class TestCompanions : public QObject
 {
@@ -25,6 +27,8 @@ private Q_SLOTS:
     }
     void buttonsOpenTheirWindows();
     void fontReachesEveryDataWindow();
+    void almanacChoiceFillsItsBox_data();
+    void almanacChoiceFillsItsBox();
 };
 
 // The entries that were greyed out before these windows existed now open them.
@@ -99,6 +103,80 @@ void TestCompanions::fontReachesEveryDataWindow()
         QVERIFY2(font == chosen, qPrintable(where));
     delete before;
     delete after;
+}
+
+void TestCompanions::almanacChoiceFillsItsBox_data()
+{
+    QTest::addColumn<QString>("button"); // object name of the "..." button
+    QTest::addColumn<QString>("box");    // the box it fills
+    QTest::addColumn<QString>("answer"); // "ok", "cancel" or "close"
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("cmdServer(0) OK") << "cmdServer_0"
+                                     << "txtServer_0"
+                                     << "ok"
+                                     << "a.example";
+    QTest::newRow("cmdServer(2) OK") << "cmdServer_2"
+                                     << "txtServer_2"
+                                     << "ok"
+                                     << "a.example";
+    QTest::newRow("cmdServer(0) close box") << "cmdServer_0"
+                                            << "txtServer_0"
+                                            << "close"
+                                            << "before";
+    QTest::newRow("cmdPort(0) OK") << "cmdPort_0"
+                                   << "txtPortConnectTo_0"
+                                   << "ok"
+                                   << "110";
+    QTest::newRow("cmdPort(1) OK") << "cmdPort_1"
+                                   << "txtPort_1"
+                                   << "ok"
+                                   << "110";
+    QTest::newRow("cmdPort(2) OK") << "cmdPort_2"
+                                   << "txtPortConnectTo_2"
+                                   << "ok"
+                                   << "110";
+    QTest::newRow("cmdPort(3) OK") << "cmdPort_3"
+                                   << "txtPort_2"
+                                   << "ok"
+                                   << "110";
+    QTest::newRow("cmdPort(3) Cancel") << "cmdPort_3"
+                                       << "txtPort_2"
+                                       << "cancel"
+                                       << "before";
+}
+
+// The "..." buttons show an almanac over the main window; the choice goes
+// into the box beside the button, Cancel and the close box leave it alone.
+void TestCompanions::almanacChoiceFillsItsBox()
+{
+    QFETCH(QString, button);
+    QFETCH(QString, box);
+    QFETCH(QString, answer);
+    QFETCH(QString, expected);
+
+    MainWindow m;
+    for (const auto &[name, text] : {std::pair{"Servers.txt", "b.example,Web,B\na.example,Web,A\n"},
+                                     std::pair{"Ports.txt", "110,POP3\n21,FTP\n"}}) {
+        QFile f(m.settings.dir() + QLatin1Char('/') + QLatin1String(name)); // the user's copies
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    auto *target = m.w->findChild<QLineEdit *>(box);
+    target->setText(QStringLiteral("before"));
+    m.w->findChild<QPushButton *>(button)->click();
+    frmAlmanac *almanac = button.startsWith(QLatin1String("cmdServer"))
+                              ? static_cast<frmAlmanac *>(m.w->findChild<frmServer *>())
+                              : m.w->findChild<frmPort *>();
+    QVERIFY(almanac && almanac->isVisible() && almanac->isModal());
+    almanac->lstDetails->setCurrentItem(almanac->lstDetails->topLevelItem(0));
+    if (answer == QLatin1String("ok"))
+        almanac->cmdOK->click();
+    else if (answer == QLatin1String("cancel"))
+        almanac->cmdCancel->click();
+    else
+        almanac->close();
+    QCOMPARE(target->text(), expected);
 }
 
 QTEST_MAIN(TestCompanions)

@@ -1,7 +1,13 @@
 #include "controller/frmtarnwell.h"
+#include "controller/mainwizardhost.h"
 #include "core/programfolder.h"
 #include "logging/frmevent.h"
+#include "logging/frmlogging.h"
+#include "logging/frmstate.h"
+#include "options/frmoptions.h"
 #include "sending/frmsend.h"
+#include "setup/frmalmanac.h"
+#include "setup/frmconfigurations.h"
 #include "ui/frmhelp.h"
 #include "support/testenv.h"
 #include "ui/scriptedui.h"
@@ -328,11 +334,35 @@ void TestStartup::helpShowsItsTopics()
     frmHelp *help = frmHelp::shared();
     QVERIFY(help && help->isVisible());
     QVERIFY(help->topicTitles().size() >= 5);
-    // The topic numbers the windows use all have a page.
-    for (int topic : {11, 12, 13, 14, 15, 16, 20, 21}) {
-        QVERIFY2(frmHelp::showHelpTopic(topic), qPrintable(QString::number(topic)));
+    // F1 in each window opens the window's own topic.
+    frmOptions *options = frmOptions::open();
+    frmConfigurations configs(std::make_unique<MainWizardHost>(&w));
+    const struct
+    {
+        QWidget *window;
+        int tab; // of the options window
+        int topic;
+    } windows[] = {{w.clientStateHistory(), -1, 11},
+                   {w.eventHistory(), -1, 12},
+                   {options, 0, 13},
+                   {options, 1, 14},
+                   {options, 2, 15},
+                   {w.logging(), -1, 16},
+                   {&configs, -1, 20},
+                   {frmServer::shared(&w), -1, 21}};
+    for (const auto &[window, tab, topic] : windows) {
+        if (tab >= 0)
+            options->tabOption->setCurrentIndex(tab);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_F1);
+        QVERIFY(help->isVisible());
         QCOMPARE(help->currentTopic(), topic);
+        help->hide();
     }
+    options->hide();
+    configs.hide();
     QVERIFY(!frmHelp::showHelpTopic(999));
     help->close();
 

@@ -69,7 +69,6 @@ private Q_SLOTS:
     void fields();
     void fieldsFromEveryStart_data();
     void fieldsFromEveryStart();
-    void megabyteOfFields();
 };
 
 void TestFraming::messages_data()
@@ -244,19 +243,6 @@ void TestFraming::fieldsFromEveryStart()
             }
         }
     }
-}
-
-void TestFraming::megabyteOfFields()
-{
-    // Many short fields with ignore text here and there come back whole
-    // (and in linear time: the run must finish).
-    QByteArray data;
-    for (int i = 0; i < 100000; ++i)
-        data += QByteArray::number(i) + (i % 1000 == 0 ? ",\"q,q\"," : ",");
-    const Scan scan = scanFields(data, ",", true, true, "\"");
-    QVERIFY(scan.ended);
-    QCOMPARE(scan.pieces.join(), data);
-    QCOMPARE(scan.pieces.size(), 100100);
 }
 
 QTEST_GUILESS_MAIN(TestFraming)

@@ -25,12 +25,6 @@ QByteArray spaces(int n)
     return QByteArray(n, ' ');
 }
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QByteArray everyByte()
 {
     QByteArray data;
@@ -167,7 +161,7 @@ void TestDataLogger::records()
     f.log.setLogInHex(hex);
     f.exchange();
     f.log.flush();
-    QCOMPARE(readFile(f.path(type)), file);
+    QCOMPARE(fileBytes(f.path(type)), file);
     // No other file was even created.
     for (int n = DataLogger::kFirstType; n <= DataLogger::kLastType; ++n)
         QCOMPARE(QFile::exists(f.path(n)), n == type);
@@ -203,9 +197,7 @@ void TestDataLogger::failuresTurnTheLogOff()
     QFETCH(QString, fileName);
     QFETCH(QString, message);
     Fixture f;
-    QFile plain(f.settings.dir() + QStringLiteral("/plain"));
-    QVERIFY(plain.open(QIODevice::WriteOnly));
-    plain.close();
+    f.settings.underAFile({});
     fileName.replace(QLatin1Char('@'), f.settings.dir());
     message.replace(QLatin1Char('@'), f.settings.dir());
     QSignalSpy failed(&f.log, &DataLogger::loggingFailed);
@@ -229,7 +221,7 @@ void TestDataLogger::failuresTurnTheLogOff()
     f.log.OutgoingDataArrived("!");
     f.log.flush();
     QCOMPARE(failed.size(), 1);
-    QCOMPARE(readFile(f.path(Type::Output)), QByteArray("kept!"));
+    QCOMPARE(fileBytes(f.path(Type::Output)), QByteArray("kept!"));
 }
 
 void TestDataLogger::failedWriteKeepsWhatCameBefore()
@@ -261,27 +253,29 @@ void TestDataLogger::failedWriteKeepsWhatCameBefore()
     QCOMPARE(failed.size(), 1);
     QVERIFY(failed[0][1].toString().contains(QStringLiteral("write to '")));
     QVERIFY(failed[0][1].toString().contains(QStringLiteral("reports: 27, File too large")));
-    QCOMPARE(readFile(f.path(Type::Input)), stream.left(qsizetype(kLimit)));
+    QCOMPARE(fileBytes(f.path(Type::Input)), stream.left(qsizetype(kLimit)));
 }
 
 void TestDataLogger::settingsAndDefaultFolder()
 {
+    // Stored values; words where a number belongs give the defaults.
     Fixture f;
     f.settings.writeIni("[Logging\\1]\nLogOn=2\nIncludeDateTime=0\n"
                         "[Logging\\4]\nLogOn=abc\nIncludeDateTime=abc\nFileName=/elsewhere/in.log\n"
                         "[Logging]\nLogInHex=1\n");
     f.log.LoadLoggingInformation();
-    const QString folder = f.settings.dir() + QStringLiteral("/log");
+    const QString folder = f.settings.path(QStringLiteral("log"));
     QCOMPARE(DataLogger::logFolder(), folder);
-    const DataLogger::LogInfo c2s = f.log.GetLogInfo(Type::ClientToServer);
-    QVERIFY(c2s.LogOn);
-    QVERIFY(!c2s.IncludeDateTime);
-    QCOMPARE(c2s.FileName, folder + QStringLiteral("/ClientToServer.log"));
-    const DataLogger::LogInfo in = f.log.GetLogInfo(Type::Input);
-    QVERIFY(!in.LogOn);
-    QVERIFY(in.IncludeDateTime);
-    QCOMPARE(in.FileName, QStringLiteral("/elsewhere/in.log"));
-    QCOMPARE(f.log.GetLogInfo(Type::AllEvents).FileName, folder + QStringLiteral("/Tarnwell.log"));
+    const auto info = [](const DataLogger &log, int type) {
+        const DataLogger::LogInfo i = log.GetLogInfo(type);
+        return QStringList{QString::number(i.LogOn), QString::number(i.IncludeDateTime), i.FileName};
+    };
+    QCOMPARE(info(f.log, Type::ClientToServer),
+             (QStringList{QStringLiteral("1"), QStringLiteral("0"),
+                          folder + QStringLiteral("/ClientToServer.log")}));
+    QCOMPARE(info(f.log, Type::Input),
+             (QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("/elsewhere/in.log")}));
+    QCOMPARE(info(f.log, Type::AllEvents).last(), folder + QStringLiteral("/Tarnwell.log"));
     QVERIFY(f.log.IsLogInHex());
 
     // A bare name lands in the log folder, which is made on first use.
@@ -290,21 +284,16 @@ void TestDataLogger::settingsAndDefaultFolder()
     f.log.SetLogInfo(Type::Input, true, QStringLiteral("mine.log"), false);
     f.log.IncomingDataArrived(QString(), "x");
     f.log.flush();
-    QCOMPARE(readFile(folder + QStringLiteral("/mine.log")), QByteArray("x"));
+    QCOMPARE(fileBytes(folder + QStringLiteral("/mine.log")), QByteArray("x"));
 
+    // What is saved reads back the same in the next run.
     f.log.SaveLoggingInformation();
     f.settings.reopen();
     DataLogger again;
     again.LoadLoggingInformation();
-    for (int n = DataLogger::kFirstType; n <= DataLogger::kLastType; ++n) {
-        QCOMPARE(again.GetLogInfo(n).LogOn, f.log.GetLogInfo(n).LogOn);
-        QCOMPARE(again.GetLogInfo(n).FileName, f.log.GetLogInfo(n).FileName);
-        QCOMPARE(again.GetLogInfo(n).IncludeDateTime, f.log.GetLogInfo(n).IncludeDateTime);
-    }
-    QCOMPARE(f.settings.store().Read(QStringLiteral("Logging\\4"), QStringLiteral("LogOn")),
-             QStringLiteral("1"));
-    QCOMPARE(f.settings.store().Read(QStringLiteral("Logging"), QStringLiteral("LogInHex")),
-             QStringLiteral("0"));
+    for (int n = DataLogger::kFirstType; n <= DataLogger::kLastType; ++n)
+        QCOMPARE(info(again, n), info(f.log, n));
+    QVERIFY(!again.IsLogInHex());
 }
 
 void TestDataLogger::stopLinesAndIndicator()
@@ -318,8 +307,8 @@ void TestDataLogger::stopLinesAndIndicator()
     // Only files that were written get the stop line; the switches stay on.
     const QByteArray stop = "--------------- Logging Stopped ---------\r\n";
     // The zones count from the line's start: "x" is on this line already.
-    QCOMPARE(readFile(f.path(Type::Output)), "x" + kStamp + spaces(4) + stop);
-    QCOMPARE(readFile(f.path(Type::AllEvents)),
+    QCOMPARE(fileBytes(f.path(Type::Output)), "x" + kStamp + spaces(4) + stop);
+    QCOMPARE(fileBytes(f.path(Type::AllEvents)),
              "Data has been sent:" + spaces(9) + "x\r\n" + kStamp + spaces(5) + stop);
     QVERIFY(!QFileInfo::exists(f.path(Type::Input)));
     QVERIFY(f.log.GetLogInfo(Type::Input).LogOn);
@@ -327,7 +316,7 @@ void TestDataLogger::stopLinesAndIndicator()
     // The next record opens the file again and appends.
     f.log.OutgoingDataArrived("y");
     f.log.closeFile(Type::Output, false);
-    QCOMPARE(readFile(f.path(Type::Output)), "x" + kStamp + spaces(4) + stop + "y");
+    QCOMPARE(fileBytes(f.path(Type::Output)), "x" + kStamp + spaces(4) + stop + "y");
     for (int n = DataLogger::kFirstType; n <= DataLogger::kLastType; ++n)
         f.log.SetLogInfo(n, false, f.path(n), false);
     QCOMPARE(f.log.indicatorText(), QString());
@@ -338,7 +327,7 @@ void TestDataLogger::recordsReachTheFileOnTheirOwn()
     Fixture f;
     f.on(Type::Input, false);
     f.log.IncomingDataArrived(QString(), "soon");
-    QTRY_COMPARE(readFile(f.path(Type::Input)), QByteArray("soon"));
+    QTRY_COMPARE(fileBytes(f.path(Type::Input)), QByteArray("soon"));
 }
 
 void TestDataLogger::aSlowFileAsksToHoldTheDataBack()

@@ -2,11 +2,9 @@
 #include "support/testenv.h"
 
 #include <QDir>
-#include <QFile>
 #include <QLockFile>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <iostream>
 #include <map>
@@ -15,12 +13,6 @@
 namespace {
 using Changes = SettingsStore::Changes;
 const QString kNumbers = QStringLiteral("Numbers");
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // A name or value built mostly of the characters the file format treats
 // specially, so that a few hundred of them meet every case.
@@ -197,39 +189,22 @@ void TestSettingsStore::filesOfEarlierVersionsRead_data()
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("nested section") << QByteArray("[Send\\3]\nData=x\n\n") << "send\\3"
-                                    << "data"
-                                    << "x";
-    QTest::newRow("escaped backslashes") << QByteArray("[Send\\3]\nData=\\\\0D\\\\0A\n") << "Send\\3"
-                                         << "Data"
-                                         << "\\0D\\0A";
-    QTest::newRow("escaped controls and edge blanks") << QByteArray("[S]\nk=\\x20a\\x0D\\x0Ab\\x20\n") << "S"
-                                                      << "k"
-                                                      << " a\r\nb ";
-    QTest::newRow("equals sign in a key") << QByteArray("[S]\na\\x3Db=c=d\n") << "S"
-                                          << "a=b"
-                                          << "c=d";
-    QTest::newRow("CR LF line ends") << QByteArray("[S]\r\nk=v\r\n") << "S"
-                                     << "k"
-                                     << "v";
-    QTest::newRow("UTF-8") << QByteArray("[S]\nk=\xe2\x82\xac\xc2\xa0\n") << "S"
-                           << "k" << QStringLiteral("\u20AC\u00A0");
-    QTest::newRow("one section, two spellings")
-        << QByteArray("[StartUp]\nWidth=1\n[Startup]\nHeight=2\n") << "STARTUP"
-        << "height"
-        << "2";
-    QTest::newRow("blanks around a key") << QByteArray("[S]\n  k  =v\n") << "S"
-                                         << "k"
-                                         << "v";
-    QTest::newRow("later line of a key holds") << QByteArray("[S]\nk=1\nk=2\n") << "S"
-                                               << "k"
-                                               << "2";
-    QTest::newRow("backslash typed by hand") << QByteArray("[S]\nk=C:\\Temp\\x\n") << "S"
-                                             << "k"
-                                             << "C:\\Temp\\x";
-    QTest::newRow("comments") << QByteArray("; note\n[S]\n# note\nk=v\n") << "S"
-                              << "k"
-                              << "v";
+    const auto row = [](const char *name, const QByteArray &file, const char *section, const char *key,
+                        const char *value) {
+        QTest::newRow(name) << file << QString::fromLatin1(section) << QString::fromLatin1(key)
+                            << QString::fromUtf8(value);
+    };
+    row("nested section", "[Send\\3]\nData=x\n\n", "send\\3", "data", "x");
+    row("escaped backslashes", "[Send\\3]\nData=\\\\0D\\\\0A\n", "Send\\3", "Data", "\\0D\\0A");
+    row("escaped controls and edge blanks", "[S]\nk=\\x20a\\x0D\\x0Ab\\x20\n", "S", "k", " a\r\nb ");
+    row("equals sign in a key", "[S]\na\\x3Db=c=d\n", "S", "a=b", "c=d");
+    row("CR LF line ends", "[S]\r\nk=v\r\n", "S", "k", "v");
+    row("UTF-8", "[S]\nk=\xe2\x82\xac\xc2\xa0\n", "S", "k", "\u20AC\u00A0");
+    row("one section, two spellings", "[StartUp]\nWidth=1\n[Startup]\nHeight=2\n", "STARTUP", "height", "2");
+    row("blanks around a key", "[S]\n  k  =v\n", "S", "k", "v");
+    row("later line of a key holds", "[S]\nk=1\nk=2\n", "S", "k", "2");
+    row("backslash typed by hand", "[S]\nk=C:\\Temp\\x\n", "S", "k", "C:\\Temp\\x");
+    row("comments", "; note\n[S]\n# note\nk=v\n", "S", "k", "v");
 }
 
 void TestSettingsStore::filesOfEarlierVersionsRead()
@@ -252,21 +227,15 @@ void TestSettingsStore::unreadableLinesAreSkippedAndKept_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("skipped");
     QTest::addColumn<QString>("orphanKey"); // a key under the damage, not given to [S]
-    QTest::newRow("not UTF-8") << QByteArray("[S]\nk=v\nbad=\xff\xfe\nk2=v2\n") << "Line 3 "
-                               << "bad";
-    QTest::newRow("binary") << QByteArray("[S]\nk=v\n") + QByteArray("\0\1\xff garbage", 11) + "\nk2=v2\n"
-                            << "Line 3 "
-                            << "";
-    QTest::newRow("no equals sign") << QByteArray("[S]\nk=v\nhello world\nk2=v2\n") << "Line 3 "
-                                    << "";
-    QTest::newRow("key before any section") << QByteArray("x=1\n[S]\nk=v\nk2=v2\n") << "Line 1 "
-                                            << "x";
-    QTest::newRow("heading without its bracket")
-        << QByteArray("[S]\nk=v\nk2=v2\n[T\ny=1\nz=2\n") << "Lines 4 to 6 "
-        << "y";
-    QTest::newRow("heading with a note")
-        << QByteArray("[S]\nk=v\nk2=v2\n[T] ; mine\ny=1\n") << "Lines 4 to 5 "
-        << "y";
+    const auto row = [](const char *name, const QByteArray &file, const char *skipped, const char *orphan) {
+        QTest::newRow(name) << file << QString::fromLatin1(skipped) << QString::fromLatin1(orphan);
+    };
+    row("not UTF-8", "[S]\nk=v\nbad=\xff\xfe\nk2=v2\n", "Line 3 ", "bad");
+    row("binary", "[S]\nk=v\n" + QByteArray("\0\1\xff garbage", 11) + "\nk2=v2\n", "Line 3 ", "");
+    row("no equals sign", "[S]\nk=v\nhello world\nk2=v2\n", "Line 3 ", "");
+    row("key before any section", "x=1\n[S]\nk=v\nk2=v2\n", "Line 1 ", "x");
+    row("heading without its bracket", "[S]\nk=v\nk2=v2\n[T\ny=1\nz=2\n", "Lines 4 to 6 ", "y");
+    row("heading with a note", "[S]\nk=v\nk2=v2\n[T] ; mine\ny=1\n", "Lines 4 to 5 ", "y");
 }
 
 void TestSettingsStore::unreadableLinesAreSkippedAndKept()
@@ -365,13 +334,11 @@ void TestSettingsStore::failedSaveSaysWhyAndChangesNothing()
 {
     QFETCH(QString, blocker);
     QFETCH(int, number);
-    QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("tarnwell.ini"));
+    TempSettings t;
+    QString path = t.path(QStringLiteral("other.ini"));
     QLockFile lock(path + QStringLiteral(".lock"));
     if (blocker == QLatin1String("file")) {
-        QFile f(dir.filePath(QStringLiteral("file")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        path = f.fileName() + QStringLiteral("/tarnwell.ini");
+        path = t.underAFile(QStringLiteral("tarnwell.ini"));
     } else if (blocker == QLatin1String("folder")) {
         QVERIFY(QDir().mkdir(path));
     } else {

@@ -61,11 +61,7 @@ private:
 
     QString writeData(const QString &name, const QByteArray &bytes)
     {
-        const QString path = m_data->filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
-            qFatal("cannot write test file");
-        return path;
+        return putFile(m_data->filePath(name), bytes);
     }
     frmProtocol &open()
     {
@@ -97,7 +93,7 @@ private Q_SLOTS:
     void cleanup()
     {
         m_w.reset();
-        delete frmOptions::instance();
+        dropOptions();
         qputenv("TARNWELL_DATA_DIR", m_previousDataDir);
         m_data.reset();
         m_log.reset();
@@ -105,32 +101,50 @@ private Q_SLOTS:
         m_settings.reset();
     }
 
+    void treeFromFile_data();
     void treeFromFile();
-    void libraryProblems_data();
-    void libraryProblems();
+    void chooseAndClose();
     void shippedLibrary();
     void mergeAll_data();
     void mergeAll();
-    void sendChoices_data();
-    void sendChoices();
-    void previewAndUnreadableFile_data();
-    void previewAndUnreadableFile();
+    void clicks_data();
+    void clicks();
     void reconnectNeedsItsOptions_data();
     void reconnectNeedsItsOptions();
 };
 
 // Groups follow the records; a group that returns after another starts a
-// second node. The user's own copy of the library takes the shipped one's place.
+// second node. A damaged library is told once and keeps the records before
+// the damage. The user's own copy of the library takes the shipped one's place.
+void TestProtocols::treeFromFile_data()
+{
+    QTest::addColumn<std::optional<QByteArray>>("file"); // none: neither copy exists
+    QTest::addColumn<QStringList>("shape");
+    QTest::addColumn<QString>("told"); // a part of the one failure text, or empty for none
+    const auto row = [](const char *name, std::optional<QByteArray> file, const QStringList &shape,
+                        const char *told) {
+        QTest::newRow(name) << file << shape << QString::fromLatin1(told);
+    };
+    row("groups", "A,x,\"GET / HTTP/1.1\r\n\r\n\"\nA,y,\r\n\"two\"\rB,z,\"a, b\"\r\n\r\nA,w,\"\"\r\n",
+        strings({"R1 A: L1=x L2=y", "R3 B: L3=z", "R4 A: L4=w"}), "");
+    row("missing", std::nullopt, {}, "The operating system reports: 2, ");
+    row("empty", QByteArray(), {}, "");
+    row("unclosed quote", "A,x,\"1\"\r\nA,y,\"never\r\n", strings({"R1 A: L1=x"}), "begins on line 2 of");
+    row("record cut short", "A,x,\"1\"\r\nA,y\r\n", strings({"R1 A: L1=x"}),
+        "is cut short by the end of the file.");
+}
+
 void TestProtocols::treeFromFile()
 {
-    QFile own(ProgramFolder::writableDir() + QStringLiteral("/Protocols.txt"));
-    QVERIFY(own.open(QIODevice::WriteOnly));
-    own.write("A,x,\"GET / HTTP/1.1\r\nHost: h\r\n\r\n\"\nA,y,\r\n\"two\"\rB,z,\"a, b\"\r\n\r\nA,w,\"\"\r\n");
-    own.close();
-    frmProtocol &w = open();
-    QVERIFY(m_ui->prompts.isEmpty());
-    QTreeWidget *tree = w.tvwProtocol;
-    QStringList shape;
+    QFETCH(std::optional<QByteArray>, file);
+    QFETCH(QStringList, shape);
+    QFETCH(QString, told);
+    if (file)
+        putFile(ProgramFolder::writableDir() + QStringLiteral("/Protocols.txt"), *file);
+    else
+        QFile::remove(m_data->filePath(QStringLiteral("Protocols.txt")));
+    QTreeWidget *tree = open().tvwProtocol;
+    QStringList got;
     for (int g = 0; g < tree->topLevelItemCount(); ++g) {
         QTreeWidgetItem *group = tree->topLevelItem(g);
         QString line =
@@ -138,62 +152,33 @@ void TestProtocols::treeFromFile()
         for (int m = 0; m < group->childCount(); ++m)
             line += QLatin1Char(' ') + group->child(m)->data(0, Qt::UserRole).toString() + QLatin1Char('=') +
                     group->child(m)->text(0);
-        shape << line;
+        got << line;
     }
-    QCOMPARE(shape, (strings({"R1 A: L1=x L2=y", "R3 B: L3=z", "R4 A: L4=w"})));
+    QCOMPARE(got, shape);
+    const QStringList shown = m_ui->messages();
+    QCOMPARE(shown.size(), told.isEmpty() ? 0 : 1);
+    if (!told.isEmpty())
+        QVERIFY2(
+            shown[0].startsWith(QStringLiteral("An error occurred while attempting to read the protocol")) &&
+                shown[0].contains(told),
+            qPrintable(shown[0]));
+}
 
-    w.chooseNode(tree->topLevelItem(0)->child(0));
-    QCOMPARE(w.txtMessage->data(), QByteArray("GET / HTTP/1.1\r\nHost: h\r\n\r\n"));
-    QCOMPARE(w.details()->currentText(), w.txtMessage->data()); // every change reaches the viewer
-    w.chooseNode(tree->topLevelItem(1));
+// A message chosen shows its text, and its viewer follows; a group shows
+// nothing. Closing only hides, and keeps the merge file for the next run.
+void TestProtocols::chooseAndClose()
+{
+    frmProtocol &w = open();
+    w.chooseNode(w.tvwProtocol->topLevelItem(0)->child(0));
+    QCOMPARE(w.txtMessage->data(), QByteArray("text"));
+    QCOMPARE(w.details()->currentText(), QByteArray("text"));
+    w.chooseNode(w.tvwProtocol->topLevelItem(0));
     QCOMPARE(w.txtMessage->data(), QByteArray());
-
-    // Closing only hides, and keeps the merge file for the next run.
     w.show();
     w.txtReplaceFileName->setText(QStringLiteral("/lists/\xE9t\xE9.txt"));
     w.cmdClose->click();
     QVERIFY(!w.isVisible());
     QCOMPARE(open().txtReplaceFileName->text(), QStringLiteral("/lists/\xE9t\xE9.txt"));
-}
-
-void TestProtocols::libraryProblems_data()
-{
-    QTest::addColumn<std::optional<QByteArray>>("file");
-    QTest::addColumn<int>("messages");
-    QTest::addColumn<QString>("told"); // the end of the failure text, or empty for none
-
-    const QString failure =
-        QStringLiteral("An error occurred while attempting to read the protocol information from "
-                       "the database.  The operating system reports: ");
-    QTest::newRow("missing") << std::optional<QByteArray>() << 0 << failure + QStringLiteral("2, ");
-    QTest::newRow("empty") << std::optional<QByteArray>(QByteArray()) << 0 << QString();
-    QTest::newRow("unclosed quote") << std::optional<QByteArray>("A,x,\"1\"\r\nA,y,\"never\r\n") << 1
-                                    << QStringLiteral("begins on line 2 of");
-    QTest::newRow("record cut short") << std::optional<QByteArray>("A,x,\"1\"\r\nA,y\r\n") << 1
-                                      << QStringLiteral("is cut short by the end of the file.");
-}
-
-void TestProtocols::libraryProblems()
-{
-    QFETCH(std::optional<QByteArray>, file);
-    QFETCH(int, messages);
-    QFETCH(QString, told);
-    if (file)
-        writeData(QStringLiteral("Protocols.txt"), *file);
-    else
-        QFile::remove(m_data->filePath(QStringLiteral("Protocols.txt")));
-    frmProtocol &w = open();
-    int count = 0;
-    for (int g = 0; g < w.tvwProtocol->topLevelItemCount(); ++g)
-        count += w.tvwProtocol->topLevelItem(g)->childCount();
-    QCOMPARE(count, messages);
-    const QStringList shown = m_ui->messages();
-    QCOMPARE(shown.size(), told.isEmpty() ? 0 : 1);
-    if (!told.isEmpty()) {
-        QVERIFY2(shown[0].contains(told), qPrintable(shown[0]));
-        QVERIFY(
-            shown[0].startsWith(QStringLiteral("An error occurred while attempting to read the protocol")));
-    }
 }
 
 // The library shipped with the program: every record whole, every message
@@ -275,129 +260,95 @@ void TestProtocols::mergeAll()
     QVERIFY(m_ui->prompts.isEmpty());
 }
 
-// Which send runs: plain, merge of all, or the merge with reconnection.
-void TestProtocols::sendChoices_data()
+// What Send and Preview do: plain text as it is, the merge of all, or the
+// merge with reconnection by the state of the connection; Preview shows the
+// merge in the window's own send window. A merge file that cannot be read is
+// told once, and nothing is sent or started.
+void TestProtocols::clicks_data()
 {
-    QTest::addColumn<bool>("merge");
-    QTest::addColumn<bool>("reconnect");
+    QTest::addColumn<QString>("press");  // "send", "preview", or "preview unselected"
+    QTest::addColumn<QString>("choice"); // "plain", "merge" or "reconnect"
     QTest::addColumn<int>("mode");
     QTest::addColumn<int>("state");
-    QTest::addColumn<QList<QByteArray>>("sent");
+    QTest::addColumn<bool>("fileThere");
+    QTest::addColumn<QList<QByteArray>>("out"); // to the connection, or shown by Preview
     QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<bool>("told");
-
-    const QList<QByteArray> all{"<a><b>"};
-    QTest::newRow("plain text, unchanged")
-        << false << false << 0 << 7 << QList<QByteArray>{"<%1>"} << QStringList{} << "&Send" << false;
-    QTest::newRow("merge of all") << true << false << 0 << 7 << all << QStringList{} << "&Send" << false;
-    QTest::newRow("reconnect in Server mode merges all")
-        << true << true << 1 << 0 << all << QStringList{} << "&Start Sending" << false;
-    QTest::newRow("reconnect, connected: first record")
-        << true << true << 0 << 7 << QList<QByteArray>{"<a>"} << QStringList{} << "Stop Sending" << false;
-    QTest::newRow("reconnect, closed: connect first")
-        << true << true << 0 << 0 << QList<QByteArray>{} << strings({"connect"}) << "Stop Sending" << false;
-    QTest::newRow("reconnect, connecting: told, nothing changes")
-        << true << true << 0 << 6 << QList<QByteArray>{} << QStringList{} << "&Start Sending" << true;
+    QTest::addColumn<QString>("caption"); // Send's, afterwards
+    QTest::addColumn<QString>("told");    // the start of the one prompt, or empty
+    using B = QList<QByteArray>;
+    const auto row = [](const char *name, const char *press, const char *choice, int mode, int state,
+                        bool file, const B &out, const QStringList &calls, const char *caption,
+                        const char *told) {
+        QTest::newRow(name) << QString::fromLatin1(press) << QString::fromLatin1(choice) << mode << state
+                            << file << out << calls << QString::fromLatin1(caption)
+                            << QString::fromLatin1(told);
+    };
+    const char *merge =
+        "An error occurred while attempting to merge the file. The operating system reports: 2, ";
+    row("plain text, unchanged", "send", "plain", 0, 7, true, {"<%1>"}, {}, "&Send", "");
+    row("merge of all", "send", "merge", 0, 7, true, {"<a><b>"}, {}, "&Send", "");
+    row("reconnect in Server mode merges all", "send", "reconnect", 1, 0, true, {"<a><b>"}, {},
+        "&Start Sending", "");
+    row("reconnect, connected: first record", "send", "reconnect", 0, 7, true, {"<a>"}, {}, "Stop Sending",
+        "");
+    row("reconnect, closed: connect first", "send", "reconnect", 0, 0, true, {}, strings({"connect"}),
+        "Stop Sending", "");
+    row("reconnect, connecting: told, nothing changes", "send", "reconnect", 0, 6, true, {}, {},
+        "&Start Sending",
+        "The socket is neither connected or closed.  Place the socket into one of these states");
+    row("preview", "preview", "merge", 0, 7, true, {"<a><b>"}, {}, "&Send", "");
+    row("preview, nothing chosen", "preview unselected", "merge", 0, 7, true, {}, {}, "&Send",
+        "Please select a protocol.");
+    row("preview, file missing", "preview", "merge", 0, 7, false, {""}, {}, "&Send", merge);
+    row("send all, file missing", "send", "merge", 0, 7, false, {}, {}, "&Send", merge);
+    row("reconnect, file missing", "send", "reconnect", 0, 7, false, {}, {}, "&Start Sending",
+        "An error occurred while attempting to open the file. The operating system reports: 2, ");
 }
 
-void TestProtocols::sendChoices()
+void TestProtocols::clicks()
 {
-    QFETCH(bool, merge);
-    QFETCH(bool, reconnect);
+    QFETCH(QString, press);
+    QFETCH(QString, choice);
     QFETCH(int, mode);
     QFETCH(int, state);
-    QFETCH(QList<QByteArray>, sent);
-    QFETCH(QStringList, calls);
+    QFETCH(bool, fileThere);
     QFETCH(QString, caption);
-    QFETCH(bool, told);
-
+    QFETCH(QString, told);
     DefaultOptions options; // both reconnection options on: no question
     options.autoReconnect = true;
     tw::setOptions(&options);
     m_host.mode = mode;
     m_host.state = state;
-    frmProtocol &w = merging("<%1>", "a\r\nb\r\n");
-    if (!merge)
-        w.chkReplaceEscapedChars->click();
-    QCOMPARE(w.chkDisconnectAfterMsgTx->isEnabled(), merge);
-    QCOMPARE(w.cmdPreview->isEnabled(), merge);
-    if (reconnect)
-        w.chkDisconnectAfterMsgTx->click();
-    w.cmdSend->click();
-    tw::setOptions(nullptr);
-
-    QCOMPARE(m_host.sent, sent);
-    QCOMPARE(m_host.calls, calls);
-    QCOMPARE(w.cmdSend->text(), caption);
-    QCOMPARE(m_ui->prompts.size(), told ? 1 : 0);
-    if (told)
-        QCOMPARE(m_ui->prompts[0].text,
-                 QStringLiteral("The socket is neither connected or closed.  Place the socket "
-                                "into one of these states and retry this operation."));
-}
-
-// Preview shows the merge in the window's own send window; a merge file that
-// cannot be read is told once, and nothing is sent or started.
-void TestProtocols::previewAndUnreadableFile_data()
-{
-    QTest::addColumn<bool>("fileThere");
-    QTest::addColumn<QString>("press");
-    QTest::addColumn<QString>("told"); // the start of the one message shown, or empty
-    QTest::addColumn<QByteArray>("previewed");
-
-    const QString merge =
-        QStringLiteral("An error occurred while attempting to merge the file. The operating system "
-                       "reports: 2, ");
-    QTest::newRow("preview") << true << "preview" << QString() << QByteArray("<a><b>");
-    QTest::newRow("preview, nothing chosen") << true << "unselected"
-                                             << "Please select a protocol." << QByteArray();
-    QTest::newRow("preview, file missing") << false << "preview" << merge << QByteArray();
-    QTest::newRow("send all, file missing") << false << "send" << merge << QByteArray();
-    QTest::newRow("reconnect, file missing")
-        << false << "reconnect"
-        << "An error occurred while attempting to open the file. The operating system reports: 2, "
-        << QByteArray();
-}
-
-void TestProtocols::previewAndUnreadableFile()
-{
-    QFETCH(bool, fileThere);
-    QFETCH(QString, press);
-    QFETCH(QString, told);
-    QFETCH(QByteArray, previewed);
-
-    DefaultOptions options;
-    options.autoReconnect = true;
-    tw::setOptions(&options);
-    m_host.state = 7;
     frmProtocol &w = open();
-    if (press != QLatin1String("unselected"))
+    if (press != QLatin1String("preview unselected"))
         w.tvwProtocol->setCurrentItem(w.tvwProtocol->topLevelItem(0)->child(0));
     w.txtMessage->setData("<%1>");
-    w.txtReplaceFileName->setText(fileThere ? writeData(QStringLiteral("list.txt"), "a\r\nb")
+    w.txtReplaceFileName->setText(fileThere ? writeData(QStringLiteral("list.txt"), "a\r\nb\r\n")
                                             : m_data->filePath(QStringLiteral("missing.txt")));
-    w.chkReplaceEscapedChars->click();
-    if (press == QLatin1String("reconnect"))
+    const bool merging = choice != QLatin1String("plain");
+    if (merging)
+        w.chkReplaceEscapedChars->click();
+    QVERIFY(w.chkDisconnectAfterMsgTx->isEnabled() == merging && w.cmdPreview->isEnabled() == merging);
+    if (choice == QLatin1String("reconnect"))
         w.chkDisconnectAfterMsgTx->click();
-    (press == QLatin1String("send") || press == QLatin1String("reconnect") ? w.cmdSend : w.cmdPreview)
-        ->click();
+    (press == QLatin1String("send") ? w.cmdSend : w.cmdPreview)->click();
     tw::setOptions(nullptr);
 
-    const QStringList shown = m_ui->messages();
-    QCOMPARE(shown.size(), told.isEmpty() ? 0 : 1);
-    if (!told.isEmpty())
-        QVERIFY2(shown[0].startsWith(told), qPrintable(shown[0]));
-    QVERIFY(m_host.sent.isEmpty());
-    QVERIFY(m_host.calls.isEmpty());
-    QVERIFY(!w.MergeActive);
     frmSend *preview = w.previewWindow();
     QCOMPARE(preview->isVisible(), press == QLatin1String("preview"));
     if (preview->isVisible()) {
-        QCOMPARE(preview->txtSend->data(), previewed);
-        QVERIFY(preview->txtTitle->text().startsWith(QStringLiteral("m (")));
-        QVERIFY(preview->IsNewWindow);
+        QVERIFY(m_host.sent.isEmpty() && preview->IsNewWindow &&
+                preview->txtTitle->text().startsWith(u"m ("));
+        m_host.sent = {preview->txtSend->data()};
     }
+    QTEST(m_host.sent, "out");
+    QTEST(m_host.calls, "calls");
+    QCOMPARE(w.cmdSend->text(), caption);
+    QCOMPARE(w.MergeActive, caption == QLatin1String("Stop Sending"));
+    const QStringList shown = m_ui->texts();
+    QCOMPARE(shown.size(), told.isEmpty() ? 0 : 1);
+    if (!told.isEmpty())
+        QVERIFY2(shown[0].startsWith(told), qPrintable(shown[0]));
 }
 
 // The reconnect option needs the automatic close and reconnection: the
@@ -422,9 +373,6 @@ void TestProtocols::reconnectNeedsItsOptions()
     QCOMPARE(tw::options().AutoReconnect(), yes);
     QCOMPARE(tw::options().AutoCloseConnection(), true);
     QCOMPARE(w.cmdSend->text(), QStringLiteral("&Start Sending"));
-    delete frmOptions::instance();
-    qDeleteAll(QCoreApplication::instance()->findChildren<OptionsModel *>(Qt::FindDirectChildrenOnly));
-    tw::setOptions(nullptr);
 }
 
 QTEST_MAIN(TestProtocols)

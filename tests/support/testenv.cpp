@@ -1,6 +1,34 @@
 #include "support/testenv.h"
 
+#include "core/optionssource.h"
+#include "options/frmoptions.h"
+#include "options/optionsmodel.h"
+
+#include <QCoreApplication>
 #include <QFile>
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString putFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        qFatal("cannot write test file %s", qPrintable(path));
+    return path;
+}
+
+void dropOptions()
+{
+    delete frmOptions::instance();
+    qDeleteAll(QCoreApplication::instance()->findChildren<OptionsModel *>(Qt::FindDirectChildrenOnly));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    tw::setOptionsFactory(nullptr);
+    tw::setOptions(nullptr);
+}
 
 TempSettings::TempSettings()
 {
@@ -17,10 +45,7 @@ TempSettings::~TempSettings()
 
 void TempSettings::writeIni(const QByteArray &text)
 {
-    QFile f(iniPath());
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(text);
-    f.close();
+    putFile(iniPath(), text);
     reopen();
 }
 
@@ -29,4 +54,12 @@ void TempSettings::reopen()
     SettingsStore::setInstance(nullptr);
     m_store = std::make_unique<SettingsStore>(iniPath());
     SettingsStore::setInstance(m_store.get());
+}
+
+QString TempSettings::underAFile(const QString &name)
+{
+    const QString plain = path(QStringLiteral("plain"));
+    if (!QFile::exists(plain))
+        putFile(plain, {});
+    return plain + QLatin1Char('/') + name;
 }
