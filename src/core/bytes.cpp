@@ -105,15 +105,29 @@ QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
     return out;
 }
 
-// Whether each of the eight bytes of a word is printable, so shown as itself.
-constexpr bool allPrintable(quint64 w)
+constexpr quint64 kOnes = 0x0101010101010101ULL;
+constexpr quint64 kLows = 0x7F7F7F7F7F7F7F7FULL;
+constexpr quint64 kHighs = 0x8080808080808080ULL;
+
+// The high bit of each byte of a word that is zero (exact: no carry crosses
+// from one byte into the next).
+constexpr quint64 zeroBytes(quint64 x)
 {
-    constexpr quint64 kOnes = 0x0101010101010101ULL;
-    constexpr quint64 kHighs = 0x8080808080808080ULL;
-    const quint64 below = (w - kOnes * 32) & ~w & kHighs;
-    const quint64 above = ((w + kOnes * (127 - 126)) | w) & kHighs;
-    const quint64 slash = w ^ (kOnes * '\\');
-    return (below | above | ((slash - kOnes) & ~slash & kHighs)) == 0;
+    return ~(((x & kLows) + kLows) | x) & kHighs;
+}
+
+// The high bit of each byte of a word that its table escapes: below 32, 127
+// and up, and the backslash; carriage return and line feed kept where the
+// table keeps them. Exact, so the count of set bits sizes the result.
+template <bool KeepLineEnds> constexpr quint64 escapedBytes(quint64 w)
+{
+    const quint64 low = w & kLows;
+    const quint64 below32 = ~(low + kOnes * 0x60) & ~w & kHighs;
+    const quint64 from127 = (w | (low + kOnes)) & kHighs;
+    quint64 escaped = below32 | from127 | zeroBytes(w ^ (kOnes * '\\'));
+    if constexpr (KeepLineEnds)
+        escaped &= ~(zeroBytes(w ^ (kOnes * '\r')) | zeroBytes(w ^ (kOnes * '\n')));
+    return escaped;
 }
 
 quint64 word(const char *at)
@@ -123,40 +137,44 @@ quint64 word(const char *at)
     return w;
 }
 
-QByteArray escape(QByteArrayView raw, const EscapeTable &table)
+template <bool KeepLineEnds> QByteArray escape(QByteArrayView raw)
 {
-    // Text is mostly printable: it is checked and copied eight bytes at a
-    // time, and bytes one by one only where a word holds something else.
+    static constexpr const EscapeTable &table = KeepLineEnds ? kEscapeKeepLineEnds : kEscapeAll;
+    // Text is mostly shown as it is: it is checked eight bytes at a time,
+    // and a word is copied whole unless it holds a byte to escape.
     const char *in = raw.data();
     const qsizetype n = raw.size();
     const qsizetype words = n - n % 8;
-    // Sized exactly first, so the result is allocated once; the three spare
-    // bytes let the last cell be copied whole like all the others.
-    qsizetype size = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        if (i < words && i % 8 == 0 && allPrintable(word(in + i))) {
-            size += 8;
-            i += 7;
-            continue;
-        }
-        size += table.length[static_cast<uchar>(in[i])];
-    }
+    // Sized exactly first, with no branch per word, so the result is
+    // allocated once: a word's escapes are counted by adding up its bytes'
+    // high bits in one multiply. The three spare bytes let the last cell be
+    // copied whole like all the others.
+    qsizetype size = n;
+    for (qsizetype i = 0; i < words; i += 8)
+        size += 2 * qsizetype(((escapedBytes<KeepLineEnds>(word(in + i)) >> 7) * kOnes) >> 56);
+    for (qsizetype i = words; i < n; ++i)
+        size += table.length[static_cast<uchar>(in[i])] - 1;
     // Nothing to escape (plain text): one copy.
     if (size == n)
         return raw.toByteArray();
     QByteArray out(size + 3, Qt::Uninitialized);
     char *o = out.data();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (i < words && i % 8 == 0 && allPrintable(word(in + i))) {
-            std::memcpy(o, in + i, 8);
-            o += 8;
-            i += 7;
-            continue;
-        }
+    const auto one = [&](qsizetype i) {
         const auto v = static_cast<uchar>(in[i]);
         std::memcpy(o, table.cell[v].data(), 4);
         o += table.length[v];
+    };
+    for (qsizetype i = 0; i < words; i += 8) {
+        if (escapedBytes<KeepLineEnds>(word(in + i)) == 0) {
+            std::memcpy(o, in + i, 8);
+            o += 8;
+        } else {
+            for (qsizetype j = i; j < i + 8; ++j)
+                one(j);
+        }
     }
+    for (qsizetype i = words; i < n; ++i)
+        one(i);
     out.truncate(size);
     return out;
 }
@@ -206,12 +224,12 @@ bool IsPrintable(char c)
 
 QByteArray GetChar(QByteArrayView raw)
 {
-    return escape(raw, kEscapeAll);
+    return escape<false>(raw);
 }
 
 QByteArray GetChar2(QByteArrayView raw)
 {
-    return escape(raw, kEscapeKeepLineEnds);
+    return escape<true>(raw);
 }
 
 QByteArray GetAscII(QByteArrayView raw)

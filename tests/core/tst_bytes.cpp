@@ -53,13 +53,21 @@ void TestBytes::cellsOfEveryByte()
         cells << (printable ? QByteArray(1, char(v)) : "\\" + h);
         escaped += cells.last();
     }
-    // Each byte at each place among printable ones, as in text: plain runs
-    // are taken a word at a time.
+    // Each byte at each place among printable ones, and each pair side by
+    // side, as in text: plain runs are taken a word at a time.
+    const auto kept = [&](int v) { return v == 10 || v == 13 ? QByteArray(1, char(v)) : cells[v]; };
     for (int v = 0; v < 256; ++v) {
         for (int at = 0; at < 17; ++at) {
             QByteArray text("abcdefghijklmnopq");
             text[at] = char(v);
             QCOMPARE(Bytes::GetChar(text), text.left(at) + cells[v] + text.mid(at + 1));
+            QCOMPARE(Bytes::GetChar2(text), text.left(at) + kept(v) + text.mid(at + 1));
+        }
+        for (int w = 0; w < 256; ++w) {
+            const char pair[] = {'a', 'b', 'c', char(v), char(w), 'f', 'g', 'h', 'i'};
+            const QByteArray text(pair, sizeof pair);
+            QCOMPARE(Bytes::GetChar(text), "abc" + cells[v] + cells[w] + "fghi");
+            QCOMPARE(Bytes::GetChar2(text), "abc" + kept(v) + kept(w) + "fghi");
         }
     }
     const QByteArray raw = allBytes();
