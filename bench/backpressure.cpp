@@ -31,7 +31,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -249,9 +248,7 @@ Sample measure(const Setup &setup, const QByteArray &pattern)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareProcess();
     QApplication app(argc, argv);
     const bench::Options options = bench::parseOptions(app.arguments(), bench::Options{0, 3, {}});
     const QStringList args = app.arguments();

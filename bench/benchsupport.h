@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <netinet/in.h>
@@ -28,6 +29,16 @@
 #include <vector>
 
 namespace bench {
+
+/// What every benchmark does before its QApplication: the offscreen
+/// platform unless another is asked for, and a write to a peer that has
+/// closed fails instead of ending the program.
+inline void prepareProcess()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 struct Watch
 {

@@ -28,7 +28,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -148,9 +147,7 @@ using bench::median;
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareProcess();
     QApplication app(argc, argv);
 
     const bench::Options options =

@@ -31,7 +31,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -266,9 +265,7 @@ int passthroughReconnect()
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareProcess();
     QApplication app(argc, argv);
     const bench::Options options =
         bench::parseOptions(app.arguments(), bench::Options{50 * 1024 * 1024, 1, {}});
