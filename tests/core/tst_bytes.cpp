@@ -54,20 +54,20 @@ void TestBytes::cellsOfEveryByte()
         escaped += cells.last();
     }
     // Each byte at each place among printable ones, and each pair side by
-    // side, as in text: plain runs are taken a word at a time.
+    // side, as in text: plain runs are taken sixteen and eight bytes at a
+    // time.
     const auto kept = [&](int v) { return v == 10 || v == 13 ? QByteArray(1, char(v)) : cells[v]; };
     for (int v = 0; v < 256; ++v) {
-        for (int at = 0; at < 17; ++at) {
-            QByteArray text("abcdefghijklmnopq");
+        for (int at = 0; at < 25; ++at) {
+            QByteArray text("abcdefghijklmnopqrstuvwxy");
             text[at] = char(v);
             QCOMPARE(Bytes::GetChar(text), text.left(at) + cells[v] + text.mid(at + 1));
             QCOMPARE(Bytes::GetChar2(text), text.left(at) + kept(v) + text.mid(at + 1));
         }
         for (int w = 0; w < 256; ++w) {
-            const char pair[] = {'a', 'b', 'c', char(v), char(w), 'f', 'g', 'h', 'i'};
-            const QByteArray text(pair, sizeof pair);
-            QCOMPARE(Bytes::GetChar(text), "abc" + cells[v] + cells[w] + "fghi");
-            QCOMPARE(Bytes::GetChar2(text), "abc" + kept(v) + kept(w) + "fghi");
+            const QByteArray text = "abcdefghijklmnopqrs" + QByteArray(1, char(v)) + char(w) + "vwxy";
+            QCOMPARE(Bytes::GetChar(text), "abcdefghijklmnopqrs" + cells[v] + cells[w] + "vwxy");
+            QCOMPARE(Bytes::GetChar2(text), "abcdefghijklmnopqrs" + kept(v) + kept(w) + "vwxy");
         }
     }
     const QByteArray raw = allBytes();
