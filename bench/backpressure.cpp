@@ -84,6 +84,7 @@ struct Relay
     int upstreamListener = -1;
     int client = -1;
     int server = -1;
+    bool up = false;
 
     explicit Relay(int show)
     {
@@ -110,11 +111,11 @@ struct Relay
                  .ok)
             return;
         client = bench::connectLoopback(quint16(w->sckServer[0]->LocalPort()));
-        if (!runEventsUntil([&] { return w->intClientCount == 1; }, kSetupTimeoutMs).ok)
+        if (client < 0 || !runEventsUntil([&] { return w->intClientCount == 1; }, kSetupTimeoutMs).ok)
             return;
         runEventsUntil([] { return false; }, 100);
+        up = true;
     }
-    bool ok() const { return client >= 0 && server >= 0; }
     ~Relay()
     {
         for (const int fd : {client, server, upstreamListener})
@@ -131,7 +132,7 @@ Sample measure(const Setup &setup, const QByteArray &pattern)
 {
     Sample sample;
     Relay relay(setup.show);
-    if (!relay.ok())
+    if (!relay.up)
         return sample;
     const int from = setup.clientToServer ? relay.client : relay.server;
     const int to = setup.clientToServer ? relay.server : relay.client;
