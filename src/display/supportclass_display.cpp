@@ -1,10 +1,10 @@
+#include "display/supportclass.h"
+
 #include "core/eventlog.h"
-#include "core/framing.h"
 #include "core/frmtimer.h"
 #include "core/optionssource.h"
 #include "display/datalistmodel.h"
 #include "display/datatextview.h"
-#include "display/supportclass.h"
 #include "display/supporthost.h"
 #include "ui/frmwait.h"
 
@@ -93,28 +93,6 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
     int shownPercent = -1;
     qint64 position = 0;
     bool more = false;
-    // The options the loop needs, read again whenever pending events have
-    // run (the options window may have been confirmed meanwhile): reading
-    // them for every message cost more than a short row.
-    struct
-    {
-        qint32 maxLength = 0;
-        qint32 maxSize = 0;
-        bool splitFields = false;
-        bool showMessageSeparator = false;
-        QByteArray messageSeparator;
-        bool concatSeparators = false;
-    } opt;
-    const auto readOptions = [&opt] {
-        const OptionsSource &o = tw::options();
-        opt.maxLength = o.GetMaxListLength();
-        opt.maxSize = o.GetMaxListSize();
-        opt.splitFields = o.SpiltMessageIntoFields();
-        opt.showMessageSeparator = o.DisplayMessageSeparator();
-        opt.messageSeparator = o.GetMessageSeparator();
-        opt.concatSeparators = o.ConcatMesssageSeparators();
-    };
-    readOptions();
     QElapsedTimer slice;
     slice.start();
     // The clock is read every few short messages or fields, not after each
@@ -140,7 +118,6 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
             return false;
         }
         list = job.list.data();
-        readOptions();
         slice.restart();
         return true;
     };
@@ -154,8 +131,7 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
 
         QByteArray message;
         qint64 consecutive = 0;
-        more = Framing::GetNextMessage(data, position, message, true, consecutive, opt.messageSeparator,
-                                       opt.concatSeparators);
+        more = GetNextMessage(data, position, message, true, consecutive);
 
         if (m_progress && !data.isEmpty()) {
             const int percent = qRound(double(position) / double(data.size()) * 100.0);
@@ -170,8 +146,9 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
         if (!list)
             continue;
 
-        const qint32 maxLength = opt.maxLength;
-        const qint32 maxSize = opt.maxSize;
+        const OptionsSource &options = tw::options();
+        const qint32 maxLength = options.GetMaxListLength();
+        const qint32 maxSize = options.GetMaxListSize();
         DataTextView *text = job.text.data();
         const bool sizeReached = text && text->length() >= maxSize;
         if (list->heldRowCount() >= maxLength || sizeReached) {
@@ -190,7 +167,7 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
         row.socket = socketLabel;
         row.raw = message;
 
-        if (opt.splitFields) {
+        if (tw::options().SpiltMessageIntoFields()) {
             if (list->headerText(DataListModel::ColMessage).compare(QStringLiteral("field 1"), Qt::CaseInsensitive)
                 != 0) {
                 list->setColumnWidthTwips(DataListModel::ColMessage, kFieldColumnTwips);
@@ -230,8 +207,8 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
             // shown, escaped; the list makes it from the raw message when
             // it is shown.
             row.cellFromRawChop = 0;
-            if (!opt.showMessageSeparator) {
-                const QByteArray &separator = opt.messageSeparator;
+            if (!tw::options().DisplayMessageSeparator()) {
+                const QByteArray separator = tw::options().GetMessageSeparator();
                 if (!separator.isEmpty() && message.endsWith(separator))
                     row.cellFromRawChop = separator.size();
             }
