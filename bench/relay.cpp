@@ -881,7 +881,7 @@ int main(int argc, char **argv)
             unit = "ms";
         else if (name.find("_cpu") != std::string::npos)
             unit = "s/GB";
-        std::printf("%s: %.2f %s\n", name.c_str(), med(name), unit);
+        std::printf("%s: %.4g %s\n", name.c_str(), med(name), unit);
         if (name.find("stall") != std::string::npos) {
             const auto &v = g_samples[name];
             std::printf("%s_worst: %.2f ms\n", name.c_str(), *std::max_element(v.begin(), v.end()));
