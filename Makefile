@@ -43,7 +43,8 @@ package: build
 
 bench: build
 	@scripts/install-deps --bench
-	scripts/run-benchmarks $(BUILD)
+	scripts/run-benchmarks $(BUILD) $(BUILD)/bench-results.txt; status=$$?; \
+	  scripts/bench-table $(BUILD)/bench-results.txt; exit $$status
 
 # Mixed traffic in every mode for SOAK_MINUTES with memory sampled each
 # minute, after the relay check at 100 MB.

@@ -15,7 +15,6 @@
 #include "controller/frmtarnwell.h"
 #include "core/optionssource.h"
 #include "net/socketcontrol.h"
-#include "options/settingsstore.h"
 #include "ui/scriptedui.h"
 
 #include <QApplication>
@@ -24,26 +23,18 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTimer>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <sys/socket.h>
 #include <thread>
+#include <time.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -51,7 +42,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr qsizetype kChunk = 256 * 1024;
-constexpr qsizetype kPatternBytes = 4 * 1024 * 1024 + 13;
 constexpr int kShowEverything = 0;
 constexpr int kShowNothing = 3;
 constexpr int kSetupTimeoutMs = 10000;
@@ -65,21 +55,6 @@ using bench::Watch;
 
 using bench::threadCpuSeconds;
 
-QByteArray makePattern()
-{
-    QRandomGenerator rng(20240611);
-    QByteArray pattern;
-    pattern.reserve(kPatternBytes + 200);
-    while (pattern.size() < kPatternBytes) {
-        const int length = int(rng.bounded(16, 161));
-        for (int i = 0; i < length; ++i)
-            pattern.append(char(rng.bounded(32, 127)));
-        pattern.append("\r\n");
-    }
-    pattern.truncate(kPatternBytes);
-    return pattern + pattern;
-}
-
 struct Run
 {
     bool ok = false;
@@ -91,17 +66,10 @@ struct Run
 Run receive(int show, const QByteArray &doubledPattern)
 {
     Run run;
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(listener, 4) != 0) {
-        ::close(listener);
+    quint16 port = 0;
+    const int listener = bench::listenLoopback(port);
+    if (listener < 0)
         return run;
-    }
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len);
-    const quint16 port = ntohs(a.sin_port);
 
     DefaultOptions opts;
     ScriptedUi ui;
@@ -118,9 +86,8 @@ Run receive(int show, const QByteArray &doubledPattern)
             int server = -1;
             const bool connected = runEventsUntil(
                                        [&] {
-                                           pollfd p{listener, POLLIN, 0};
-                                           if (server < 0 && ::poll(&p, 1, 0) == 1)
-                                               server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+                                           if (server < 0)
+                                               server = bench::acceptWithin(listener, 0);
                                            return server >= 0 && w->sckClient->State() == SocketControl::sckConnected;
                                        },
                                        kSetupTimeoutMs)
@@ -141,8 +108,9 @@ Run receive(int show, const QByteArray &doubledPattern)
                 std::thread sender([&] {
                     for (qint64 sent = 0; sent < g_streamBytes;) {
                         const qint64 n = std::min<qint64>(kChunk, g_streamBytes - sent);
-                        const ssize_t wrote = ::send(server, doubledPattern.constData() + sent % kPatternBytes,
-                                                     size_t(n), MSG_NOSIGNAL);
+                        const ssize_t wrote =
+                            ::send(server, doubledPattern.constData() + sent % bench::kPatternBytes,
+                                   size_t(n), MSG_NOSIGNAL);
                         if (wrote < 0 && errno == EINTR)
                             continue;
                         if (wrote <= 0) {
@@ -179,9 +147,7 @@ using bench::median;
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareProcess();
     QApplication app(argc, argv);
 
     const bench::Options options =
@@ -190,16 +156,8 @@ int main(int argc, char **argv)
     g_repeats = options.repeats;
     const QString only = options.only;
 
-    // A private settings file and home: nothing touches the user's own.
-    QTemporaryDir home;
-    qputenv("TARNWELL_HOME", home.path().toLocal8Bit());
-    qputenv("TARNWELL_CONFIG_DIR", home.path().toLocal8Bit());
-    SettingsStore store(home.path() + QStringLiteral("/tarnwell.ini"));
-    store.Save(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations"), QStringLiteral("0"));
-    store.Save(QStringLiteral("Mode"), QStringLiteral("Mode"), QStringLiteral("0"));
-    SettingsStore::setInstance(&store);
-
-    const QByteArray pattern = makePattern();
+    const bench::PrivateSettings settings(0);
+    const QByteArray pattern = bench::doubledPattern();
     struct Kind
     {
         const char *name;
@@ -232,6 +190,5 @@ int main(int argc, char **argv)
         std::printf("%s_max_stall: %.2f ms\n", k.name, median(k.stalls));
         std::printf("%s_max_stall_worst: %.2f ms\n", k.name, *std::max_element(k.stalls.begin(), k.stalls.end()));
     }
-    SettingsStore::setInstance(nullptr);
     return failed ? 1 : 0;
 }

@@ -1,9 +1,18 @@
 // Pass Through on loopback: how fast the main window relays a stream in each
 // direction, with the show selector at "Nothing (Fast)!" and with everything
-// displayed, beside socat relaying the same stream and the bare loopback;
-// and what each relay adds to the round trip of a 100-byte request. With
-// logging: the two relay logs (no date, no hex) and all seven logs with date
-// stamps, beside socat writing its raw dump of each direction to files.
+// displayed (in the text view, and in the list with "Details" ticked),
+// beside socat relaying the same stream (plain, and with its text dump
+// written to /dev/null) and the bare loopback; and what each relay adds to
+// the round trip of a 100-byte request. With logging: the two relay logs
+// (no date, no hex) and all seven logs with date stamps, beside socat
+// writing its raw dump of each direction to files.
+//
+// The display figures are taken on the platform of this process (offscreen
+// unless told) and, when an X display is at hand, again on xcb by a child
+// copy of this program, turn about, so both platforms see the same load.
+// Under xcb it also takes how late a timer fires during the list flood, and
+// how long a posted event and opening a menu take once a 1 MB message
+// without a separator has been listed.
 //
 // The traffic ends are plain blocking sockets on threads of their own, so
 // the GUI thread belongs to the main window alone, and the sink checks every
@@ -11,29 +20,36 @@
 // characters ending in CR LF. Each figure is the median of three runs, and
 // every run gets a fresh main window or socat.
 //
-//   bench_relay [--mib N] [--repeats N] [--only fast|display|socat|latency|logs]
-// (smaller runs are for profiling).
+//   bench_relay [--mib N] [--display-mib N] [--repeats N]
+//               [--only fast|display|views|socat|latency|logs|ui]
+// (smaller runs are for profiling; --only views takes the display figures
+// on this process's platform alone).
 
 #include "benchsupport.h"
 #include "controller/frmtarnwell.h"
 #include "core/optionssource.h"
+#include "display/datalistmodel.h"
 #include "logging/frmlogging.h"
 #include "net/socketcontrol.h"
 #include "options/settingsstore.h"
 #include "ui/scriptedui.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -73,7 +89,12 @@ constexpr int kSetupTimeoutMs = 10000;
 constexpr int kTransferTimeoutMs = 120000;
 
 qint64 g_streamBytes = qint64(1) << 30;
+// The displayed relays and socat's text dump are far slower than the others:
+// they get a shorter stream.
+qint64 g_displayBytes = qint64(128) << 20;
 int g_repeats = 3;
+// Run by another copy of this program: print every sample, no summary.
+bool g_child = false;
 
 // --- Plain sockets for the traffic ends -------------------------------------
 
@@ -264,6 +285,10 @@ struct Setup
     int show = kShowNothing;
     QStringList socatOptions;
     Logs logs = Logs::None;
+    // "Details" ticked: the list is shown instead of the text view.
+    bool list = false;
+    // The stream's length; 0 for the common one.
+    qint64 bytes = 0;
 };
 
 // A main window in Pass Through mode with its own options and scripted dialogs.
@@ -329,7 +354,13 @@ std::unique_ptr<Path> openPath(const Setup &setup)
     } else if (setup.via == Via::Socat) {
         const quint16 port = freePort();
         path->socat = std::make_unique<QProcess>();
-        path->socat->setProcessChannelMode(QProcess::ForwardedChannels);
+        // socat -v writes its text dump to its error output.
+        if (setup.socatOptions.contains(QStringLiteral("-v"))) {
+            path->socat->setProcessChannelMode(QProcess::ForwardedOutputChannel);
+            path->socat->setStandardErrorFile(QProcess::nullDevice());
+        } else {
+            path->socat->setProcessChannelMode(QProcess::ForwardedChannels);
+        }
         QStringList dumps;
         if (path->logs)
             dumps << QStringLiteral("-r") << path->logs->filePath(QStringLiteral("c2s.raw"))
@@ -370,6 +401,8 @@ std::unique_ptr<Path> openPath(const Setup &setup)
         }
         ModeControls &t = w->tabs[2];
         t.cboShow->setCurrentIndex(setup.show);
+        if (t.chkReceivedFields->isChecked() != setup.list)
+            t.chkReceivedFields->click();
         t.txtServer->setText(QStringLiteral("127.0.0.1"));
         t.txtPortConnectTo->setText(QString::number(upstreamPort));
         t.txtPort->setText(QStringLiteral("0"));
@@ -403,6 +436,8 @@ struct Flow
     bool ok = false;
     double gbps = 0;
     double maxStallMs = 0;
+    // How late the 1 ms tick fired, at the 99th percentile.
+    double p99LateMs = 0;
     // CPU time the relay spent on the stream, per GB: on a busy machine this
     // tells the relays' cost apart better than the rate does.
     double cpuPerGB = -1;
@@ -434,7 +469,7 @@ Flow transfer(const Setup &setup, bool clientToServer, const Stream &stream)
     const int to = clientToServer ? path->server.get() : path->client.get();
     std::atomic<bool> failed{false};
     std::atomic<bool> done{false};
-    const qint64 total = g_streamBytes;
+    const qint64 total = setup.bytes > 0 ? setup.bytes : g_streamBytes;
 
     const qint64 socatPid = path->socat ? path->socat->processId() : 0;
     const double cpuBefore = path->socat ? processCpuSeconds(socatPid) : threadCpuSeconds();
@@ -457,6 +492,7 @@ Flow transfer(const Setup &setup, bool clientToServer, const Stream &stream)
     rx.join();
     flow.ok = watch.ok && !failed;
     flow.maxStallMs = watch.maxGapMs;
+    flow.p99LateMs = bench::percentile(watch.lateMs, 0.99);
     flow.gbps = double(total) * 8.0 / std::chrono::duration<double>(end - start).count() / 1e9;
     if (setup.via != Via::Direct && cpuBefore >= 0 && cpuAfter >= 0)
         flow.cpuPerGB = (cpuAfter - cpuBefore) / (double(total) / 1e9);
@@ -544,6 +580,20 @@ std::vector<double> roundTrips(const std::vector<Setup> &setups)
 
 using bench::median;
 
+// This process's platform, and the part of a figure's name that tells it
+// ("" offscreen, "_xcb" under X).
+QString g_platform;
+std::string platformPart()
+{
+    return g_platform == QLatin1String("offscreen") ? std::string() : "_" + g_platform.toStdString();
+}
+// The figures of the window's latency are taken under X: elsewhere their
+// names tell the platform.
+std::string uiName(const std::string &base)
+{
+    return g_platform == QLatin1String("xcb") ? base : base + "_" + g_platform.toStdString();
+}
+
 // Every sample of every figure, printed as medians at the end.
 std::map<std::string, std::vector<double>> g_samples;
 std::vector<std::string> g_order;
@@ -556,9 +606,13 @@ void record(const std::string &name, double value)
     g_samples[name].push_back(value);
 }
 
-void measureFlows(const std::string &name, const Setup &setup, const Stream &stream, bool stalls)
+// The flows both ways; with stalls, the longest gap of the GUI thread, and
+// under lateName how late its timer fired (99th percentile of both flows).
+void measureFlows(const std::string &name, const Setup &setup, const Stream &stream, bool stalls,
+                  const std::string &lateName = std::string())
 {
     double worst = 0;
+    double late = 0;
     for (const bool c2s : {true, false}) {
         const Flow f = transfer(setup, c2s, stream);
         if (!f.ok) {
@@ -570,9 +624,110 @@ void measureFlows(const std::string &name, const Setup &setup, const Stream &str
         if (f.cpuPerGB >= 0)
             record(name + (c2s ? "_c2s_cpu" : "_s2c_cpu"), f.cpuPerGB);
         worst = std::max(worst, f.maxStallMs);
+        late = std::max(late, f.p99LateMs);
     }
     if (stalls)
         record(name + "_max_stall", worst);
+    if (!lateName.empty())
+        record(lateName, late);
+}
+
+// Once a 1 MB message without a separator is listed (the list shown), how
+// long a posted event waits, and how long a menu takes from its popup to
+// its first paint and the event loop's next turn, or the longest the event
+// loop is held while it is open, whichever is longer. Medians of five.
+void measureAfterBigRow(const std::string &name)
+{
+    Setup setup{Via::Window, kShowEverything, {}, Logs::None, true};
+    std::unique_ptr<Path> path = openPath(setup);
+    if (!path) {
+        std::fprintf(stderr, "%s: the relay did not start\n", name.c_str());
+        g_failed = true;
+        return;
+    }
+    frmTarnwell *w = path->window->w.get();
+    const QByteArray big(1 << 20, 'x');
+    std::atomic<bool> failed{false};
+    std::atomic<bool> done{false};
+    std::thread rx([&] {
+        std::vector<char> buffer(size_t(big.size()));
+        failed = !readExactly(path->client.get(), buffer.data(), big.size());
+        done = true;
+    });
+    std::thread tx([&] { failed = failed || !writeAll(path->server.get(), big.constData(), big.size()); });
+    const bool through = runEventsUntil([&] { return done.load(); }, kTransferTimeoutMs).ok;
+    if (!through) {
+        ::shutdown(path->client.get(), SHUT_RDWR);
+        ::shutdown(path->server.get(), SHUT_RDWR);
+    }
+    tx.join();
+    rx.join();
+    // A shown list takes its new rows in batches, a moment after they came.
+    const bool listed = runEventsUntil([&] { return w->tabs[2].model->rowCount() > 0; }, 1000).ok;
+    if (!through || failed || !listed) {
+        std::fprintf(stderr, "%s: the message did not get through\n", name.c_str());
+        g_failed = true;
+        return;
+    }
+    // Listed and painted, and the list has the focus, as after a click on it.
+    w->activateWindow();
+    w->tabs[2].lvwReceived->setFocus();
+    runEventsUntil([] { return false; }, 300);
+
+    std::vector<double> posted;
+    std::vector<double> menus;
+    QMenu *menu = w->menuBar()->actions().value(0) ? w->menuBar()->actions().value(0)->menu() : nullptr;
+    struct FirstPaint : QObject
+    {
+        bool painted = false;
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() == QEvent::Paint)
+                painted = true;
+            return false;
+        }
+    } firstPaint;
+    if (menu)
+        menu->installEventFilter(&firstPaint);
+    for (int i = 0; i < 5; ++i) {
+        const Clock::time_point t0 = Clock::now();
+        Clock::time_point ran;
+        bool hit = false;
+        QMetaObject::invokeMethod(
+            qApp,
+            [&] {
+                ran = Clock::now();
+                hit = true;
+            },
+            Qt::QueuedConnection);
+        runEventsUntil([&] { return hit; }, kTransferTimeoutMs);
+        posted.push_back(std::chrono::duration<double, std::milli>(ran - t0).count());
+        if (!menu)
+            continue;
+        firstPaint.painted = false;
+        bool turned = false;
+        Clock::time_point shown;
+        const Clock::time_point m0 = Clock::now();
+        menu->popup(w->mapToGlobal(QPoint(20, 20)));
+        runEventsUntil(
+            [&] {
+                if (firstPaint.painted && !turned) {
+                    turned = true;
+                    QTimer::singleShot(0, qApp, [&] { shown = Clock::now(); });
+                }
+                return shown != Clock::time_point();
+            },
+            kTransferTimeoutMs);
+        const double open = std::chrono::duration<double, std::milli>(shown - m0).count();
+        const Watch held = runEventsUntil([] { return false; }, 200);
+        menu->hide();
+        runEventsUntil([] { return false; }, 100);
+        menus.push_back(std::max(open, held.maxGapMs));
+    }
+    record(name + "_posted", median(posted));
+    if (!menus.empty())
+        record(name + "_menu", median(menus));
+    record(name, std::max(median(posted), median(menus)));
 }
 
 double med(const std::string &name)
@@ -595,6 +750,41 @@ int main(int argc, char **argv)
     g_repeats = options.repeats;
     const QString only = options.only;
     auto wanted = [&](const char *part) { return only.isEmpty() || only == QLatin1String(part); };
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--display-mib"))
+            g_displayBytes = args[i + 1].toLongLong() * 1024 * 1024;
+        else if (args[i] == QLatin1String("--child"))
+            g_child = args[i + 1] == QLatin1String("1");
+    }
+    g_displayBytes = std::min(g_displayBytes, g_streamBytes);
+    g_platform = QGuiApplication::platformName();
+    // The display figures again under X, from a copy of this program, when
+    // there is a display to use and this copy is not on it already.
+    const bool xChild = !g_child && g_platform != QLatin1String("xcb") && !qEnvironmentVariableIsEmpty("DISPLAY");
+    if (!g_child && !xChild && g_platform != QLatin1String("xcb") && (wanted("display") || wanted("ui")))
+        std::printf("no X display (make bench runs under xvfb-run): the xcb figures are skipped\n");
+    const auto onX = [&](const char *part) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--child"), QStringLiteral("1"), QStringLiteral("--only"),
+                     QString::fromLatin1(part), QStringLiteral("--repeats"), QStringLiteral("1"),
+                     QStringLiteral("--mib"), QString::number(g_streamBytes >> 20), QStringLiteral("--display-mib"),
+                     QString::number(g_displayBytes >> 20)});
+        if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+            g_failed = true;
+        for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            if (fields.size() == 3 && fields[0] == "sample")
+                record(fields[1].toStdString(), fields[2].toDouble());
+            else if (!line.isEmpty())
+                std::printf("%s\n", line.constData());
+        }
+    };
 
     // A private settings file and home: nothing touches the user's own.
     QTemporaryDir home;
@@ -612,8 +802,10 @@ int main(int argc, char **argv)
 
     const Setup direct{Via::Direct, kShowNothing, {}};
     const Setup fast{Via::Window, kShowNothing, {}};
-    const Setup display{Via::Window, kShowEverything, {}};
+    const Setup display{Via::Window, kShowEverything, {}, Logs::None, false, g_displayBytes};
+    const Setup displayList{Via::Window, kShowEverything, {}, Logs::None, true, g_displayBytes};
     const Setup socatDefault{Via::Socat, kShowNothing, {}};
+    const Setup socatVerbose{Via::Socat, kShowNothing, {QStringLiteral("-v")}, Logs::None, false, g_displayBytes};
     const Setup socatTuned{Via::Socat, kShowNothing, {QStringLiteral("-b"), QStringLiteral("262144")}};
     const Setup socatRaw{
         Via::Socat, kShowNothing, {QStringLiteral("-b"), QStringLiteral("262144")}, Logs::All};
@@ -628,12 +820,24 @@ int main(int argc, char **argv)
             if (haveSocat) {
                 measureFlows("socat_default", socatDefault, stream, false);
                 measureFlows("socat_tuned", socatTuned, stream, false);
+                measureFlows("socat_verbose", socatVerbose, stream, false);
             }
         }
         if (wanted("fast"))
             measureFlows("relay_fast", fast, stream, true);
-        if (wanted("display"))
-            measureFlows("relay_display", display, stream, true);
+        if (wanted("display") || only == QLatin1String("views")) {
+            measureFlows("relay_display" + platformPart(), display, stream, true);
+            measureFlows("relay_display_list" + platformPart(), displayList, stream, true,
+                         uiName("ui_latency_p99_display_flood"));
+            if (xChild && wanted("display"))
+                onX("views");
+        }
+        if (wanted("ui")) {
+            if (xChild)
+                onX("ui");
+            else
+                measureAfterBigRow(uiName("ui_latency_after_1mb_row"));
+        }
         if (wanted("logs")) {
             if (haveSocat)
                 measureFlows("socat_raw", socatRaw, stream, false);
@@ -659,15 +863,25 @@ int main(int argc, char **argv)
         }
     }
 
+    if (g_child) {
+        for (const std::string &name : g_order) {
+            for (const double v : g_samples[name])
+                std::printf("sample %s %.6g\n", name.c_str(), v);
+        }
+        SettingsStore::setInstance(nullptr);
+        return g_failed ? 1 : 0;
+    }
     for (const std::string &name : g_order) {
         const char *unit = "Gbit/s";
-        if (name.find("latency") != std::string::npos || name.find("round_trip") != std::string::npos)
+        if (name.rfind("ui_latency", 0) == 0)
+            unit = "ms";
+        else if (name.find("latency") != std::string::npos || name.find("round_trip") != std::string::npos)
             unit = "us";
         else if (name.find("stall") != std::string::npos)
             unit = "ms";
         else if (name.find("_cpu") != std::string::npos)
             unit = "s/GB";
-        std::printf("%s: %.2f %s\n", name.c_str(), med(name), unit);
+        std::printf("%s: %.4g %s\n", name.c_str(), med(name), unit);
         if (name.find("stall") != std::string::npos) {
             const auto &v = g_samples[name];
             std::printf("%s_worst: %.2f ms\n", name.c_str(), *std::max_element(v.begin(), v.end()));
@@ -682,6 +896,8 @@ int main(int argc, char **argv)
     ratio("relay_display_vs_socat_default_ratio", "relay_display_c2s", "socat_default_c2s");
     ratio("relay_fast_s2c_vs_socat_ratio", "relay_fast_s2c", "socat_tuned_s2c");
     ratio("relay_display_s2c_vs_socat_default_ratio", "relay_display_s2c", "socat_default_s2c");
+    ratio("relay_display_vs_socat_verbose_ratio", "relay_display_c2s", "socat_verbose_c2s");
+    ratio("relay_display_list_vs_socat_verbose_ratio", "relay_display_list_c2s", "socat_verbose_c2s");
     // With logs, the slower direction counts: each writes different logs.
     auto worseRatio = [&](const char *name, const std::string &a, const std::string &b) {
         const std::string dirs[] = {"_c2s", "_s2c"};
@@ -695,6 +911,12 @@ int main(int argc, char **argv)
         }
         std::printf("%s: %.2f ratio\n", name, worst);
     };
+    // The list shown against the text view, and each view under X against
+    // the same view offscreen.
+    worseRatio("relay_display_list_vs_text_ratio", "relay_display_list", "relay_display");
+    worseRatio("relay_display_list_xcb_vs_offscreen_ratio", "relay_display_list_xcb", "relay_display_list");
+    worseRatio("relay_display_text_xcb_vs_offscreen_ratio", "relay_display_xcb", "relay_display");
+    ratio("relay_vs_socat_added_latency_ratio", "relay_added_latency", "socat_added_latency");
     worseRatio("relay_logs_raw_vs_socat_raw_ratio", "relay_logs_raw", "socat_raw");
     worseRatio("relay_logs_all_vs_socat_raw_ratio", "relay_logs_all", "socat_raw");
     SettingsStore::setInstance(nullptr);

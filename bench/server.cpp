@@ -25,21 +25,15 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -49,7 +43,6 @@
 namespace {
 
 constexpr qsizetype kChunk = 256 * 1024;
-constexpr qsizetype kPatternBytes = 4 * 1024 * 1024 + 13;
 constexpr int kShowEverything = 0;
 constexpr int kClients = 3;
 constexpr int kRounds = 20;
@@ -59,84 +52,9 @@ constexpr int kRoundTimeoutMs = 3000;
 
 using bench::runEventsUntil;
 
-int connectLoopback(quint16 port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-int listenLoopback(quint16 &port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
-}
-
-bool sendAll(int fd, const char *data, qint64 n)
-{
-    while (n > 0) {
-        const ssize_t w = ::send(fd, data, size_t(n), MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        data += w;
-        n -= w;
-    }
-    return true;
-}
-
-// The program's resident memory: current, and the most since the last reset.
-qint64 residentKb(const char *field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
-void resetPeakResident()
-{
-    QFile f(QStringLiteral("/proc/self/clear_refs"));
-    if (f.open(QIODevice::WriteOnly))
-        f.write("5");
-}
-
-// Lines of printable text of 16 to 160 characters ending in CR LF, held
-// twice in a row so any piece up to one pattern long is contiguous.
-QByteArray doubledPattern()
-{
-    QRandomGenerator rng(20240611);
-    QByteArray pattern;
-    while (pattern.size() < kPatternBytes) {
-        const int length = int(rng.bounded(16, 161));
-        for (int i = 0; i < length; ++i)
-            pattern.append(char(rng.bounded(32, 127)));
-        pattern.append("\r\n");
-    }
-    pattern.truncate(kPatternBytes);
-    return pattern + pattern;
-}
+using bench::connectLoopback;
+using bench::residentKb;
+using bench::sendAll;
 
 // The main window, counting per socket label what its data path handled.
 class CountingWindow : public frmTarnwell
@@ -202,7 +120,7 @@ Server3 server3Display(qint64 each)
         return result;
     runEventsUntil([] { return false; }, 100);
 
-    const QByteArray pattern = doubledPattern();
+    const QByteArray pattern = bench::doubledPattern();
     double leastAtFirstEnd = -1;
     w->onHandled = [&] {
         if (leastAtFirstEnd >= 0)
@@ -217,14 +135,14 @@ Server3 server3Display(qint64 each)
         if (most >= each)
             leastAtFirstEnd = double(least) / double(each);
     };
-    resetPeakResident();
+    bench::resetPeakResident();
     std::atomic<int> failed{0};
     std::vector<std::thread> senders;
     for (const int fd : fds) {
         senders.emplace_back([&, fd] {
             for (qint64 sent = 0; sent < each;) {
                 const qint64 n = std::min<qint64>(kChunk, each - sent);
-                if (!sendAll(fd, pattern.constData() + sent % kPatternBytes, n)) {
+                if (!sendAll(fd, pattern.constData() + sent % bench::kPatternBytes, n)) {
                     ++failed;
                     return;
                 }
@@ -258,7 +176,7 @@ Server3 server3Display(qint64 each)
 int passthroughReconnect()
 {
     quint16 upstreamPort = 0;
-    const int upstreamListener = listenLoopback(upstreamPort);
+    const int upstreamListener = bench::listenLoopback(upstreamPort);
     Window window(2);
     if (!window.w || upstreamListener < 0)
         return -1;
@@ -271,9 +189,8 @@ int passthroughReconnect()
     int upstream = -1;
     if (!runEventsUntil(
              [&] {
-                 pollfd p{upstreamListener, POLLIN, 0};
-                 if (upstream < 0 && ::poll(&p, 1, 0) == 1)
-                     upstream = ::accept4(upstreamListener, nullptr, nullptr, SOCK_CLOEXEC);
+                 if (upstream < 0)
+                     upstream = bench::acceptWithin(upstreamListener, 0);
                  return upstream >= 0 && w->sckClient->State() == SocketControl::sckConnected;
              },
              kSetupTimeoutMs)
@@ -348,9 +265,7 @@ int passthroughReconnect()
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareProcess();
     QApplication app(argc, argv);
     const bench::Options options =
         bench::parseOptions(app.arguments(), bench::Options{50 * 1024 * 1024, 1, {}});
@@ -358,13 +273,7 @@ int main(int argc, char **argv)
         return options.only.isEmpty() || options.only == QLatin1String(part);
     };
 
-    // A private settings file and home: nothing touches the user's own.
-    QTemporaryDir home;
-    qputenv("TARNWELL_HOME", home.path().toLocal8Bit());
-    qputenv("TARNWELL_CONFIG_DIR", home.path().toLocal8Bit());
-    SettingsStore store(home.path() + QStringLiteral("/tarnwell.ini"));
-    store.Save(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations"), QStringLiteral("0"));
-    SettingsStore::setInstance(&store);
+    const bench::PrivateSettings settings(1);
 
     int status = 0;
     if (wanted("server3")) {
@@ -385,6 +294,5 @@ int main(int argc, char **argv)
         else
             status = 1;
     }
-    SettingsStore::setInstance(nullptr);
     return status;
 }

@@ -455,6 +455,8 @@ void frmTarnwell::Unload()
     if (m_unloaded || !m_loaded)
         return;
     m_unloaded = true;
+    // The exit's own steps let events run: no socket is read meanwhile.
+    applyReadHolds();
     // Send windows stop their work and save their states first; the exit
     // tells one failed save, theirs or its own.
     const OsError sendError = frmSend::CloseAllForExit();

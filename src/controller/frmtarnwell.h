@@ -6,6 +6,7 @@
 #include "display/supporthost.h"
 #include "options/settingsstore.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
@@ -303,6 +304,10 @@ private:
     std::unique_ptr<ProtocolHost> m_protocolHost;
     std::array<QLabel *, 6> m_panels{};
     PauseGaugeScale m_gaugeScale;
+    // When the lamps were last lit, and how long they stay lit.
+    static constexpr int kLampMs = 50;
+    QElapsedTimer m_receivedAt;
+    QElapsedTimer m_sentAt;
     QPushButton *m_cmdFormHide = nullptr;
     // Relay flow control: backlog above which the fast side stops being read.
     static constexpr qint64 kRelayHighWater = 4 * 1024 * 1024;

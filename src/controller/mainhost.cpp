@@ -64,10 +64,19 @@ void frmTarnwell::createSockets()
     connect(tmrPollServerState, &frmTimer::TimerFired, this, [this] { tmrPollServerState_TimerFired(); });
     connect(tmrAutoDisconnect, &frmTimer::TimerFired, this, [this] { tmrAutoDisconnect_TimerFired(); });
     connect(tmrReconnectTimer, &frmTimer::TimerFired, this, [this] { tmrReconnectTimer_TimerFired(); });
-    connect(tmrReceiveDisplayTimer, &frmTimer::TimerFired, this,
-            [this] { tabs[intCurrentMode].panReceived->dim(); });
-    connect(tmrSentDisplayTimer, &frmTimer::TimerFired, this,
-            [this] { tabs[intCurrentMode].panSent->dim(); });
+    // A lamp goes out 50 ms after the last data that lit it.
+    connect(tmrReceiveDisplayTimer, &frmTimer::TimerFired, this, [this] {
+        if (const qint64 left = kLampMs - m_receivedAt.elapsed(); left > 0)
+            tmrReceiveDisplayTimer->StartTimer(int(left), true);
+        else
+            tabs[intCurrentMode].panReceived->dim();
+    });
+    connect(tmrSentDisplayTimer, &frmTimer::TimerFired, this, [this] {
+        if (const qint64 left = kLampMs - m_sentAt.elapsed(); left > 0)
+            tmrSentDisplayTimer->StartTimer(int(left), true);
+        else
+            tabs[intCurrentMode].panSent->dim();
+    });
 
     for (int i = 0; i < 3; ++i) {
         ModeControls &t = tabs[i];
@@ -162,6 +171,9 @@ void frmTarnwell::holdArrivals(int socket, bool held)
 
 void frmTarnwell::readArrival(int socket)
 {
+    // Once the user quit, what still waits in the sockets is not shown.
+    if (m_unloaded)
+        return;
     if (socket == 0)
         readClientArrival();
     else
@@ -225,7 +237,7 @@ void frmTarnwell::holdReceiving(bool hold)
 
 bool frmTarnwell::serversHeld() const
 {
-    return m_logsBacklogged || m_clientsHeldBack || (m_receiveHeld && intCurrentMode == 1);
+    return m_unloaded || m_logsBacklogged || m_clientsHeldBack || (m_receiveHeld && intCurrentMode == 1);
 }
 
 // A socket is read while nothing holds it: the relay's backlog on the other
@@ -233,7 +245,8 @@ bool frmTarnwell::serversHeld() const
 // share one holder; the busy data path holds on its own and the two compose.
 void frmTarnwell::applyReadHolds()
 {
-    sckClient->setReadingPaused(m_logsBacklogged || m_serverHeldBack || (m_receiveHeld && intCurrentMode != 1),
+    sckClient->setReadingPaused(m_unloaded || m_logsBacklogged || m_serverHeldBack ||
+                                    (m_receiveHeld && intCurrentMode != 1),
                                 SocketControl::Holder::Relay);
     const bool servers = serversHeld();
     for (int n = 1; n < sckServer.size(); ++n)
@@ -276,16 +289,23 @@ void frmTarnwell::ServerToClientDataArrived(const QByteArray &strData)
     m_frmLogging->ServerToClientDataArrived(strData);
 }
 
+// Data comes thousands of times a second: a lit lamp's timer is left
+// running and, when it fires, waits on for what is left of the 50 ms since
+// the last data, so no arrival pays for stopping and starting a timer.
 void frmTarnwell::DataHasBeenReceived()
 {
     tabs[intCurrentMode].panReceived->light(Lamp::kReceived);
-    tmrReceiveDisplayTimer->StartTimer(50, true);
+    m_receivedAt.start();
+    if (!tmrReceiveDisplayTimer->isRunning())
+        tmrReceiveDisplayTimer->StartTimer(kLampMs, true);
 }
 
 void frmTarnwell::DataHasBeenSent()
 {
     tabs[intCurrentMode].panSent->light(Lamp::kSent);
-    tmrSentDisplayTimer->StartTimer(50, true);
+    m_sentAt.start();
+    if (!tmrSentDisplayTimer->isRunning())
+        tmrSentDisplayTimer->StartTimer(kLampMs, true);
 }
 
 void frmTarnwell::UpdateReceivePauseBufferIndicator()

@@ -1,7 +1,12 @@
 #include "core/bytes.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace Bytes {
 
@@ -105,20 +110,125 @@ QByteArray cells(QByteArrayView raw, const CellTable<Width> &table)
     return out;
 }
 
-QByteArray escape(QByteArrayView raw, const EscapeTable &table)
+constexpr quint64 kOnes = 0x0101010101010101ULL;
+constexpr quint64 kLows = 0x7F7F7F7F7F7F7F7FULL;
+constexpr quint64 kHighs = 0x8080808080808080ULL;
+
+// The high bit of each byte of a word that is zero (exact: no carry crosses
+// from one byte into the next).
+constexpr quint64 zeroBytes(quint64 x)
 {
-    // Sized exactly first, so the result is allocated once; the three spare
-    // bytes let the last cell be copied whole like all the others.
-    qsizetype size = 0;
-    for (const char c : raw)
-        size += table.length[static_cast<uchar>(c)];
+    return ~(((x & kLows) + kLows) | x) & kHighs;
+}
+
+// The high bit of each byte of a word that its table escapes: below 32, 127
+// and up, and the backslash; carriage return and line feed kept where the
+// table keeps them. Exact, so the count of set bits sizes the result.
+template <bool KeepLineEnds> constexpr quint64 escapedBytes(quint64 w)
+{
+    const quint64 low = w & kLows;
+    const quint64 below32 = ~(low + kOnes * 0x60) & ~w & kHighs;
+    const quint64 from127 = (w | (low + kOnes)) & kHighs;
+    quint64 escaped = below32 | from127 | zeroBytes(w ^ (kOnes * '\\'));
+    if constexpr (KeepLineEnds)
+        escaped &= ~(zeroBytes(w ^ (kOnes * '\r')) | zeroBytes(w ^ (kOnes * '\n')));
+    return escaped;
+}
+
+quint64 word(const char *at)
+{
+    quint64 w;
+    std::memcpy(&w, at, sizeof w);
+    return w;
+}
+
+#ifdef __SSE2__
+// The same test on sixteen bytes at once: each byte that is escaped becomes
+// 0xFF. As signed bytes, 128 and up are below 32, so two compares find what
+// is not printable.
+template <bool KeepLineEnds> __m128i escapedLanes(__m128i b)
+{
+    __m128i escaped =
+        _mm_or_si128(_mm_cmplt_epi8(b, _mm_set1_epi8(32)), _mm_cmpgt_epi8(b, _mm_set1_epi8(126)));
+    escaped = _mm_or_si128(escaped, _mm_cmpeq_epi8(b, _mm_set1_epi8('\\')));
+    if constexpr (KeepLineEnds)
+        escaped = _mm_andnot_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(b, _mm_set1_epi8('\n'))),
+            escaped);
+    return escaped;
+}
+
+__m128i load16(const char *at)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+}
+#endif
+
+template <bool KeepLineEnds> QByteArray escape(QByteArrayView raw)
+{
+    static constexpr const EscapeTable &table = KeepLineEnds ? kEscapeKeepLineEnds : kEscapeAll;
+    // Text is mostly shown as it is: it is checked sixteen or eight bytes at
+    // a time, and a block is copied whole unless it holds a byte to escape.
+    const char *in = raw.data();
+    const qsizetype n = raw.size();
+    [[maybe_unused]] const qsizetype blocks = n - n % 16;
+    // Sized exactly first, with no branch per block, so the result is
+    // allocated once. The three spare bytes let the last cell be copied
+    // whole like all the others.
+    qsizetype escapes = 0;
+    qsizetype i = 0;
+#ifdef __SSE2__
+    // Each lane counts its escapes up to 255 blocks, then the lanes are summed.
+    while (i < blocks) {
+        const qsizetype stop = std::min(blocks, i + 255 * 16);
+        __m128i counts = _mm_setzero_si128();
+        for (; i < stop; i += 16)
+            counts = _mm_sub_epi8(counts, escapedLanes<KeepLineEnds>(load16(in + i)));
+        const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+        escapes += _mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4);
+    }
+#endif
+    // A word's escapes are counted by adding up its bytes' high bits in one
+    // multiply.
+    for (; i + 8 <= n; i += 8)
+        escapes += qsizetype(((escapedBytes<KeepLineEnds>(word(in + i)) >> 7) * kOnes) >> 56);
+    for (; i < n; ++i)
+        escapes += table.length[static_cast<uchar>(in[i])] == 3;
+    // Nothing to escape (plain text): one copy.
+    if (escapes == 0)
+        return raw.toByteArray();
+    const qsizetype size = n + 2 * escapes;
     QByteArray out(size + 3, Qt::Uninitialized);
     char *o = out.data();
-    for (const char c : raw) {
-        const auto v = static_cast<uchar>(c);
+    const auto one = [&](qsizetype at) {
+        const auto v = static_cast<uchar>(in[at]);
         std::memcpy(o, table.cell[v].data(), 4);
         o += table.length[v];
+    };
+    i = 0;
+#ifdef __SSE2__
+    for (; i < blocks; i += 16) {
+        const __m128i b = load16(in + i);
+        if (_mm_movemask_epi8(escapedLanes<KeepLineEnds>(b)) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(o), b);
+            o += 16;
+        } else {
+            for (qsizetype j = i; j < i + 16; ++j)
+                one(j);
+        }
     }
+#endif
+    for (; i + 8 <= n; i += 8) {
+        if (escapedBytes<KeepLineEnds>(word(in + i)) == 0) {
+            std::memcpy(o, in + i, 8);
+            o += 8;
+        } else {
+            for (qsizetype j = i; j < i + 8; ++j)
+                one(j);
+        }
+    }
+    for (; i < n; ++i)
+        one(i);
     out.truncate(size);
     return out;
 }
@@ -168,12 +278,12 @@ bool IsPrintable(char c)
 
 QByteArray GetChar(QByteArrayView raw)
 {
-    return escape(raw, kEscapeAll);
+    return escape<false>(raw);
 }
 
 QByteArray GetChar2(QByteArrayView raw)
 {
-    return escape(raw, kEscapeKeepLineEnds);
+    return escape<true>(raw);
 }
 
 QByteArray GetAscII(QByteArrayView raw)

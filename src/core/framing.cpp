@@ -6,6 +6,10 @@ namespace Framing {
 
 namespace {
 
+// Needles up to this long are found byte by byte; a false start costs at
+// most this many comparisons.
+constexpr qsizetype kShortNeedle = 16;
+
 // First occurrence of needle starting at or after from and ending at or
 // before limit, or -1. Exact byte comparison.
 qint64 find(QByteArrayView data, QByteArrayView needle, qint64 from, qint64 limit)
@@ -13,7 +17,22 @@ qint64 find(QByteArrayView data, QByteArrayView needle, qint64 from, qint64 limi
     limit = qMin<qint64>(limit, data.size());
     if (from < 0 || needle.isEmpty() || limit - from < needle.size())
         return -1;
-    return data.first(limit).indexOf(needle, from);
+    // Separators are a few bytes and a message is short: finding the first
+    // byte and comparing the rest beats a general search, which sets up its
+    // tables anew on every call (more than a line of text costs to scan).
+    if (needle.size() > kShortNeedle)
+        return data.first(limit).indexOf(needle, from);
+    const char *base = data.data();
+    const qint64 lastStart = limit - needle.size();
+    for (qint64 at = from; at <= lastStart; ++at) {
+        const void *hit = std::memchr(base + at, needle[0], size_t(lastStart - at + 1));
+        if (!hit)
+            return -1;
+        at = static_cast<const char *>(hit) - base;
+        if (std::memcmp(base + at + 1, needle.data() + 1, size_t(needle.size() - 1)) == 0)
+            return at;
+    }
+    return -1;
 }
 
 qint64 find(QByteArrayView data, QByteArrayView needle, qint64 from)

@@ -3,9 +3,12 @@
 #include "core/bytes.h"
 #include "ui/twips.h"
 
+#include <QClipboard>
 #include <QColor>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -96,9 +99,41 @@ QTime currentLocalTime()
     return QTime::fromMSecsSinceStartOfDay(int(ms));
 }
 
+// Copying from a list takes the current cell's whole text, not the bounded
+// text the cell shows.
+class CopyWholeCell : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+            return false;
+        if (!static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy))
+            return false;
+        event->accept();
+        if (event->type() == QEvent::KeyPress) {
+            const QModelIndex current = static_cast<QAbstractItemView *>(watched)->currentIndex();
+            if (current.isValid())
+                QGuiApplication::clipboard()->setText(current.data(DataListModel::WholeTextRole).toString());
+        }
+        return true;
+    }
+};
+
 } // namespace
 
-DataListModel::DataListModel(QObject *parent) : QAbstractTableModel(parent) {}
+DataListModel::DataListModel(QObject *parent) : QAbstractTableModel(parent)
+{
+    m_paceTimer.setSingleShot(true);
+    connect(&m_paceTimer, &QTimer::timeout, this, [this] {
+        flush();
+        if (std::exchange(m_showLastDue, false))
+            Q_EMIT lastRowShown();
+    });
+}
 
 void DataListModel::setColumns(const QList<Column_> &columns)
 {
@@ -123,11 +158,13 @@ void DataListModel::setColumnWidthTwips(int column, int twips)
     Q_EMIT columnWidthTwipsChanged(column, twips);
 }
 
-void DataListModel::appendColumn(const QString &header, int widthTwips)
+void DataListModel::appendColumns(const QList<Column_> &columns)
 {
+    if (columns.isEmpty())
+        return;
     const int at = int(m_columns.size());
-    beginInsertColumns(QModelIndex(), at, at);
-    m_columns.append({header, widthTwips});
+    beginInsertColumns(QModelIndex(), at, at + int(columns.size()) - 1);
+    m_columns.append(columns);
     endInsertColumns();
 }
 
@@ -204,17 +241,38 @@ void DataListModel::beginBatch()
 void DataListModel::endBatch()
 {
     if (m_batchDepth > 0 && --m_batchDepth == 0)
-        flush();
+        flushSoon();
 }
 
 void DataListModel::flush()
 {
+    m_paceTimer.stop();
+    m_sinceFlush.start();
     const int held = int(m_rows.size());
     if (held <= m_announced)
         return;
     beginInsertRows(QModelIndex(), m_announced, held - 1);
     m_announced = held;
     endInsertRows();
+}
+
+bool DataListModel::paced() const
+{
+    return std::any_of(m_views.begin(), m_views.end(), [](const QPointer<QTreeView> &v) { return v && v->isVisible(); });
+}
+
+void DataListModel::flushSoon()
+{
+    if (m_paceTimer.isActive())
+        return;
+    const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kPaceMs;
+    if (since >= kPaceMs || !paced()) {
+        flush();
+        if (std::exchange(m_showLastDue, false))
+            Q_EMIT lastRowShown();
+        return;
+    }
+    m_paceTimer.start(int(kPaceMs - since));
 }
 
 QByteArray DataListModel::rawTag(int row) const
@@ -224,19 +282,25 @@ QByteArray DataListModel::rawTag(int row) const
     return m_rows[size_t(row)].raw;
 }
 
-QByteArray DataListModel::cellOf(const Row &row, int cellIndex)
+// A cell held in escaped form (not one made from the raw message).
+QByteArrayView DataListModel::storedCell(const Row &row, int cellIndex)
 {
-    if (row.flags & kCellFromRawFlag)
-        return cellIndex == 0 ? Bytes::GetChar(QByteArrayView(row.raw).first(row.raw.size() - qsizetype(row.cellCount)))
-                              : QByteArray();
-    if (cellIndex < 0 || quint32(cellIndex) >= row.cellCount)
+    if ((row.flags & kCellFromRawFlag) || cellIndex < 0 || quint32(cellIndex) >= row.cellCount)
         return {};
     if (row.cellCount == 1)
         return row.cells;
     const char *at = row.cells.constData();
     for (int i = 0; i < cellIndex; ++i)
         at += sizeof(quint32) + getLength(at);
-    return QByteArray(at + sizeof(quint32), qsizetype(getLength(at)));
+    return QByteArrayView(at + sizeof(quint32), qsizetype(getLength(at)));
+}
+
+QByteArray DataListModel::cellOf(const Row &row, int cellIndex)
+{
+    if (row.flags & kCellFromRawFlag)
+        return cellIndex == 0 ? Bytes::GetChar(QByteArrayView(row.raw).first(row.raw.size() - qsizetype(row.cellCount)))
+                              : QByteArray();
+    return storedCell(row, cellIndex).toByteArray();
 }
 
 QByteArray DataListModel::cell(int row, int column) const
@@ -270,7 +334,7 @@ DataListModel::RowIcon DataListModel::icon(int row) const
     return RowIcon((m_rows[size_t(row)].flags >> kIconShift) & kIconMask);
 }
 
-QString DataListModel::displayText(const Row &row, int column) const
+QString DataListModel::displayText(const Row &row, int column, bool whole) const
 {
     switch (column) {
     case ColNumber:
@@ -282,8 +346,41 @@ QString DataListModel::displayText(const Row &row, int column) const
     case ColSocket:
         return m_labels.value(qsizetype(row.socket));
     default:
-        return Bytes::toText(cellOf(row, column - ColMessage));
+        break;
     }
+    const int cellIndex = column - ColMessage;
+    if (whole)
+        return Bytes::toText(cellOf(row, cellIndex));
+    // Only the bytes that can show are escaped.
+    QByteArray made;
+    QByteArrayView text;
+    bool more = false;
+    if (row.flags & kCellFromRawFlag) {
+        if (cellIndex != 0)
+            return {};
+        const QByteArrayView body = QByteArrayView(row.raw).first(row.raw.size() - qsizetype(row.cellCount));
+        more = body.size() > kCellChars;
+        made = Bytes::GetChar(body.first(qMin(body.size(), kCellChars)));
+        text = made;
+    } else {
+        text = storedCell(row, cellIndex);
+    }
+    if (text.size() > kCellChars) {
+        more = true;
+        // Cut before an escape (a backslash and two digits), not through it.
+        qsizetype cut = kCellChars;
+        for (qsizetype at = cut - 1; at >= cut - 2; --at) {
+            if (text[at] == '\\') {
+                cut = at;
+                break;
+            }
+        }
+        text = text.first(cut);
+    }
+    QString shown = Bytes::toText(text);
+    if (more)
+        shown += QChar(kMoreMark);
+    return shown;
 }
 
 QIcon DataListModel::iconFor(RowIcon icon) const
@@ -325,7 +422,7 @@ void DataListModel::sort(int column, Qt::SortOrder order)
     const size_t count = size_t(n);
     std::vector<QString> keys(count);
     for (size_t i = 0; i < count; ++i)
-        keys[i] = displayText(m_rows[i], column);
+        keys[i] = displayText(m_rows[i], column, true);
     std::vector<int> permutation(count);
     std::iota(permutation.begin(), permutation.end(), 0);
     const auto less = [&keys](int a, int b) {
@@ -358,7 +455,14 @@ void DataListModel::sort(int column, Qt::SortOrder order)
 void DataListModel::showLastRow()
 {
     flush();
+    m_showLastDue = false;
     Q_EMIT lastRowShown();
+}
+
+void DataListModel::showLastRowSoon()
+{
+    m_showLastDue = true;
+    flushSoon();
 }
 
 void DataListModel::attachView(QTreeView *view)
@@ -369,6 +473,8 @@ void DataListModel::attachView(QTreeView *view)
     view->setUniformRowHeights(true);
     view->setAlternatingRowColors(false);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_views.append(guard);
+    view->installEventFilter(new CopyWholeCell(view));
     QHeaderView *header = view->header();
     header->setStretchLastSection(false);
     header->setSectionsClickable(true);
@@ -435,7 +541,9 @@ QVariant DataListModel::data(const QModelIndex &index, int role) const
     const Row &row = m_rows[size_t(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return displayText(row, index.column());
+        return displayText(row, index.column(), false);
+    case WholeTextRole:
+        return displayText(row, index.column(), true);
     case Qt::ForegroundRole:
         if (index.column() == ColNumber)
             return (row.flags & kIncomingFlag) ? QColor(255, 0, 0) : QColor(0, 0, 255);

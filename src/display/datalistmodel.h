@@ -2,10 +2,13 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QIcon>
+#include <QPointer>
 #include <QStringList>
 #include <QTime>
+#include <QTimer>
 #include <QVarLengthArray>
 #include <vector>
 
@@ -14,11 +17,21 @@ class QTreeView;
 /// The rows of one data list: number, time, direction, socket label and the
 /// message or its fields, with the raw message kept as the row's tag.
 ///
+/// The message and field cells show at most kCellChars characters of their
+/// escaped text, cut before an escape and followed by a mark (…) when more
+/// follows: a cell's paint and measure cost grows with its length, and a
+/// 1 MB cell held every repaint of the list for most of a second. The whole
+/// text stays in the row for sorting, copying (WholeTextRole) and the
+/// details viewer (RawRole).
+///
 /// Rows are stored compactly (one small record per row, cells packed into one
 /// byte array) so that floods of short messages stay cheap. Inside a batch
 /// (beginBatch/endBatch) new rows are held back and announced to views in one
 /// insertion at flush(), so a view does its bookkeeping once per batch rather
-/// than once per row.
+/// than once per row. While an attached view is shown, the end of a batch
+/// announces its rows at most every kPaceMs (at once after a quiet spell):
+/// in a flood the view then inserts, scrolls and paints a few dozen times a
+/// second rather than once per arrival.
 class DataListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -29,7 +42,11 @@ public:
         RawRole = Qt::UserRole,
         /// True for incoming rows (any column).
         IncomingRole,
+        /// The cell's whole text, however long (DisplayRole is bounded).
+        WholeTextRole,
     };
+    static constexpr qsizetype kCellChars = 1024;
+    static constexpr char16_t kMoreMark = u'\u2026';
     enum class RowIcon : quint8 { None, Tick, Unplugged };
 
     struct Column_
@@ -65,8 +82,10 @@ public:
     void setHeaderText(int column, const QString &text);
     int columnWidthTwips(int column) const { return m_columns.value(column).widthTwips; }
     void setColumnWidthTwips(int column, int twips);
-    /// Adds a column at the right; columns are never removed by the display.
-    void appendColumn(const QString &header, int widthTwips);
+    /// Adds columns at the right, in one insertion; columns are never
+    /// removed by the display.
+    void appendColumns(const QList<Column_> &columns);
+    void appendColumn(const QString &header, int widthTwips) { appendColumns({{header, widthTwips}}); }
 
     /// Adds a row at the end, numbered from the rows held before it plus 1.
     /// Returns its row index. Outside a batch views learn of it at once.
@@ -74,11 +93,14 @@ public:
     /// Removes every row (the columns stay).
     void clear();
 
-    /// Batches nest; rows added inside reach views at flush() or at the end
-    /// of the outermost batch.
+    /// Batches nest; rows added inside reach views at flush() or, paced,
+    /// at the end of the outermost batch.
     void beginBatch();
     void endBatch();
     void flush();
+    /// flush() now, or when the pace allows while a view is shown.
+    void flushSoon();
+    static constexpr int kPaceMs = 20;
     /// Rows held, including rows of a running batch not yet announced.
     int heldRowCount() const { return int(m_rows.size()); }
 
@@ -98,12 +120,14 @@ public:
     /// reverses the order.
     void sortByHeader(int column);
 
-    /// Asks attached views to select the last row and scroll it into view.
+    /// Asks attached views to select the last row and scroll it into view,
+    /// now or with the next paced flush.
     void showLastRow();
+    void showLastRowSoon();
 
-    /// Shows this model in a view as a list of whole rows: header clicks
-    /// sort, new columns get their widths, showLastRow() selects and reveals
-    /// the last row.
+    /// Hooks a view to this model: header clicks sort, new columns get their
+    /// widths, showLastRow() selects and reveals the last row, and copying
+    /// takes the current cell's whole text.
     void attachView(QTreeView *view);
     /// Gives a view the columns' widths: a width of 0 hides the column, the
     /// number shares its cell with the row's icon, and the time keeps room for
@@ -145,9 +169,11 @@ private:
     static constexpr quint8 kIconMask = 0x03;
 
     quint32 intern(const QString &label);
+    static QByteArrayView storedCell(const Row &row, int cellIndex);
     static QByteArray cellOf(const Row &row, int cellIndex);
-    QString displayText(const Row &row, int column) const;
+    QString displayText(const Row &row, int column, bool whole) const;
     QIcon iconFor(RowIcon icon) const;
+    bool paced() const;
 
     QList<Column_> m_columns;
     std::vector<Row> m_rows;
@@ -159,4 +185,8 @@ private:
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     mutable QIcon m_tickIcon;
     mutable QIcon m_unpluggedIcon;
+    QList<QPointer<QTreeView>> m_views;
+    QTimer m_paceTimer;
+    QElapsedTimer m_sinceFlush;
+    bool m_showLastDue = false;
 };

@@ -103,6 +103,11 @@ public:
 
     /// Work is done in slices of this many milliseconds between event passes.
     static constexpr int kSliceMs = 5;
+    /// With field splitting on, a message is cut into at most this many
+    /// fields: the last column the list gets shows the rest of the message
+    /// unsplit. A list of thousands of columns helps no one, and every
+    /// column costs the view work on every row it paints.
+    static constexpr int kMaxFieldColumns = 256;
 
 private:
     void runOrDefer(qint64 bytes, std::function<void()> call);

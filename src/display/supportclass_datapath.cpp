@@ -192,20 +192,24 @@ bool SupportClass::SendToSockets(const QByteArray &strData, std::optional<bool> 
         }
     } else {
         // Let the window breathe between writes, but in slices: one event pass
-        // per write would cost more than the writes themselves. A client that
-        // cannot be written to does not keep the data from the others.
+        // per write would cost more than the writes themselves, and none
+        // after the last one, which would only hold back what arrives
+        // meanwhile. A client that cannot be written to does not keep the
+        // data from the others.
         QElapsedTimer slice;
         slice.start();
+        bool written = false;
         for (int i = 1; i <= m_host->highestServerIndex(); ++i) {
             if (m_host->serverState(i) != kClientConnected)
                 continue;
-            if (const OsError e = m_host->writeServer(i, strData);
-                e.isError() && e.number != SupportHost::kNotConnected && !failure.isError())
-                failure = e;
-            if (slice.elapsed() >= kSliceMs) {
+            if (written && slice.elapsed() >= kSliceMs) {
                 QCoreApplication::processEvents();
                 slice.restart();
             }
+            written = true;
+            if (const OsError e = m_host->writeServer(i, strData);
+                e.isError() && e.number != SupportHost::kNotConnected && !failure.isError())
+                failure = e;
         }
         if (!failure.isError() && verbose)
             tw::events().AddEvent(mode == 2 ? QStringLiteral("Passed ") + count(strData) +

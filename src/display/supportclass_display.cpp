@@ -95,30 +95,39 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
     bool more = false;
     QElapsedTimer slice;
     slice.start();
-    // The clock is read every few short messages, not after each one: in a
-    // flood of short lines reading it would cost more than a row.
+    // The clock is read every few short messages or fields, not after each
+    // one: in a flood of short lines reading it would cost more than a row.
     int sinceClock = 0;
-    qint64 clockAt = 0;
+    qint64 bytesSinceClock = 0;
+    // Lets pending events run once a slice is used up; false when this
+    // object went meanwhile.
+    const auto takeTurn = [&](qint64 bytes) {
+        bytesSinceClock += bytes;
+        if (++sinceClock < kMessagesPerClockRead && bytesSinceClock < kBytesPerClockRead)
+            return true;
+        sinceClock = 0;
+        bytesSinceClock = 0;
+        if (slice.elapsed() < kSliceMs)
+            return true;
+        if (list)
+            list->flushSoon();
+        QCoreApplication::processEvents();
+        if (!self) {
+            if (job.list)
+                job.list->endBatch();
+            return false;
+        }
+        list = job.list.data();
+        slice.restart();
+        return true;
+    };
+    qint64 scanned = 0;
     do {
-        const bool readClock = ++sinceClock >= kMessagesPerClockRead || position - clockAt >= kBytesPerClockRead;
-        if (readClock) {
-            sinceClock = 0;
-            clockAt = position;
-        }
-        if (readClock && slice.elapsed() >= kSliceMs) {
-            if (list)
-                list->flush();
-            QCoreApplication::processEvents();
-            if (!self) {
-                if (job.list)
-                    job.list->endBatch();
-                return false;
-            }
-            list = job.list.data();
-            if (m_cancelled)
-                break;
-            slice.restart();
-        }
+        if (!takeTurn(position - scanned))
+            return false;
+        scanned = position;
+        if (m_cancelled)
+            break;
 
         QByteArray message;
         qint64 consecutive = 0;
@@ -164,23 +173,34 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
                 list->setColumnWidthTwips(DataListModel::ColMessage, kFieldColumnTwips);
                 list->setHeaderText(DataListModel::ColMessage, QStringLiteral("Field 1"));
             }
+            const bool split = !tw::options().GetFieldSeparator().isEmpty();
             qint64 fieldPosition = 0;
-            int n = 0;
             bool moreFields = false;
             do {
-                const bool includeFieldSeparator = tw::options().DisplayFieldSeparator();
-                // Without a field separator the scanner leaves the field as
-                // it finds it: the rest of the message is then one field.
-                QByteArray field = message.mid(fieldPosition);
-                moreFields = GetNextField(message, fieldPosition, field, includeFieldSeparator);
-                ++n;
-                while (list->columnCount() < n + 4)
-                    list->appendColumn(QStringLiteral("Field ") + QString::number(list->columnCount() - 3),
-                                       kFieldColumnTwips);
+                const qint64 fieldStart = fieldPosition;
+                QByteArray field;
+                // Without a field separator the rest of the message is one
+                // field; so it is in the last column the list allows.
+                if (split && row.cells.size() + 1 < kMaxFieldColumns) {
+                    moreFields =
+                        GetNextField(message, fieldPosition, field, tw::options().DisplayFieldSeparator());
+                } else {
+                    field = message.mid(fieldPosition);
+                    moreFields = false;
+                }
                 if (!moreFields && !tw::options().DisplayMessageSeparator())
                     dropOneSeparator(field, tw::options().GetMessageSeparator());
                 row.cells.append(GetChar(field));
-            } while (moreFields);
+                if (moreFields && !takeTurn(fieldPosition - fieldStart))
+                    return false;
+            } while (moreFields && !m_cancelled);
+            if (!list || m_cancelled)
+                continue;
+            // The row's new columns arrive in one insertion.
+            QList<DataListModel::Column_> columns;
+            for (int c = list->columnCount(); c < row.cells.size() + DataListModel::ColMessage; ++c)
+                columns.append({QStringLiteral("Field ") + QString::number(c - 3), kFieldColumnTwips});
+            list->appendColumns(columns);
         } else {
             list->setHeaderText(DataListModel::ColMessage, QStringLiteral("Message"));
             // The cell is the message, less one separator unless those are
@@ -199,10 +219,11 @@ bool SupportClass::runDisplay(const PendingDisplay &job)
 
     if (list) {
         list->endBatch();
-        // Selecting and revealing the last row once per arrival, rather than
-        // per message, keeps floods cheap; the outcome is the same.
+        // Selecting and revealing the last row once per arrival (or, in a
+        // flood with the list shown, per pace), rather than per message,
+        // keeps floods cheap; the outcome is the same.
         if (rowAdded)
-            list->showLastRow();
+            list->showLastRowSoon();
     }
 
     // The text view gets the whole data, shown messages or not, and keeps

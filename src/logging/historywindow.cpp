@@ -92,9 +92,23 @@ int HistoryWindow::addLine(const QStringList &cells)
 
 void HistoryWindow::selectRow(int row)
 {
-    const QModelIndex index = m_model->index(row, 0);
-    m_list->setCurrentIndex(index);
-    m_list->scrollTo(index);
+    // Selecting lays the whole list out anew: in a burst of lines (a flood
+    // that clears the data list at its limits adds one per clearing) the
+    // newest is selected once, when the burst lets the event loop turn.
+    m_rowToSelect = QPersistentModelIndex(m_model->index(row, 0));
+    if (m_selectQueued)
+        return;
+    m_selectQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_selectQueued = false;
+            if (!m_rowToSelect.isValid())
+                return;
+            m_list->setCurrentIndex(m_rowToSelect);
+            m_list->scrollTo(m_rowToSelect);
+        },
+        Qt::QueuedConnection);
 }
 
 void HistoryWindow::sortByColumn(int column)

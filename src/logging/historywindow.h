@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QStringList>
 #include <QWidget>
 #include <vector>
@@ -47,7 +48,8 @@ protected:
     static int rowLimit();
     /// Empties the list when it already holds more rows than the limit.
     bool clearIfOverLimit();
-    /// Adds "#" and "Time" in front of the cells and selects the new row.
+    /// Adds "#" and "Time" in front of the cells and selects the new row
+    /// (on the event loop's next turn).
     int addLine(const QStringList &cells);
     void selectRow(int row);
 
@@ -66,4 +68,6 @@ private:
     QPushButton *m_cmdClose = nullptr;
     std::vector<int> m_widthsTwips;
     int m_helpTopic = 0;
+    QPersistentModelIndex m_rowToSelect;
+    bool m_selectQueued = false;
 };

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 class QTcpServer;
 class QTcpSocket;
@@ -197,8 +198,7 @@ private:
     bool m_pumpQueued = false;
     quint64 m_bytesTaken = 0;
     // Bytes the system took during SendData, told from the event loop.
-    bool m_inSend = false;
-    bool m_writtenQueued = false;
+    QTimer m_writtenTimer;
     qint64 m_unannouncedWritten = 0;
     End m_end = End::None;
     OsError m_endError;

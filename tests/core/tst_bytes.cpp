@@ -38,6 +38,7 @@ void TestBytes::cellsOfEveryByte()
 {
     // Every cell of every representation against an independent formatting.
     QByteArray hex, ascii, octal, binary, escaped;
+    QByteArrayList cells;
     for (int v = 0; v < 256; ++v) {
         const QByteArray h = QByteArray::number(v, 16).toUpper().rightJustified(2, '0');
         const QByteArray b = QByteArray::number(v, 2).rightJustified(8, '0');
@@ -49,7 +50,25 @@ void TestBytes::cellsOfEveryByte()
         octal += QByteArray::number(v, 8).rightJustified(3, '0') + ' ';
         const bool printable = v >= 32 && v <= 126 && v != 92;
         QCOMPARE(Bytes::IsPrintable(char(v)), printable);
-        escaped += printable ? QByteArray(1, char(v)) : "\\" + h;
+        cells << (printable ? QByteArray(1, char(v)) : "\\" + h);
+        escaped += cells.last();
+    }
+    // Each byte at each place among printable ones, and each pair side by
+    // side, as in text: plain runs are taken sixteen and eight bytes at a
+    // time.
+    const auto kept = [&](int v) { return v == 10 || v == 13 ? QByteArray(1, char(v)) : cells[v]; };
+    for (int v = 0; v < 256; ++v) {
+        for (int at = 0; at < 25; ++at) {
+            QByteArray text("abcdefghijklmnopqrstuvwxy");
+            text[at] = char(v);
+            QCOMPARE(Bytes::GetChar(text), text.left(at) + cells[v] + text.mid(at + 1));
+            QCOMPARE(Bytes::GetChar2(text), text.left(at) + kept(v) + text.mid(at + 1));
+        }
+        for (int w = 0; w < 256; ++w) {
+            const QByteArray text = "abcdefghijklmnopqrs" + QByteArray(1, char(v)) + char(w) + "vwxy";
+            QCOMPARE(Bytes::GetChar(text), "abcdefghijklmnopqrs" + cells[v] + cells[w] + "vwxy");
+            QCOMPARE(Bytes::GetChar2(text), "abcdefghijklmnopqrs" + kept(v) + kept(w) + "vwxy");
+        }
     }
     const QByteArray raw = allBytes();
     QCOMPARE(Bytes::GetHex(raw), hex);

@@ -1,7 +1,10 @@
+#include "core/bytes.h"
 #include "display/datalistmodel.h"
 #include "ui/twips.h"
 
 #include <QAbstractItemModelTester>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
@@ -63,6 +66,9 @@ class TestDataListModel : public QObject
 private Q_SLOTS:
     void rowContents();
     void packedCellsKeepEveryByte();
+    void longCellsShowABoundedPrefix_data();
+    void longCellsShowABoundedPrefix();
+    void longCellsSortAndCopyWhole();
     void batchAnnouncesOnceAtFlush();
     void clearKeepsColumnsAndRestartsNumbering();
     void sortByHeader_data();
@@ -120,6 +126,64 @@ void TestDataListModel::packedCellsKeepEveryByte()
     QCOMPARE(m.cell(0, 7), QByteArray()); // beyond this row's fields
     QCOMPARE(m.text(1, 4), QStringLiteral("only"));
     QCOMPARE(m.text(1, 5), QString());
+}
+
+void TestDataListModel::longCellsShowABoundedPrefix_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<bool>("fromRaw");
+    QTest::addColumn<QString>("shown");
+    const qsizetype n = DataListModel::kCellChars;
+    const QString more(QChar(DataListModel::kMoreMark));
+    const QByteArray big(1 << 20, 'x');
+    QTest::newRow("message at the bound") << QByteArray(n, 'a') << true << QString(n, u'a');
+    QTest::newRow("1 MB message") << big << true << QString(n, u'x') + more;
+    // Escaped, the bytes at the bound grow past it: the escape is not cut through.
+    QTest::newRow("escape across the bound")
+        << QByteArray(n - 2, 'a') + "\x01" << true << QString(n - 2, u'a') + more;
+    QTest::newRow("1 MB field") << big << false << QString(n, u'x') + more;
+    QTest::newRow("field of escapes")
+        << QByteArray(n, '\x01') << false << QString(QStringLiteral("\\01")).repeated(n / 3) + more;
+}
+
+void TestDataListModel::longCellsShowABoundedPrefix()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(bool, fromRaw);
+    QFETCH(QString, shown);
+    Model m;
+    DataListModel::NewRow r;
+    r.raw = raw + "\r\n";
+    if (fromRaw)
+        r.cellFromRawChop = 2;
+    else
+        r.cells.append(Bytes::GetChar(raw));
+    m.appendRow(std::move(r));
+    QCOMPARE(m.text(0, DataListModel::ColMessage), shown);
+    // The row keeps the whole: the details viewer's tag and the cell.
+    QCOMPARE(m.rawTag(0), raw + "\r\n");
+    QCOMPARE(m.cell(0, DataListModel::ColMessage), Bytes::GetChar(raw));
+    QCOMPARE(m.data(m.index(0, DataListModel::ColMessage), DataListModel::WholeTextRole).toString(),
+             QString::fromLatin1(Bytes::GetChar(raw)));
+}
+
+void TestDataListModel::longCellsSortAndCopyWhole()
+{
+    // Two messages alike in every byte the cells show.
+    const QByteArray prefix(DataListModel::kCellChars + 10, 'x');
+    Model m;
+    m.add(prefix + "b");
+    m.add(prefix + "a");
+    QCOMPARE(m.text(0, 4), m.text(1, 4));
+    m.sortByHeader(4);
+    QCOMPARE(m.column(0), latin1({"002", "001"}));
+
+    QTreeView view;
+    view.setModel(&m);
+    m.attachView(&view);
+    view.setCurrentIndex(m.index(1, 4));
+    QTest::keySequence(&view, QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(prefix + "b"));
 }
 
 void TestDataListModel::batchAnnouncesOnceAtFlush()

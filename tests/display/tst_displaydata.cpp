@@ -293,6 +293,15 @@ void TestDisplayData::fields_data()
     QTest::newRow("empty separator: the whole message")
         << QByteArray() << QString() << QByteArray("first,message\r\nsecond\r\nthird")
         << latin1({"first,message", "second", "third"});
+    // The last column the list allows shows the rest of the message unsplit.
+    QByteArrayList fields;
+    for (int i = 1; i <= SupportClass::kMaxFieldColumns + 50; ++i)
+        fields << QByteArray::number(i);
+    const qsizetype split = SupportClass::kMaxFieldColumns - 1;
+    QTest::newRow("more fields than columns")
+        << QByteArray(",") << QString() << fields.join(',') + "\r\n"
+        << QStringList{
+               QString::fromLatin1(fields.mid(0, split).join('|') + '|' + fields.mid(split).join(','))};
 }
 
 void TestDisplayData::fields()

@@ -185,6 +185,7 @@ private Q_SLOTS:
         // The list stays sorted: a new row takes its place and, the newest, is selected.
         m_events->AddEvent(QStringLiteral("delta"));
         QCOMPARE(m_events->model()->text(0, frmEvent::ColEvent), QStringLiteral("delta"));
+        QCoreApplication::processEvents();
         QCOMPARE(m_events->list()->currentIndex().row(), 0);
         QCOMPARE(m_events->eventTexts(), strings({"bravo", "alpha", "Charlie", "alpha", "delta"}));
     }

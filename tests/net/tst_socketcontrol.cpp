@@ -7,8 +7,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
-
 #include <memory>
+#include <sys/socket.h>
 #include <utility>
 #include <vector>
 
@@ -382,15 +382,43 @@ private Q_SLOTS:
         for (int i = 0; i < 400 * 256; ++i)
             bytes += char(i);
 
+        // More than the system takes at once, then more: what waits is sent
+        // before what follows, and every byte is told written, once the
+        // sender is done.
+        const QByteArray first = pattern(7, 8 * 1024 * 1024);
+        QVERIFY(!l.sck.SendData(first).isError());
         QVERIFY(!l.sck.SendData(bytes).isError());
-        const QByteArray atPeer = readAllOf(*l.peer, bytes.size());
-        QVERIFY(atPeer == bytes);
+        QCOMPARE(written, 0); // told from the event loop, never while sending
+        const QByteArray all = readAllOf(*l.peer, first.size() + bytes.size());
+        QVERIFY(all == first + bytes);
+        const QByteArray atPeer = all.sliced(first.size());
         QTRY_VERIFY_WITH_TIMEOUT(complete.count() > 0, kWaitMs);
-        QCOMPARE(written, bytes.size());
+        QCOMPARE(written, first.size() + bytes.size());
         l.peer->write(atPeer);
         QTRY_COMPARE_WITH_TIMEOUT(l.data.size(), bytes.size(), kWaitMs);
         QVERIFY(l.data == bytes);
         QVERIFY(l.errors.isEmpty());
+    }
+
+    // Data written after the peer reset the connection: no signal kills the
+    // program, and the end is told once, as the peer closing, whether a
+    // write meets the reset or the socket sees it first.
+    void sendingToAResetPeerEndsOnce()
+    {
+        Link l;
+        QVERIFY(l.open());
+        const linger abrupt{1, 0};
+        QCOMPARE(::setsockopt(int(l.peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt),
+                 0);
+        l.peer->abort();
+        for (int i = 0; i < 3; ++i)
+            l.sck.SendData(pattern(i, 1000));
+        QTRY_COMPARE_WITH_TIMEOUT(l.closes, 1, kWaitMs);
+        QTest::qWait(50);
+        QCOMPARE(l.closes, 1);
+        QVERIFY(l.errors.isEmpty());
+        QCOMPARE(l.sck.State(), int(SocketControl::sckClosing));
+        QCOMPARE(l.sck.SendData("late").number, kWrongState);
     }
 
     void everyNetworkErrorHasAnEntry()
