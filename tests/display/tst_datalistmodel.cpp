@@ -263,13 +263,12 @@ void TestDataListModel::sortByHeader()
 {
     QFETCH(QList<int>, clicks);
     QFETCH(int, column);
-    QFETCH(QStringList, expected);
     Model m;
     for (const char *s : {"b", "A", "c", "a", "B"})
         m.add(s);
     for (int c : clicks)
         m.sortByHeader(c);
-    QCOMPARE(m.column(column), expected);
+    QTEST(m.column(column), "expected");
 }
 
 void TestDataListModel::sortKeepsPersistentIndexes()

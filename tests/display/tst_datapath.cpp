@@ -1,142 +1,19 @@
 #include "core/eventlog.h"
-#include "support/recordingevents.h"
 #include "core/optionssource.h"
-#include "display/datalistmodel.h"
-#include "display/datatextview.h"
-#include "display/supportclass.h"
-#include "display/supporthost.h"
+#include "display/fakesupporthost.h"
+#include "support/recordingevents.h"
 #include "ui/scriptedui.h"
 
 #include <QtTest>
-#include <array>
-#include <functional>
-#include <memory>
 
 namespace {
-
-// The main window as the data path sees it, with sockets whose states the
-// test sets and whose writes and log calls are recorded.
-class Host : public SupportHost
-{
-public:
-    Host()
-    {
-        for (int i = 0; i < 3; ++i) {
-            lists[i] = std::make_unique<DataListModel>();
-            lists[i]->setColumns({{QStringLiteral("#"), 645},
-                                  {QStringLiteral("Time"), 1170},
-                                  {QStringLiteral("I/O"), 435},
-                                  {QStringLiteral("Sock#"), 660},
-                                  {QStringLiteral("Message"), 6180}});
-            texts[i] = std::make_unique<DataTextView>();
-        }
-    }
-    int currentMode() const override { return mode; }
-    int showPosition(int m) const override { return show[size_t(m)]; }
-    DataListModel *dataList(int m) const override { return lists[size_t(m)].get(); }
-    DataTextView *textView(int m) const override { return texts[size_t(m)].get(); }
-    bool filterOn() const override { return false; }
-    bool passesFilter(const QByteArray &) const override { return true; }
-    int clientState() const override { return client; }
-    int serverState(int i) const override { return i < servers.size() ? servers[i] : 0; }
-    int highestServerIndex() const override { return int(servers.size()) - 1; }
-    OsError writeClient(const QByteArray &d) override
-    {
-        writes << QStringLiteral("client:") + QString::fromLatin1(d);
-        return written(0);
-    }
-    OsError writeServer(int i, const QByteArray &d) override
-    {
-        writes << QStringLiteral("server%1:").arg(i) + QString::fromLatin1(d);
-        return written(i);
-    }
-    OsError written(int socket) const
-    {
-        return gone.contains(socket)      ? OsError{kNotConnected, {}}
-               : failing.contains(socket) ? kRefused
-                                          : OsError();
-    }
-    void sendFailed(const OsError &e) override { failures << e.number; }
-    // Sockets with data waiting, as the controller drives them: an arrival
-    // is read at once unless the path holds it; a served read takes one
-    // chunk, and a socket with more is announced again.
-    void arrive(int socket, const QByteArray &chunk)
-    {
-        waiting[socket] << chunk;
-        if (!support->HoldArrival(socket))
-            readArrival(socket);
-    }
-    void holdArrivals(int socket, bool held) override
-    {
-        if (held)
-            heldSockets.insert(socket);
-        else
-            heldSockets.remove(socket);
-    }
-    void readArrival(int socket) override
-    {
-        if (waiting[socket].isEmpty())
-            return;
-        support->DataReceivedOnSocket(waiting[socket].takeFirst(), QString::number(socket), true);
-        if (!waiting[socket].isEmpty() && !support->HoldArrival(socket))
-            readArrival(socket);
-    }
-    void closeClient() override { closes << QStringLiteral("client"); }
-    void closeServer(int i) override { closes << QString::number(i); }
-    void holdReceiving(bool hold) override { held = hold; }
-    void IncomingDataArrived(const QString &s, const QByteArray &d) override
-    {
-        logs << QStringLiteral("in[") + s + QStringLiteral("]") + QString::fromLatin1(d);
-    }
-    void OutgoingDataArrived(const QByteArray &d) override { logs << QStringLiteral("out ") + QString::fromLatin1(d); }
-    void ClientToServerDataArrived(const QByteArray &d) override
-    {
-        logs << QStringLiteral("c2s ") + QString::fromLatin1(d);
-    }
-    void ServerToClientDataArrived(const QByteArray &d) override
-    {
-        logs << QStringLiteral("s2c ") + QString::fromLatin1(d);
-    }
-    void SentDataAdded() override
-    {
-        ++sentAdded;
-        if (duringSentAdded)
-            std::exchange(duringSentAdded, nullptr)();
-    }
-    void ReceivedDataAdded() override
-    {
-        ++receivedAdded;
-        if (duringReceivedAdded)
-            std::exchange(duringReceivedAdded, nullptr)();
-    }
-    void DataHasBeenSent() override { ++sentLamp; }
-    void UpdateReceivePauseBufferIndicator() override { ++gauge; }
-
-    int mode = 0;
-    std::array<int, 3> show{0, 0, 0};
-    std::array<std::unique_ptr<DataListModel>, 3> lists;
-    std::array<std::unique_ptr<DataTextView>, 3> texts;
-    int client = 0;
-    QList<int> servers{0};
-    bool held = false; // the pause buffer holds the receiving sockets
-    static inline const OsError kRefused{10054, QStringLiteral("Connection reset by peer")};
-    QSet<int> failing;
-    QSet<int> gone; // ended before their state shows it
-    QList<int> failures;
-    SupportClass *support = nullptr;
-    QMap<int, QByteArrayList> waiting;
-    QSet<int> heldSockets;
-    QStringList writes, closes, logs;
-    int sentAdded = 0, receivedAdded = 0, sentLamp = 0, gauge = 0;
-    std::function<void()> duringSentAdded, duringReceivedAdded;
-};
 
 struct Fixture
 {
     RecordingEvents events;
     ScriptedUi ui;
     DefaultOptions opts;
-    Host host;
+    FakeSupportHost host;
     SupportClass support;
     Fixture()
     {
@@ -153,102 +30,97 @@ class TestDataPath : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void sendingWhileNotConnected();
-    void sendingToClientsCountsAndAnnounces();
-    void passThroughIgnoresDataWithoutDirection();
-    void passThroughRelaysBeforeShowing();
+    void sendingByMode_data();
+    void sendingByMode();
     void pauseBufferRoundTrip();
     void pausedDataInPassThroughIsRelayedOnRelease();
-    void emptyingThePauseBuffer();
     void failedWriteLightsNothing_data();
     void failedWriteLightsNothing();
+    void endedConnectionIsNoFailure_data();
+    void endedConnectionIsNoFailure();
     void arrivalsWhileBusyWaitInTheirSockets();
     void closingFollowsTheMode();
 };
 
-void TestDataPath::sendingWhileNotConnected()
+// Data sent or passed on, by mode and the sockets' states: what is written,
+// logged, shown (icon|direction|socket) and announced.
+void TestDataPath::sendingByMode_data()
 {
-    Fixture f;
-    f.opts.verbose = true;
-    f.support.SendDataDownSocket("abc");
-    QCOMPARE(f.list(0).rowCount(), 1);
-    QCOMPARE(f.list(0).icon(0), DataListModel::RowIcon::Unplugged);
-    QCOMPARE(f.list(0).index(0, DataListModel::ColDirection).data().toString(), QStringLiteral("Out"));
-    QCOMPARE(f.list(0).index(0, DataListModel::ColSocket).data().toString(), QStringLiteral("NA"));
-    QVERIFY(f.host.writes.isEmpty());
-    QCOMPARE(f.host.logs, QStringList{QStringLiteral("out abc")});
-    QCOMPARE(f.host.sentLamp, 1);
+    for (const char *column : {"mode", "client"})
+        QTest::addColumn<int>(column);
+    QTest::addColumn<QList<int>>("servers");
+    // "send", "send up" (from a client), "receive" (from the server) or "to sockets" (the write alone)
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QByteArray>("data");
+    for (const char *column : {"writes", "logs", "row"})
+        QTest::addColumn<QStringList>(column);
+    QTest::addColumn<QString>("event"); // an event logged, or after "!" what no event may contain
+    QTest::addColumn<int>("lamp");
+    using L = std::initializer_list<const char *>;
+    const auto row = [](const char *name, int mode, int client, const QList<int> &servers, const char *call,
+                        const char *data, L writes, L logs, const char *shown, const char *event, int lamp) {
+        const auto strings = [](L texts) {
+            QStringList out;
+            for (const char *t : texts)
+                out << QString::fromLatin1(t);
+            return out;
+        };
+        QTest::newRow(name) << mode << client << servers << QString::fromLatin1(call) << QByteArray(data)
+                            << strings(writes) << strings(logs) << strings(*shown ? L{shown} : L{})
+                            << QString::fromLatin1(event) << lamp;
+    };
     // Nothing was written, so nothing is announced as sent.
-    QVERIFY(!f.events.lines.join(QLatin1Char('\n')).contains(QStringLiteral("Sent ")));
-
-    f.host.client = 7;
-    f.support.SendDataDownSocket("hello");
-    QCOMPARE(f.host.writes, QStringList{QStringLiteral("client:hello")});
-    QCOMPARE(f.list(0).icon(1), DataListModel::RowIcon::Tick);
-    QVERIFY(f.events.lines.contains(QStringLiteral("Sent 5 bytes down the socket.")));
-
-    // A connection that ended before its state shows it takes nothing, and
-    // that is no failure: nothing is told or announced, the lamp lights.
-    f.host.gone = {0};
-    QVERIFY(!f.support.SendToSockets("late"));
-    QVERIFY(f.host.failures.isEmpty());
-    QVERIFY(!f.events.lines.contains(QStringLiteral("Sent 4 bytes down the socket.")));
-    QCOMPARE(f.host.sentLamp, 3);
+    row("client, closed", 0, 0, {0}, "send", "abc", {}, {"out abc"}, "unplugged|Out|NA", "!Sent ", 1);
+    row("client, connected", 0, 7, {0}, "send", "hello", {"client:hello"}, {"out hello"}, "tick|Out|NA",
+        "Sent 5 bytes down the socket.", 1);
+    row("server, none connected", 1, 0, {0}, "send", "xyz", {}, {"out xyz"}, "unplugged|Out|ALL",
+        "Sent 3 bytes to all of the socket clients.", 1);
+    row("server, to the connected", 1, 0, {2, 7, 0, 7}, "to sockets", "x", {"server1:x", "server3:x"},
+        {"out x"}, "", "Sent 1 bytes to all of the socket clients.", 1);
+    // Pass Through sends nothing that has no direction.
+    row("pass through, no direction", 2, 7, {2, 7}, "send", "x", {}, {}, "", "!Passed", 0);
+    // Relayed first, then shown.
+    row("pass through, from a client", 2, 7, {2, 7, 7}, "send up", "up", {"client:up"}, {"c2s up"},
+        "tick|C2S|ALL", "Passed 2 bytes of data to the socket client.", 1);
+    row("pass through, from the server", 2, 7, {2, 7, 7}, "receive", "down", {"server1:down", "server2:down"},
+        {"s2c down", "in[]down"}, "tick|S2C|NA", "Passed 4 bytes of data to all of the socket clients.", 1);
 }
 
-void TestDataPath::sendingToClientsCountsAndAnnounces()
+void TestDataPath::sendingByMode()
 {
+    QFETCH(int, mode);
+    QFETCH(QString, call);
+    QFETCH(QByteArray, data);
+    QFETCH(QString, event);
+    QFETCH(int, client);
+    QFETCH(QList<int>, servers);
     Fixture f;
     f.opts.verbose = true;
-    f.host.mode = 1;
-    f.support.SendDataDownSocket("xyz");
-    QVERIFY(f.events.lines.contains(QStringLiteral("Sent 3 bytes to all of the socket clients.")));
-    QCOMPARE(f.list(1).index(0, DataListModel::ColSocket).data().toString(), QStringLiteral("ALL"));
-    QVERIFY(f.host.writes.isEmpty());
-
-    f.host.servers = {2, 7, 0, 7};
-    QVERIFY(f.support.SendToSockets("x"));
-    QCOMPARE(f.host.writes, (QStringList{QStringLiteral("server1:x"), QStringLiteral("server3:x")}));
-    // A client gone before the poll saw it keeps nothing from the others.
-    f.host.gone = {1};
-    QVERIFY(f.support.SendToSockets("y"));
-    QCOMPARE(f.host.writes.last(), QStringLiteral("server3:y"));
-    QVERIFY(f.host.failures.isEmpty());
-}
-
-void TestDataPath::passThroughIgnoresDataWithoutDirection()
-{
-    Fixture f;
-    f.host.mode = 2;
-    f.host.client = 7;
-    f.host.servers = {2, 7};
-    f.support.SendDataDownSocket("x");
-    QCOMPARE(f.list(2).rowCount(), 0);
-    QVERIFY(f.host.writes.isEmpty());
-    QVERIFY(f.host.logs.isEmpty());
-    QCOMPARE(f.host.sentAdded, 0);
-    QCOMPARE(f.host.sentLamp, 0);
-}
-
-void TestDataPath::passThroughRelaysBeforeShowing()
-{
-    Fixture f;
-    f.opts.verbose = true;
-    f.host.mode = 2;
-    f.host.client = 7;
-    f.host.servers = {2, 7, 7};
-    // From a client: shown as going to the server, written to the server.
-    f.support.SendDataDownSocket("up", false);
-    QCOMPARE(f.host.writes, QStringList{QStringLiteral("client:up")});
-    QCOMPARE(f.list(2).index(0, DataListModel::ColDirection).data().toString(), QStringLiteral("C2S"));
-    QVERIFY(f.events.lines.contains(QStringLiteral("Passed 2 bytes of data to the socket client.")));
-    // From the server: relayed to every client, then shown.
-    f.host.writes.clear();
-    f.support.DataReceivedOnSocket("down", QStringLiteral("NA"), true);
-    QCOMPARE(f.host.writes, (QStringList{QStringLiteral("server1:down"), QStringLiteral("server2:down")}));
-    QCOMPARE(f.list(2).index(1, DataListModel::ColDirection).data().toString(), QStringLiteral("S2C"));
-    QVERIFY(f.events.lines.contains(QStringLiteral("Passed 4 bytes of data to all of the socket clients.")));
-    QCOMPARE(f.host.logs, (QStringList{QStringLiteral("c2s up"), QStringLiteral("s2c down"), QStringLiteral("in[]down")}));
+    f.host.mode = mode;
+    f.host.client = client;
+    f.host.servers = servers;
+    if (call == QLatin1String("to sockets"))
+        QVERIFY(f.support.SendToSockets(data));
+    else if (call == QLatin1String("receive"))
+        f.support.DataReceivedOnSocket(data, QStringLiteral("NA"), true);
+    else
+        f.support.SendDataDownSocket(data,
+                                     call == QLatin1String("send up") ? std::optional(false) : std::nullopt);
+    QTEST(f.host.writes, "writes");
+    QTEST(f.host.logs, "logs");
+    static const char *const icons[] = {"none", "tick", "unplugged"};
+    QStringList rows;
+    for (int r = 0; r < f.list(mode).rowCount(); ++r)
+        rows << QString::fromLatin1(icons[int(f.list(mode).icon(r))]) + QLatin1Char('|') +
+                    f.list(mode).index(r, DataListModel::ColDirection).data().toString() + QLatin1Char('|') +
+                    f.list(mode).index(r, DataListModel::ColSocket).data().toString();
+    QTEST(rows, "row");
+    const QString events = f.events.lines.join(QLatin1Char('\n'));
+    if (event.startsWith(QLatin1Char('!')))
+        QVERIFY2(!events.contains(event.mid(1)), qPrintable(events));
+    else
+        QVERIFY2(f.events.lines.contains(event), qPrintable(events));
+    QTEST(f.host.sentLamp, "lamp");
 }
 
 void TestDataPath::pauseBufferRoundTrip()
@@ -284,6 +156,17 @@ void TestDataPath::pauseBufferRoundTrip()
     // Releasing an empty buffer does nothing.
     f.support.ReleaseReceiveBuffer();
     QCOMPARE(f.host.logs.size(), 4);
+
+    // Emptying it drops what it holds, lets the sockets go and tells how much went.
+    f.support.blnReceivePaused = true;
+    f.support.DataReceivedOnSocket(QByteArray(40, 'x'), QStringLiteral("2"), true);
+    QVERIFY(f.host.held);
+    f.support.DestroyReceiveBuffer();
+    QVERIFY(f.support.strReceiveBuffer.isEmpty() && !f.host.held);
+    QCOMPARE(f.events.lines.last(),
+             QStringLiteral("40 bytes have been cleared out of the receive pause buffer."));
+    QCOMPARE(f.host.gauge, 6);
+    QCOMPARE(f.list(1).rowCount(), 1);
 }
 
 void TestDataPath::pausedDataInPassThroughIsRelayedOnRelease()
@@ -298,18 +181,6 @@ void TestDataPath::pausedDataInPassThroughIsRelayedOnRelease()
     f.support.blnReceivePaused = false;
     f.support.ReleaseReceiveBuffer();
     QCOMPARE(f.host.writes, QStringList{QStringLiteral("server1:held")});
-}
-
-void TestDataPath::emptyingThePauseBuffer()
-{
-    Fixture f;
-    f.support.strReceiveBuffer = QByteArray(10, 'x');
-    f.host.held = true;
-    f.support.DestroyReceiveBuffer();
-    QVERIFY(f.support.strReceiveBuffer.isEmpty());
-    QVERIFY(!f.host.held);
-    QCOMPARE(f.events.lines.last(), QStringLiteral("10 bytes have been cleared out of the receive pause buffer."));
-    QCOMPARE(f.host.gauge, 1);
 }
 
 void TestDataPath::failedWriteLightsNothing_data()
@@ -337,7 +208,6 @@ void TestDataPath::failedWriteLightsNothing()
     QFETCH(int, mode);
     QFETCH(QList<int>, servers);
     QFETCH(QList<int>, failing);
-    QFETCH(QStringList, writes);
     QFETCH(QString, log);
     Fixture f;
     f.opts.verbose = true;
@@ -346,11 +216,47 @@ void TestDataPath::failedWriteLightsNothing()
     f.host.servers = servers;
     f.host.failing = QSet<int>(failing.begin(), failing.end());
     QVERIFY(!f.support.SendToSockets("x", true));
-    QCOMPARE(f.host.writes, writes);
+    QTEST(f.host.writes, "writes");
     QCOMPARE(f.host.failures, QList<int>{10054});
     QCOMPARE(f.host.sentLamp, 0);
     QCOMPARE(f.host.logs, QStringList{log});
     QVERIFY(!f.events.lines.join(QLatin1Char('\n')).contains(QStringLiteral(" bytes ")));
+}
+
+// A connection that ended before its polled state shows it takes nothing;
+// as with any socket not connected, that is no failure: nothing is told, the
+// lamp lights, and only what was written is announced.
+void TestDataPath::endedConnectionIsNoFailure_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("servers");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("event"); // after "!": what no event may contain
+    QTest::newRow("client") << 0 << QList<int>{0} << false << QStringLiteral("!Sent ");
+    QTest::newRow("one of the clients") << 1 << QList<int>{2, 7, 7} << true
+                                        << QStringLiteral("Sent 1 bytes to all of the socket clients.");
+}
+
+void TestDataPath::endedConnectionIsNoFailure()
+{
+    QFETCH(int, mode);
+    QFETCH(QList<int>, servers);
+    QFETCH(bool, result);
+    QFETCH(QString, event);
+    Fixture f;
+    f.opts.verbose = true;
+    f.host.mode = mode;
+    f.host.client = 7;
+    f.host.servers = servers;
+    f.host.gone = {mode == 0 ? 0 : 1};
+    QCOMPARE(f.support.SendToSockets("x"), result);
+    QVERIFY(f.host.failures.isEmpty());
+    QCOMPARE(f.host.sentLamp, 1);
+    const QString events = f.events.lines.join(QLatin1Char('\n'));
+    if (event.startsWith(QLatin1Char('!')))
+        QVERIFY2(!events.contains(event.mid(1)), qPrintable(events));
+    else
+        QVERIFY2(f.events.lines.contains(event), qPrintable(events));
 }
 
 void TestDataPath::arrivalsWhileBusyWaitInTheirSockets()

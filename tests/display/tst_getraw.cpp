@@ -85,7 +85,6 @@ class TestGetRaw : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void withoutConversionAndAliasing();
-    void longTextMatchesFromEscaped();
     void progressWindowOverThousand();
     void cancelOrStopLongConversion();
     void supportDeletedDuringConversion();
@@ -103,18 +102,6 @@ void TestGetRaw::withoutConversionAndAliasing()
     QCOMPARE(same, text);
     QVERIFY(support.GetRaw(same, true, same));
     QCOMPARE(same, QByteArray("a\r\n\\b"));
-}
-
-void TestGetRaw::longTextMatchesFromEscaped()
-{
-    ScriptedUi ui;
-    SupportClass support;
-    const QByteArray text = escapedText(6 << 20);
-    QByteArray out;
-    QVERIFY(support.GetRaw(text, true, out));
-    QCOMPARE(out, Bytes::FromEscaped(text));
-    QVERIFY(ui.prompts.isEmpty());
-    QVERIFY(waitWindows().isEmpty());
 }
 
 void TestGetRaw::progressWindowOverThousand()

@@ -56,8 +56,6 @@ void tst_SendStateStore::savedAndReadBack()
     QFETCH(QString, linkedFile);
     QFETCH(QByteArray, data);
     QFETCH(bool, keepStored);
-    QFETCH(QString, storedDescription);
-    QFETCH(QByteArray, storedData);
     TempSettings settings;
     settings.store().Save(QStringLiteral("Send\\4"), QStringLiteral("Data"), QStringLiteral("older data"));
     SendWindowState st;
@@ -84,13 +82,13 @@ void tst_SendStateStore::savedAndReadBack()
     settings.reopen(); // as the next run of the program reads it
     QCOMPARE(settings.store().Read(QStringLiteral("Send\\4"), QStringLiteral("Modified")),
              QStringLiteral("05 Dec 2026 14:03:09"));
-    QCOMPARE(settings.store().Read(kSend, QStringLiteral("4")), storedDescription);
+    QTEST(settings.store().Read(kSend, QStringLiteral("4")), "storedDescription");
     const SendWindowState back = SendStateStore(settings.store()).load(4, QPoint(1, 2));
     QCOMPARE((QList<bool>{back.binary, back.pause, back.periodically}), (QList<bool>{true, true, false}));
     QCOMPARE((QStringList{back.pauseFor, back.onceEvery, back.duration, back.linkedFile}),
              (QStringList{st.pauseFor, st.onceEvery, st.duration, linkedFile}));
     QCOMPARE((QList<int>{back.left, back.top, back.width, back.height}), (QList<int>{1500, 0, 7000, 4020}));
-    QCOMPARE(back.data, storedData);
+    QTEST(back.data, "storedData");
 }
 
 void tst_SendStateStore::restored_data()
@@ -112,7 +110,6 @@ void tst_SendStateStore::restored_data()
 void tst_SendStateStore::restored()
 {
     QFETCH(QStringList, stored);
-    QFETCH(QList<int>, restored);
     TempSettings settings;
     const QStringList keys = cells("Left|Top|Width|Height|Binary");
     for (qsizetype i = 0; i < keys.size(); ++i) {
@@ -122,7 +119,7 @@ void tst_SendStateStore::restored()
     settings.store().Save(kSend, QStringLiteral("2"), QStringLiteral("<No Description>"));
     SendWindowState st = SendStateStore(settings.store()).load(2, QPoint(300, 400));
     st.keepOnScreen(QSize(20000, 15000));
-    QCOMPARE((QList<int>{st.left, st.top, st.width, st.height, st.binary}), restored);
+    QTEST((QList<int>{st.left, st.top, st.width, st.height, st.binary}), "restored");
     QCOMPARE(st.description, QString());
 }
 
@@ -160,7 +157,6 @@ void tst_SendStateStore::findFreeStateNumber()
 {
     QFETCH(QStringList, keys);
     QFETCH(QStringList, stamps);
-    QFETCH(int, expected);
     TempSettings settings;
     SettingsStore &s = settings.store();
     for (qsizetype i = 0; i < keys.size(); ++i) {
@@ -170,7 +166,7 @@ void tst_SendStateStore::findFreeStateNumber()
         if (numeric && stamps[i] != QLatin1String("-"))
             s.Save(SendStateStore::stateSection(n), QStringLiteral("Modified"), stamps[i]);
     }
-    QCOMPARE(SendStateStore(s).FindFreeStateNumber(kNow), expected);
+    QTEST(SendStateStore(s).FindFreeStateNumber(kNow), "expected");
 }
 
 void tst_SendStateStore::twoCopiesTakeTwoNumbers()
