@@ -111,7 +111,6 @@ private Q_SLOTS:
     void stopBoth();
     void modeChangeWhileBusy_data();
     void modeChangeWhileBusy();
-    void passThroughRelaysBothWaysByteExact();
     void passThroughTakesTheNextClientAtOnce_data();
     void passThroughTakesTheNextClientAtOnce();
     void floodFromThreeClients_data();
@@ -284,41 +283,6 @@ void TestServerMode::modeChangeWhileBusy()
 
 // Random bytes in random chunks: each client's stream reaches the server
 // whole and in order, the server's reaches every client whole.
-void TestServerMode::passThroughRelaysBothWaysByteExact()
-{
-    MainWindow m(2);
-    m.opts.multipleClients = true;
-    QTcpServer real;
-    std::unique_ptr<QTcpSocket> upstream = m.connectClient(real, 2);
-    QVERIFY(upstream);
-    std::vector<std::unique_ptr<QTcpSocket>> clients;
-    for (int i = 0; i < 3; ++i) {
-        clients.push_back(connectTo(quint16(m.w->sckServer[0]->LocalPort())));
-        QVERIFY(clients.back()->waitForConnected(5000));
-    }
-    QTRY_COMPARE(m.w->intClientCount, qint16(3));
-    QRandomGenerator rng(1234);
-    auto randomBytes = [&](int n) {
-        QByteArray b(n, Qt::Uninitialized);
-        for (char &c : b)
-            c = char(rng.bounded(256));
-        return b;
-    };
-    auto inChunks = [&](QTcpSocket &to, const QByteArray &bytes) {
-        for (qsizetype at = 0; at < bytes.size(); QTest::qWait(0))
-            at += to.write(bytes.mid(at, rng.bounded(1, 8000)));
-    };
-    for (auto &c : clients) {
-        const QByteArray up = randomBytes(50000);
-        inChunks(*c, up);
-        QVERIFY(readExactly(*upstream, up.size()) == up);
-    }
-    const QByteArray down = randomBytes(200000);
-    inChunks(*upstream, down);
-    for (auto &c : clients)
-        QVERIFY(readExactly(*c, down.size()) == down);
-}
-
 void TestServerMode::passThroughTakesTheNextClientAtOnce_data()
 {
     QTest::addColumn<bool>("relayedBeforeClose");
