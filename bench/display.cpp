@@ -83,6 +83,31 @@ struct Result
     qint64 rows = 0;
 };
 
+// A data list with the main window's columns, as the main window attaches it.
+QTreeView *addList(QWidget &window, QBoxLayout *layout)
+{
+    auto *model = new DataListModel(&window);
+    model->setColumns({{QStringLiteral("#"), 645},
+                       {QStringLiteral("Time"), 1170},
+                       {QStringLiteral("I/O"), 435},
+                       {QStringLiteral("Sock#"), 660},
+                       {QStringLiteral("Message"), 6180}});
+    auto *view = new QTreeView;
+    model->attachView(view);
+    layout->addWidget(view);
+    return view;
+}
+
+// The window is up and painted before the work starts, as it would be.
+void showSettled(QWidget &window)
+{
+    window.resize(1200, 600);
+    window.show();
+    QEventLoop settle;
+    QTimer::singleShot(200, &settle, &QEventLoop::quit);
+    settle.exec();
+}
+
 Result runFlood(int maxListLength)
 {
     DefaultOptions options;
@@ -91,30 +116,11 @@ Result runFlood(int maxListLength)
 
     QWidget window;
     auto *layout = new QHBoxLayout(&window);
-    auto *model = new DataListModel(&window);
-    model->setColumns({{QStringLiteral("#"), 645},
-                       {QStringLiteral("Time"), 1170},
-                       {QStringLiteral("I/O"), 435},
-                       {QStringLiteral("Sock#"), 660},
-                       {QStringLiteral("Message"), 6180}});
-    auto *view = new QTreeView;
-    view->setModel(model);
-    view->setRootIsDecorated(false);
-    view->setUniformRowHeights(true);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->header()->setStretchLastSection(false);
-    model->attachView(view);
+    QTreeView *view = addList(window, layout);
+    auto *model = static_cast<DataListModel *>(view->model());
     auto *text = new DataTextView;
-    layout->addWidget(view);
     layout->addWidget(text);
-    window.resize(1200, 600);
-    window.show();
-    // The window is up and painted before the flood, as it would be.
-    {
-        QEventLoop settle;
-        QTimer::singleShot(200, &settle, &QEventLoop::quit);
-        settle.exec();
-    }
+    showSettled(window);
 
     BenchHost host;
     host.list = model;
@@ -200,26 +206,9 @@ Listing runFields()
 
     QWidget window;
     auto *layout = new QHBoxLayout(&window);
-    auto *model = new DataListModel(&window);
-    model->setColumns({{QStringLiteral("#"), 645},
-                       {QStringLiteral("Time"), 1170},
-                       {QStringLiteral("I/O"), 435},
-                       {QStringLiteral("Sock#"), 660},
-                       {QStringLiteral("Message"), 6180}});
-    auto *view = new QTreeView;
-    view->setModel(model);
-    view->setRootIsDecorated(false);
-    view->setUniformRowHeights(true);
-    view->header()->setStretchLastSection(false);
-    model->attachView(view);
-    layout->addWidget(view);
-    window.resize(1200, 600);
-    window.show();
-    {
-        QEventLoop settle;
-        QTimer::singleShot(200, &settle, &QEventLoop::quit);
-        settle.exec();
-    }
+    QTreeView *view = addList(window, layout);
+    auto *model = static_cast<DataListModel *>(view->model());
+    showSettled(window);
 
     BenchHost host;
     host.list = model;

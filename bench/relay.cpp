@@ -178,20 +178,6 @@ void setNoDelay(int fd)
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-bool writeAll(int fd, const char *data, qint64 n)
-{
-    while (n > 0) {
-        const ssize_t w = ::send(fd, data, size_t(n), MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        data += w;
-        n -= w;
-    }
-    return true;
-}
-
 bool readExactly(int fd, char *data, qint64 n)
 {
     while (n > 0) {
@@ -524,7 +510,7 @@ std::vector<double> roundTrips(const std::vector<Setup> &setups)
         const int server = path->server.get();
         echoes.emplace_back([server] {
             char buffer[kPingBytes];
-            while (readExactly(server, buffer, kPingBytes) && writeAll(server, buffer, kPingBytes)) {
+            while (readExactly(server, buffer, kPingBytes) && bench::sendAll(server, buffer, kPingBytes)) {
             }
         });
     }
@@ -542,7 +528,7 @@ std::vector<double> roundTrips(const std::vector<Setup> &setups)
                 const int client = paths[p]->client.get();
                 for (int i = 0; i < kBatch; ++i) {
                     const Clock::time_point t0 = Clock::now();
-                    if (!writeAll(client, request, kPingBytes) || !readExactly(client, reply, kPingBytes)) {
+                    if (!bench::sendAll(client, request, kPingBytes) || !readExactly(client, reply, kPingBytes)) {
                         failed[p] = true;
                         trips[p].clear();
                         break;
@@ -654,7 +640,7 @@ void measureAfterBigRow(const std::string &name)
         failed = !readExactly(path->client.get(), buffer.data(), big.size());
         done = true;
     });
-    std::thread tx([&] { failed = failed || !writeAll(path->server.get(), big.constData(), big.size()); });
+    std::thread tx([&] { failed = failed || !bench::sendAll(path->server.get(), big.constData(), big.size()); });
     const bool through = runEventsUntil([&] { return done.load(); }, kTransferTimeoutMs).ok;
     if (!through) {
         ::shutdown(path->client.get(), SHUT_RDWR);
