@@ -528,7 +528,8 @@ std::vector<double> roundTrips(const std::vector<Setup> &setups)
                 const int client = paths[p]->client.get();
                 for (int i = 0; i < kBatch; ++i) {
                     const Clock::time_point t0 = Clock::now();
-                    if (!bench::sendAll(client, request, kPingBytes) || !readExactly(client, reply, kPingBytes)) {
+                    if (!bench::sendAll(client, request, kPingBytes) ||
+                        !readExactly(client, reply, kPingBytes)) {
                         failed[p] = true;
                         trips[p].clear();
                         break;
@@ -640,7 +641,8 @@ void measureAfterBigRow(const std::string &name)
         failed = !readExactly(path->client.get(), buffer.data(), big.size());
         done = true;
     });
-    std::thread tx([&] { failed = failed || !bench::sendAll(path->server.get(), big.constData(), big.size()); });
+    std::thread tx(
+        [&] { failed = failed || !bench::sendAll(path->server.get(), big.constData(), big.size()); });
     const bool through = runEventsUntil([&] { return done.load(); }, kTransferTimeoutMs).ok;
     if (!through) {
         ::shutdown(path->client.get(), SHUT_RDWR);
