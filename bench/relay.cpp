@@ -79,7 +79,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr qsizetype kChunk = 256 * 1024;
 // Not a multiple of the chunk, so reads and writes wander across the pattern.
-constexpr qsizetype kPatternBytes = 4 * 1024 * 1024 + 13;
+using bench::kPatternBytes;
 constexpr int kPingBytes = 100;
 constexpr int kPingWarmup = 200;
 constexpr int kPings = 3000;
@@ -200,18 +200,8 @@ class Stream
 {
 public:
     Stream()
+        : m_doubled(bench::doubledPattern())
     {
-        QRandomGenerator rng(20240611);
-        QByteArray pattern;
-        pattern.reserve(kPatternBytes + 200);
-        while (pattern.size() < kPatternBytes) {
-            const int length = int(rng.bounded(16, 161));
-            for (int i = 0; i < length; ++i)
-                pattern.append(char(rng.bounded(32, 127)));
-            pattern.append("\r\n");
-        }
-        pattern.truncate(kPatternBytes);
-        m_doubled = pattern + pattern;
     }
     const char *at(qint64 offset) const { return m_doubled.constData() + offset % kPatternBytes; }
 
