@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 namespace {
-constexpr int kNice = 10;
+// Behind the window in the queue for the processor, a little: when both want
+// it the window answers first, yet other programs' work does not starve the
+// logs and, through their backlog, the relay.
+constexpr int kNice = 5;
 
 OsError writeAll(int fd, const char *data, qsizetype size)
 {
@@ -104,8 +107,6 @@ void LogWriter::run()
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-    // Behind the window in the queue for the processor: when both want it,
-    // the window answers first; a writer left behind holds the data back.
     ::setpriority(PRIO_PROCESS, pid_t(::gettid()), kNice);
 
     std::unique_lock lock(m_mutex);
