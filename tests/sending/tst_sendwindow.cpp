@@ -225,6 +225,7 @@ private Q_SLOTS:
         row("text, option on", "file", "GET /\r\n", true, "GET /\r\n", false, "ASCII");
         row("binary, option off", "file", "\\\t\x7F\xC8\r\n", false, "\\5C\\09\\7F\\C8\r\n", true,
             "unprintable");
+        row("DEL alone, option off", "file", "a\x7F", false, "a\\7F", true, "unprintable");
         // Line ends stay as they are, every other unprintable byte is escaped.
         row("every byte, option on", "file", all, true, Bytes::GetChar2(all), true, "");
         row("empty, option on", "file", "", true, "", false, "ASCII");
