@@ -259,7 +259,9 @@ private Q_SLOTS:
     // told once, and nothing is sent or started. `how`: the button ("send",
     // "preview", or "unselected" for Preview with no message chosen), the
     // choice ("plain", "merge" or "reconnect"), the mode, the client's state,
-    // and whether the merge file is there ("file" or "missing").
+    // and whether the merge file is there ("file" or "missing"). Both
+    // reconnection options are on, or else ticking the reconnect box asks to
+    // turn them on and opens the options window on its third tab: "yes" or "no".
     void clicks_data()
     {
         QTest::addColumn<QString>("how");
@@ -286,6 +288,10 @@ private Q_SLOTS:
         row("preview, nothing chosen", "unselected merge 0 7 file", {}, "&Send", "Please select a protocol.");
         row("preview, file missing", "preview merge 0 7 missing", {""}, "&Send", merge);
         row("send all, file missing", "send merge 0 7 missing", {}, "&Send", merge);
+        const char *asked = "For this feature to work, the 'Automatically close connection";
+        row("reconnect, options off, No", "send reconnect 1 0 file no", {"<a><b>"}, "&Start Sending", asked);
+        row("reconnect, options off, Yes", "send reconnect 1 0 file yes", {"<a><b>"}, "&Start Sending",
+            asked);
         row("reconnect, file missing", "send reconnect 0 7 missing", {}, "&Start Sending",
             "An error occurred while attempting to open the file. The operating system reports: 2, ");
     }
@@ -297,9 +303,13 @@ private Q_SLOTS:
         QFETCH(QString, told);
         const QStringList h = how.split(QLatin1Char(' '));
         const QString &press = h[0], &choice = h[1];
-        DefaultOptions options; // both reconnection options on: no question
+        const bool asked = h.size() > 5;
+        DefaultOptions options;
         options.autoReconnect = true;
-        tw::setOptions(&options);
+        if (asked)
+            m_ui->yesNoAnswers.enqueue(h[5] == QLatin1String("yes"));
+        else
+            tw::setOptions(&options);
         m_host.mode = h[2].toInt();
         m_host.state = h[3].toInt();
         frmProtocol &w = open();
@@ -316,7 +326,8 @@ private Q_SLOTS:
         if (choice == QLatin1String("reconnect"))
             w.chkDisconnectAfterMsgTx->click();
         (press == QLatin1String("send") ? w.cmdSend : w.cmdPreview)->click();
-        tw::setOptions(nullptr);
+        if (!asked)
+            tw::setOptions(nullptr);
 
         frmSend *preview = w.previewWindow();
         QCOMPARE(preview->isVisible(), press == QLatin1String("preview"));
@@ -324,6 +335,12 @@ private Q_SLOTS:
             QVERIFY(m_host.sent.isEmpty() && preview->IsNewWindow &&
                     preview->txtTitle->text().startsWith(u"m ("));
             m_host.sent = {preview->txtSend->data()};
+        }
+        if (asked) {
+            QVERIFY(frmOptions::instance() && frmOptions::instance()->isVisible());
+            QCOMPARE(frmOptions::instance()->helpTopic(), 15);
+            QCOMPARE(tw::options().AutoReconnect(), h[5] == QLatin1String("yes"));
+            QVERIFY(tw::options().AutoCloseConnection());
         }
         QTEST(m_host.sent, "out");
         QTEST(m_host.calls, "calls");
@@ -333,30 +350,6 @@ private Q_SLOTS:
         QCOMPARE(shown.size(), told.isEmpty() ? 0 : 1);
         if (!told.isEmpty())
             QVERIFY2(shown[0].startsWith(told), qPrintable(shown[0]));
-    }
-
-    // The reconnect option needs the automatic close and reconnection: the
-    // options window opens on its third tab and the user is asked.
-    void reconnectNeedsItsOptions_data()
-    {
-        QTest::addColumn<bool>("yes");
-        QTest::newRow("No") << false;
-        QTest::newRow("Yes") << true;
-    }
-
-    void reconnectNeedsItsOptions()
-    {
-        QFETCH(bool, yes);
-        m_ui->yesNoAnswers.enqueue(yes);
-        frmProtocol &w = merging("<%1>", "a\r\n");
-        w.chkDisconnectAfterMsgTx->click();
-        QCOMPARE(m_ui->prompts.size(), 1);
-        QVERIFY(m_ui->prompts[0].text.endsWith(QStringLiteral("Enable them now?")));
-        QVERIFY(frmOptions::instance() && frmOptions::instance()->isVisible());
-        QCOMPARE(frmOptions::instance()->helpTopic(), 15);
-        QCOMPARE(tw::options().AutoReconnect(), yes);
-        QCOMPARE(tw::options().AutoCloseConnection(), true);
-        QCOMPARE(w.cmdSend->text(), QStringLiteral("&Start Sending"));
     }
 };
 
