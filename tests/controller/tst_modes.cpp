@@ -199,6 +199,7 @@ private Q_SLOTS:
         QVERIFY(!joined(m.events()).contains(QStringLiteral("Socket closed")));
         QVERIFY(m.ui.prompts.isEmpty());
     }
+
     void refusedInput_data()
     {
         QTest::addColumn<QString>("host");
@@ -213,6 +214,7 @@ private Q_SLOTS:
             QTest::newRow(qPrintable(f[0])) << f[1] << f[2] << f[3];
         }
     }
+
     void refusedInput()
     {
         QFETCH(QString, host);
@@ -230,6 +232,7 @@ private Q_SLOTS:
         QCOMPARE(m.w->sckClient->State(), 0);
         QCOMPARE(m.w->tmrPollClientState->interval(), 100);
     }
+
     // What a refused connection leaves behind must not reach the user's next step.
     void failedConnection_data()
     {
@@ -239,6 +242,7 @@ private Q_SLOTS:
         QTest::newRow("user disconnects first, then connects") << true << "connect";
         QTest::newRow("left in Error, the mode changes") << false << "mode";
     }
+
     void failedConnection()
     {
         QFETCH(bool, autoClose);
@@ -276,6 +280,7 @@ private Q_SLOTS:
             QVERIFY(m.connectClient(server, 2));
         }
     }
+
     // With automatic closing and reconnection on, a peer's close brings the
     // connection back after the period, every time; the user's own disconnect never does.
     void reconnectsOnlyAfterThePeerCloses()
@@ -314,6 +319,7 @@ private Q_SLOTS:
         QCOMPARE(m.events().count(reconnected), 2);
         QVERIFY(!joined(m.events()).contains(QStringLiteral("An error occurred")));
     }
+
     // Elements are numbered, reused and counted; the poll records each element's
     // states under its number in the server state history, and the listener's
     // with the client count; stopping closes every client.
@@ -371,6 +377,7 @@ private Q_SLOTS:
         QCOMPARE(m.events().filter(QStringLiteral("closed their connection")).size(), 1);
         QCOMPARE(m.w->intClientCount, qint16(0));
     }
+
     void portInUseAsksToRetry()
     {
         MainWindow m(1);
@@ -392,6 +399,7 @@ private Q_SLOTS:
         m.w->tabs[1].cmdListen->click();
         QCOMPARE(m.w->sckServer[0]->State(), 2);
     }
+
     void stopBoth_data()
     {
         QTest::addColumn<bool>("connected");
@@ -400,6 +408,7 @@ private Q_SLOTS:
         QTest::newRow("only listening") << false << true;
         QTest::newRow("only connected") << true << false;
     }
+
     // Stop Both stops what runs and starts nothing: neither button is toggled blindly.
     void stopBoth()
     {
@@ -426,6 +435,7 @@ private Q_SLOTS:
                  listening ? 1 : 0);
         QVERIFY(m.ui.prompts.isEmpty());
     }
+
     void modeChangeWhileBusy_data()
     {
         QTest::addColumn<int>("mode");
@@ -437,6 +447,7 @@ private Q_SLOTS:
         // Accepted connections are not looked at.
         QTest::newRow("clients connected, listener closed") << 1 << "clients" << true;
     }
+
     void modeChangeWhileBusy()
     {
         QFETCH(int, mode);
@@ -473,6 +484,7 @@ private Q_SLOTS:
             QCOMPARE(m.w->tmrPollServerState->isRunning(), mode == 1);
         }
     }
+
     // Random bytes in random chunks: each client's stream reaches the server
     // whole and in order, the server's reaches every client whole.
     void passThroughTakesTheNextClientAtOnce_data()
@@ -481,6 +493,7 @@ private Q_SLOTS:
         QTest::newRow("close right after sending") << false;
         QTest::newRow("close after the data went through") << true;
     }
+
     // One client at a time: a client that connects as soon as the previous one
     // has closed is taken, even before the program has seen that close.
     void passThroughTakesTheNextClientAtOnce()
@@ -526,6 +539,7 @@ private Q_SLOTS:
         QCOMPARE(m.w->intClientCount, qint16(1));
         QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
     }
+
     void floodFromThreeClients_data()
     {
         QTest::addColumn<QString>("action");
@@ -536,6 +550,7 @@ private Q_SLOTS:
         QTest::newRow("stop listening") << QStringLiteral("stop listening") << 1;
         QTest::newRow("quit") << QStringLiteral("quit") << 2;
     }
+
     // Three clients flood Server mode with everything shown. Data that comes
     // while a display runs waits in its socket, so the program holds no more
     // than one read, every client gets its turn, and what the user does in the
@@ -620,6 +635,7 @@ private Q_SLOTS:
                      qPrintable(QString::number(handledAfterAction)));
         }
     }
+
     void relayMemoryStaysBoundedWhenTheServerIsSlow()
     {
         MainWindow m(2);
@@ -649,6 +665,7 @@ private Q_SLOTS:
         upstream->setReadBufferSize(0);
         QVERIFY(readExactly(*upstream, stream.size()) == stream);
     }
+
     void manyClientsAtOnce()
     {
         MainWindow m(1);
@@ -666,6 +683,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(0), 20000);
         QTRY_COMPARE(m.w->tabs[1].lblState->text(), QStringLiteral("Listening (0 clients)"));
     }
+
     void passThroughRecoversWhenTheServerGoes()
     {
         MainWindow m(2);
@@ -691,6 +709,7 @@ private Q_SLOTS:
                     .contains(QStringLiteral("Attempted client auto-connection to 127.0.0.1")));
         QCOMPARE(m.w->tabs[2].cmdListen->text(), QStringLiteral("Stop &Listening"));
     }
+
     void pauseThenAct_data()
     {
         QTest::addColumn<QString>("act"); // "resume", or the button pressed while paused
@@ -712,6 +731,7 @@ private Q_SLOTS:
             << "cmdReceivedClear" << true << "All the data has been cleared by the user." << QByteArray()
             << QByteArray("shown\r\nxxxx");
     }
+
     // Paused, the Server tab holds what arrives, and its gauge says so on every
     // tab, since the buffer serves every mode.
     void pauseThenAct()
@@ -758,6 +778,7 @@ private Q_SLOTS:
         m.w->logging()->logger().flush();
         QCOMPARE(fileBytes(log), logged);
     }
+
     void heldDataWaitsInTheSocket_data()
     {
         QTest::addColumn<bool>("slowLog");
@@ -765,6 +786,7 @@ private Q_SLOTS:
         // The log is a pipe: it takes the data only as fast as the test reads it.
         QTest::newRow("the log waits for the disk") << true;
     }
+
     // While something holds the data back, it stays in the socket, so the peer
     // is held back and nothing grows; once let go, every byte comes through once
     // (held data is logged twice: on arrival and on release).

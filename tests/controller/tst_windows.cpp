@@ -264,6 +264,7 @@ class TestWindows : public QObject
 private Q_SLOTS:
     // Opening the options window made an options model; the next test starts without it.
     void cleanup() { dropOptions(); }
+
     void loadsFromTheStore_data()
     {
         QTest::addColumn<QByteArray>("ini");
@@ -294,6 +295,7 @@ private Q_SLOTS:
         for (const auto &d : damaged)
             QTest::newRow(d.name) << QByteArray(d.ini) << 0 << client << QString::fromLatin1(d.damaged);
     }
+
     void loadsFromTheStore()
     {
         QFETCH(QByteArray, ini);
@@ -342,6 +344,7 @@ private Q_SLOTS:
         }
         QVERIFY(ui.prompts.isEmpty());
     }
+
     void closingWritesEveryKey_data()
     {
         QTest::addColumn<bool>("exitMenu");
@@ -349,6 +352,7 @@ private Q_SLOTS:
         // The Exit menu runs the unload alone: no close request is announced.
         QTest::newRow("Exit menu") << true;
     }
+
     void closingWritesEveryKey()
     {
         QFETCH(bool, exitMenu);
@@ -401,6 +405,7 @@ private Q_SLOTS:
         QCOMPARE(again.tabs[1].cboShow->currentIndex(), 2);
         QVERIFY(again.tabs[2].chkReceivedFields->isChecked());
     }
+
     void settingsThatCannotBeSavedAreTold()
     {
         TempSettings t;
@@ -423,6 +428,7 @@ private Q_SLOTS:
         w.reset();
         QCOMPARE(ui.messages().size(), 2);
     }
+
     // Without the files beside the program: no help, told, and the program goes
     // on; no animation, told, and start-up ends.
     void missingFilesAreTold()
@@ -448,6 +454,7 @@ private Q_SLOTS:
         QCOMPARE(ui.prompts[1].icon, UiService::Icon::Exclamation);
         QCOMPARE(ui.prompts[1].title, QStringLiteral("Tarnwell III"));
     }
+
     void configurationsDisableTheMainWindow()
     {
         TempSettings t;
@@ -477,6 +484,7 @@ private Q_SLOTS:
         QVERIFY(again);
         QVERIFY(again->isEnabled());
     }
+
     void helpShowsItsTopics()
     {
         TempSettings t;
@@ -533,6 +541,7 @@ private Q_SLOTS:
         help->close();
         QVERIFY(ui.prompts.isEmpty());
     }
+
     // Send... opens a new send window, an entry of a send list reopens that
     // saved state, and every save refreshes both lists.
     void newWindowSaveAndReopen()
@@ -561,6 +570,7 @@ private Q_SLOTS:
         delete r;
         main.Unload();
     }
+
     // At exit every send window stops its work and saves its state first.
     void exitStopsAndSavesSendWindows_data()
     {
@@ -577,6 +587,7 @@ private Q_SLOTS:
         // The data is too long to keep: the question is asked, No keeps the stored data, the exit goes on.
         QTest::newRow("conversion, close box") << "conversion" << false << "Data=old Binary=True";
     }
+
     void exitStopsAndSavesSendWindows()
     {
         QFETCH(QString, work);
@@ -651,6 +662,7 @@ private Q_SLOTS:
                      kv.mid(eq + 1).replace(QStringLiteral("%file"), big.fileName()));
         }
     }
+
     // The entries that were greyed out before these windows existed now open them.
     void buttonsOpenTheirWindows()
     {
@@ -678,6 +690,7 @@ private Q_SLOTS:
         QVERIFY(frmOptions::instance()->isVisible());
         delete send;
     }
+
     // A font chosen in the options window reaches every data window open at
     // that moment, and every data window opened afterwards.
     void fontReachesEveryDataWindow()
@@ -723,6 +736,7 @@ private Q_SLOTS:
         delete before;
         delete after;
     }
+
     void detailsOpenAndFollowTheData()
     {
         MainWindow m;
@@ -753,6 +767,7 @@ private Q_SLOTS:
         QCOMPARE(sent->currentText(), QByteArray("out\r\n"));
         QCOMPARE(received->currentText(), QByteArray("three\r\n"));
     }
+
     void filterHidesRowsAndShowsInTheStatusLine()
     {
         MainWindow m;
@@ -786,6 +801,7 @@ private Q_SLOTS:
         m.w->close();
         QVERIFY(m.w->blnAllowUnload);
     }
+
     void mergeWithReconnection_data()
     {
         QTest::addColumn<QString>("course");
@@ -798,6 +814,7 @@ private Q_SLOTS:
         QTest::newRow("user disconnects") << "user" << 1 << "the client was disconnected";
         QTest::newRow("mode changes") << "mode" << 1 << "the mode was changed";
     }
+
     // Against a real server on this machine: each record goes out on a
     // connection of its own, exactly once and in order, and however the merge
     // ends, it ends cleanly.
@@ -874,6 +891,7 @@ private Q_SLOTS:
         QCOMPARE(server.messages(), records.first(delivered));
         QVERIFY(m.ui.messages().isEmpty());
     }
+
     void almanacChoiceFillsItsBox_data()
     {
         // The "..." button, the box it fills, the answer ("ok", "cancel" or "close") and the box afterwards.
@@ -888,6 +906,7 @@ private Q_SLOTS:
             QTest::newRow(row) << f[0] << f[1] << f[2] << f[3];
         }
     }
+
     // The "..." buttons show an almanac over the main window; the choice goes
     // into the box beside the button, Cancel and the close box leave it alone.
     void almanacChoiceFillsItsBox()
@@ -917,6 +936,7 @@ private Q_SLOTS:
             almanac->close();
         QCOMPARE(target->text(), expected);
     }
+
     // A click meant for Pause must never land on Clear because the gauge's text
     // appeared in between.
     void gaugeTextMovesNothing()
@@ -943,6 +963,7 @@ private Q_SLOTS:
         }
         m.w->objSupport->strReceiveBuffer.clear();
     }
+
     void everyCaptionIsWhole()
     {
         MainWindow m;
@@ -986,6 +1007,7 @@ private Q_SLOTS:
         delete frmOptions::instance();
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
     }
+
     void cutHistoryRowsTellTheirWholeText()
     {
         MainWindow m;
@@ -1006,6 +1028,7 @@ private Q_SLOTS:
         QVERIFY(QToolTip::isVisible());
         QCOMPARE(QToolTip::text(), whole);
     }
+
     // Minimised, the caption names the mode; a size change covers the controls
     // until it has settled.
     void mainWindowCaptionAndCover()
@@ -1021,6 +1044,7 @@ private Q_SLOTS:
         QVERIFY(cover->isVisible());
         QTRY_VERIFY(!cover->isVisible());
     }
+
     void clientSetups_data()
     {
         // answers: the input boxes' answers, "|" between (PEER: the peer's port, CANCEL: cancelled, LONG: a
@@ -1088,6 +1112,7 @@ private Q_SLOTS:
                                   << QString::fromLatin1(r.host) << QString::fromLatin1(r.timing)
                                   << r.sendText;
     }
+
     void clientSetups()
     {
         QFETCH(QString, key);
@@ -1182,6 +1207,7 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(peer.clients.size() >= 2, 10000);
         }
     }
+
     void webServerServesThePage()
     {
         Harness h;
@@ -1223,12 +1249,14 @@ private Q_SLOTS:
         QTRY_VERIFY(frmSend::openWindows().isEmpty());
         QCOMPARE(h.lastSavedData().toLatin1(), page);
     }
+
     void setupAndDoubleClickRunTheSame_data()
     {
         QTest::addColumn<bool>("doubleClick");
         QTest::newRow("Setup") << false;
         QTest::newRow("double click") << true;
     }
+
     void setupAndDoubleClickRunTheSame()
     {
         QFETCH(bool, doubleClick);
@@ -1277,6 +1305,7 @@ private Q_SLOTS:
                  QStringLiteral("1"));
         QTRY_VERIFY(!peer.clients.isEmpty());
     }
+
     void busySocketRefusesTheWindow()
     {
         Harness h;
@@ -1299,6 +1328,7 @@ private Q_SLOTS:
         QVERIFY(window && window->isVisible());
         window->cmdCancel->click();
     }
+
     // Last: closing the main window ends the application's event loops.
     void closingTheMainWindowEndsTheSetup()
     {
