@@ -69,6 +69,16 @@ struct MainWindow
             return nullptr;
         return peer;
     }
+    /// Pass Through between a test server and a test client: the server's side
+    /// of the relay's connection (null on failure) and the client, once counted.
+    std::pair<std::unique_ptr<QTcpSocket>, std::unique_ptr<QTcpSocket>> relay(QTcpServer &server)
+    {
+        std::unique_ptr<QTcpSocket> upstream = connectClient(server, 2), client(new QTcpSocket);
+        client->connectToHost(QHostAddress::LocalHost, quint16(w->sckServer[0]->LocalPort()));
+        if (!QTest::qWaitFor([&] { return w->intClientCount == 1; }, 5000))
+            upstream.reset();
+        return {std::move(upstream), std::move(client)};
+    }
     /// Listens on a port the system chooses; returns it.
     quint16 listen(int tab)
     {

@@ -6,25 +6,21 @@
 #include "logging/historymodel.h"
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
+#include "support/streampeers.h"
 
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -63,75 +59,14 @@ QByteArray readExactly(QTcpSocket &s, qsizetype n)
     return got;
 }
 
-// A client's stream: text lines that name their client, in a pattern held
-// twice in a row, so any piece up to one pattern long is contiguous.
-struct Stream
+// A client's stream: text lines that begin with the client's number.
+QByteArray textStream(int client, qint64 n)
 {
-    static constexpr qint64 kPattern = 4 * kMiB + 13; // not a multiple of any read
-    QByteArray doubled;
-    explicit Stream(int client)
-    {
-        for (int line = 0; doubled.size() < kPattern; ++line)
-            doubled += "client " + QByteArray::number(client) + " line " + QByteArray::number(line) + ' ' +
-                       QByteArray(line % 100, char('a' + line % 26)) + "\r\n";
-        doubled.truncate(kPattern);
-        doubled += doubled;
-    }
-    QByteArray piece(qint64 at, qint64 n) const
-    {
-        return QByteArray::fromRawData(doubled.constData() + at % kPattern, n);
-    }
-};
-
-// A client on a thread of its own that sends its stream as fast as the
-// program takes it in.
-struct Sender
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    quint16 localPort = 0;
-    std::thread thread;
-    explicit Sender(quint16 port)
-    {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        if (::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0 &&
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length) == 0)
-            localPort = ntohs(a.sin_port);
-    }
-    void start(const Stream &stream, qint64 total)
-    {
-        thread = std::thread([this, &stream, total] {
-            for (qint64 sent = 0; sent < total;) {
-                const qint64 n = std::min<qint64>(256 * 1024, total - sent);
-                const ssize_t w = ::send(fd, stream.piece(sent, n).constData(), size_t(n), MSG_NOSIGNAL);
-                if (w <= 0)
-                    return;
-                sent += w;
-            }
-        });
-    }
-    ~Sender()
-    {
-        ::shutdown(fd, SHUT_RDWR);
-        if (thread.joinable())
-            thread.join();
-        ::close(fd);
-    }
-};
-
-// Switches the Input log on, without date stamps, into a file of the test's folder.
-QString logInput(MainWindow &m)
-{
-    frmLogging *log = m.w->logging();
-    const QString path = m.settings.dir() + QStringLiteral("/in.log");
-    log->tabMode->setCurrentIndex(3);
-    log->txtFileName->setText(path);
-    log->chkIncludeDateTime->setChecked(false);
-    log->chkLog->click();
-    return path;
+    QByteArray lines;
+    for (int line = 0; lines.size() < 4 * kMiB; ++line)
+        lines += QByteArray::number(client) + " line " + QByteArray::number(line) + ' ' +
+                 QByteArray(line % 100, char('a' + line % 26)) + "\r\n";
+    return lines.repeated(n / lines.size() + 1).left(n);
 }
 
 QString gauge(const ModeControls &t)
@@ -164,15 +99,6 @@ private Q_SLOTS:
         peer->write("a\r\nb\r\n");
         QTRY_COMPARE(t.model->rowCount(), 2);
 
-        // Every byte value reaches the peer as it was.
-        QByteArray every;
-        for (int i = 0; i < 256 * 64; ++i)
-            every += char(i % 256);
-        m.w->objSupport->SendDataDownSocket(every);
-        QByteArray got;
-        QTRY_VERIFY_WITH_TIMEOUT((got += peer->readAll()).size() >= every.size(), 10000);
-        QCOMPARE(got, every);
-
         // A send window sends message by message; each message is an outgoing row.
         t.cmdSend->click();
         frmSend *send = frmSend::openWindows().first();
@@ -181,7 +107,7 @@ private Q_SLOTS:
         send->txtPause->setText(QStringLiteral("100"));
         t.cmdReceivedClear->click();
         send->cmdSend_Click();
-        got.clear();
+        QByteArray got;
         QTRY_VERIFY_WITH_TIMEOUT((got += peer->readAll()).size() >= 6, 5000);
         QCOMPARE(got, QByteArray("A\r\nB\r\n"));
         QTRY_COMPARE(t.model->rowCount(), 2);
@@ -485,8 +411,6 @@ private Q_SLOTS:
         }
     }
 
-    // Random bytes in random chunks: each client's stream reaches the server
-    // whole and in order, the server's reaches every client whole.
     void passThroughTakesTheNextClientAtOnce_data()
     {
         QTest::addColumn<bool>("relayedBeforeClose");
@@ -501,11 +425,9 @@ private Q_SLOTS:
         QFETCH(bool, relayedBeforeClose);
         MainWindow m(2);
         QTcpServer real;
-        std::unique_ptr<QTcpSocket> upstream = m.connectClient(real, 2);
+        auto [upstream, client] = m.relay(real);
         QVERIFY(upstream);
         const quint16 port = quint16(m.w->sckServer[0]->LocalPort());
-        auto client = connectTo(port);
-        QVERIFY(client->waitForConnected(5000));
         QByteArray sent, relayed;
         for (int round = 0; round < 20; ++round) {
             const QByteArray payload =
@@ -564,18 +486,15 @@ private Q_SLOTS:
         MainWindow m(1);
         m.w->tabs[1].cboShow->setCurrentIndex(0);
         const quint16 port = m.listen(1);
-        const std::array<Stream, 3> streams{Stream(0), Stream(1), Stream(2)};
-        std::vector<std::unique_ptr<Sender>> senders;
-        for (int c = 0; c < 3; ++c)
-            senders.push_back(std::make_unique<Sender>(port));
+        const std::array<QByteArray, 3> streams{textStream(0, kEach), textStream(1, kEach),
+                                                textStream(2, kEach)};
+        StreamPeers peers(3);
+        peers.holdSending(); // until all three are in, so that they start together
+        for (const QByteArray &stream : streams)
+            peers.connecting(port, stream, 0);
+        peers.start();
         QTRY_COMPARE(m.w->intClientCount, qint16(3));
-        QHash<QString, int> clientOf; // socket label -> client
-        for (int n = 1; n <= 3; ++n)
-            for (int c = 0; c < 3; ++c)
-                if (m.w->sckServer[n]->RemotePort() == senders[size_t(c)]->localPort)
-                    clientOf.insert(QString::number(n), c);
-        QCOMPARE(clientOf.size(), 3);
-
+        QHash<QString, int> clientOf; // socket label -> client, named by its first byte
         std::array<qint64, 3> handled{};
         std::optional<std::array<qint64, 3>> atFirstEnd;
         bool inOrder = true;
@@ -583,8 +502,10 @@ private Q_SLOTS:
         qint64 afterAction = 0;
         QObject::connect(m.w->objSupport, &SupportClass::received, m.w.get(),
                          [&](const QString &label, const QByteArray &data) {
-                             const int c = clientOf.value(label, -1);
-                             if (c < 0 || data != streams[size_t(c)].piece(handled[size_t(c)], data.size())) {
+                             const int c = clientOf.contains(label) ? clientOf[label]
+                                                                    : clientOf[label] = data.front() - '0';
+                             if (c < 0 || c > 2 ||
+                                 data != streams[size_t(c)].mid(handled[size_t(c)], data.size())) {
                                  inOrder = false;
                                  return;
                              }
@@ -609,8 +530,7 @@ private Q_SLOTS:
                                  });
                              }
                          });
-        for (int c = 0; c < 3; ++c)
-            senders[size_t(c)]->start(streams[size_t(c)], kEach);
+        peers.release();
         bool timedOut = false;
         QTimer::singleShot(240000, m.w.get(), [&] {
             timedOut = true;
@@ -641,12 +561,9 @@ private Q_SLOTS:
         MainWindow m(2);
         m.w->tabs[2].cboShow->setCurrentIndex(3);
         QTcpServer real;
-        std::unique_ptr<QTcpSocket> upstream = m.connectClient(real, 2);
+        auto [upstream, client] = m.relay(real);
         QVERIFY(upstream);
         upstream->setReadBufferSize(64 * 1024); // a server that reads slowly
-        auto client = connectTo(quint16(m.w->sckServer[0]->LocalPort()));
-        QVERIFY(client->waitForConnected(5000));
-        QTRY_COMPARE(m.w->intClientCount, qint16(1));
 
         QByteArray stream(48 * kMiB, Qt::Uninitialized);
         for (qsizetype i = 0; i < stream.size(); ++i)
@@ -666,35 +583,14 @@ private Q_SLOTS:
         QVERIFY(readExactly(*upstream, stream.size()) == stream);
     }
 
-    void manyClientsAtOnce()
-    {
-        MainWindow m(1);
-        m.w->tabs[1].cboShow->setCurrentIndex(3);
-        const quint16 port = m.listen(1);
-        std::vector<std::unique_ptr<QTcpSocket>> clients;
-        for (int i = 0; i < 200; ++i)
-            clients.push_back(connectTo(port));
-        QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(200), 20000);
-        // Half of them reset at once; the count follows and never goes below zero.
-        for (int i = 0; i < 100; ++i)
-            clients[i]->abort();
-        QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(100), 20000);
-        clients.clear();
-        QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(0), 20000);
-        QTRY_COMPARE(m.w->tabs[1].lblState->text(), QStringLiteral("Listening (0 clients)"));
-    }
-
     void passThroughRecoversWhenTheServerGoes()
     {
         MainWindow m(2);
         m.opts.autoReconnect = true;
         m.opts.reconnectPeriod = 301;
         QTcpServer real;
-        std::unique_ptr<QTcpSocket> upstream = m.connectClient(real, 2); // Start Both
+        auto [upstream, client] = m.relay(real);
         QVERIFY(upstream);
-        auto client = connectTo(quint16(m.w->sckServer[0]->LocalPort()));
-        QVERIFY(client->waitForConnected(5000));
-        QTRY_COMPARE(m.w->intClientCount, qint16(1));
 
         // The server goes away: a second later the relay disconnects and stops
         // listening (its client is closed), then listens again at once and
@@ -743,7 +639,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, logged);
         MainWindow m(1);
         m.opts.clearBoth = clearBoth;
-        const QString log = logInput(m);
+        const QString log = m.logTo(DataLogger::Input);
         QCOMPARE(m.w->statusPanel(5), QStringLiteral("Log: In "));
         ModeControls &t = m.w->tabs[1];
         QVERIFY(!t.cmdEmptyReceived->isEnabled());
@@ -801,7 +697,7 @@ private Q_SLOTS:
             if (reader >= 0)
                 ::close(reader);
         });
-        logInput(m);
+        m.logTo(DataLogger::Input, path);
         m.w->tabs[0].cboShow->setCurrentIndex(3); // nothing shown: only the log counts
         QTcpServer server;
         std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
