@@ -45,27 +45,34 @@
 #include <QTreeWidget>
 
 namespace {
-// A server that takes one message per connection: it closes a connection as
-// soon as a whole message (ending in CR LF) has arrived.
-struct OneMessageServer : QObject
+// A loopback server that keeps what each connection brings, and answers
+// each connection once and closes it, or closes it once a whole message
+// (ending in CR LF) has come.
+struct Peer : QObject
 {
     QTcpServer server;
     QList<QByteArray> perConnection;
-    OneMessageServer()
+    QByteArray answer;
+    bool oneMessage = false;
+    Peer()
     {
         server.listen(QHostAddress::LocalHost, 0);
         connect(&server, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket *s = server.nextPendingConnection()) {
                 perConnection.append(QByteArray());
+                if (!answer.isEmpty()) {
+                    s->write(answer);
+                    s->disconnectFromHost();
+                }
                 connect(s, &QTcpSocket::readyRead, this, [this, s, i = perConnection.size() - 1] {
-                    if ((perConnection[i] += s->readAll()).endsWith("\r\n"))
+                    if ((perConnection[i] += s->readAll()).endsWith("\r\n") && oneMessage)
                         s->disconnectFromHost();
                 });
                 connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
             }
         });
     }
-    quint16 port() const { return server.serverPort(); }
+    QString port() const { return QString::number(server.serverPort()); }
     /// What the connections brought, in their order.
     QList<QByteArray> messages() const
     {
@@ -173,34 +180,20 @@ QStringList checkAtSizes(QWidget *window)
     return cut;
 }
 
-struct Step
-{
-    QString title;
-    QString description;
-    QString button;
-};
-
-// Each step as "title|button".
-QStringList titles(const QList<Step> &steps)
-{
-    QStringList out;
-    for (const Step &s : steps)
-        out << s.title + QLatin1Char('|') + s.button;
-    return out;
-}
-
 /// A loaded main window with the real options, and every instruction step
 /// recorded and answered.
 struct Harness : MainWindow
 {
-    QList<Step> steps;
+    QStringList steps; // "title|button"
+    QStringList descriptions;
     /// Runs at each step before it is answered; returns false to leave the step unanswered.
     std::function<bool(int, frmInstruction &)> atStep;
 
     Harness() : MainWindow(0, false)
     {
         frmInstruction::setShownHook([this](frmInstruction &step) {
-            steps.append({step.windowTitle(), step.description(), step.cmdCommand->text()});
+            steps << step.windowTitle() + QLatin1Char('|') + step.cmdCommand->text();
+            descriptions << step.description();
             if (!atStep || atStep(int(steps.size()), step))
                 step.cmdCommand->click();
         });
@@ -235,27 +228,6 @@ struct Harness : MainWindow
     }
 };
 
-// A loopback peer that counts its connections and can answer each once and close.
-struct Peer
-{
-    QTcpServer server;
-    QList<QTcpSocket *> clients;
-    QByteArray answer;
-    Peer()
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket *c = server.nextPendingConnection()) {
-                clients << c;
-                if (!answer.isEmpty()) {
-                    c->write(answer);
-                    c->disconnectFromHost();
-                }
-            }
-        });
-    }
-    QString port() const { return QString::number(server.serverPort()); }
-};
 } // namespace
 
 class TestWindows : public QObject
@@ -433,14 +405,12 @@ private Q_SLOTS:
     // on; no animation, told, and start-up ends.
     void missingFilesAreTold()
     {
-        TempSettings t;
-        ScriptedUi ui;
-        frmTarnwell w;
-        QVERIFY(w.Load());
+        MainWindow m;
+        ScriptedUi &ui = m.ui;
         QTemporaryDir empty;
         const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
         qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
-        w.mnuHelpTarnwell_Click();
+        m.w->mnuHelpTarnwell_Click();
         StartupOptions options;
         options.showSplash = false;
         const bool started = StartUp(options) != nullptr;
@@ -487,10 +457,8 @@ private Q_SLOTS:
 
     void helpShowsItsTopics()
     {
-        TempSettings t;
-        ScriptedUi ui;
-        frmTarnwell w;
-        QVERIFY(w.Load());
+        MainWindow m;
+        frmTarnwell &w = *m.w;
         w.mnuHelpTarnwell_Click();
         frmHelp *help = frmHelp::shared();
         QVERIFY(help && help->isVisible());
@@ -539,17 +507,15 @@ private Q_SLOTS:
         }
         QVERIFY(!frmHelp::showHelpTopic(999));
         help->close();
-        QVERIFY(ui.prompts.isEmpty());
+        QVERIFY(m.ui.prompts.isEmpty());
     }
 
     // Send... opens a new send window, an entry of a send list reopens that
     // saved state, and every save refreshes both lists.
     void newWindowSaveAndReopen()
     {
-        TempSettings settings;
-        ScriptedUi ui;
-        frmTarnwell main;
-        QVERIFY(main.Load());
+        MainWindow m;
+        frmTarnwell &main = *m.w;
         QTest::mouseClick(main.tabs[1].cmdSend, Qt::LeftButton);
         QCOMPARE(frmSend::openWindows().size(), 1);
         QPointer<frmSend> w = frmSend::openWindows().first();
@@ -568,7 +534,6 @@ private Q_SLOTS:
         QVERIFY(!r->IsNewWindow);
         QCOMPARE(r->txtSend->data(), QByteArray("hello\r\n"));
         delete r;
-        main.Unload();
     }
 
     // At exit every send window stops its work and saves its state first.
@@ -596,13 +561,11 @@ private Q_SLOTS:
         TempSettings settings;
         settings.writeIni("[StartUp]\nShowConfigurations=0\n[Send]\n0=before\n[Send\\0]\nData=old\n");
         ScriptedUi ui;
-        QFile big(settings.dir() + QStringLiteral("/big.txt"));
-        QVERIFY(big.open(QIODevice::WriteOnly));
-        big.write(QByteArray("0123456789\r\n").repeated(300000));
-        big.close();
+        const QString big =
+            putFile(settings.path(QStringLiteral("big.txt")), QByteArray("0123456789\r\n").repeated(300000));
         const QString state = QStringLiteral("Send\\0");
         if (work == QLatin1String("restore"))
-            settings.store().Save(state, QStringLiteral("LinkedFile"), big.fileName());
+            settings.store().Save(state, QStringLiteral("LinkedFile"), big);
         frmTarnwell main;
         QVERIFY(main.Load());
         // As the send list reopens a state, with events let run after every block loaded.
@@ -638,7 +601,7 @@ private Q_SLOTS:
             QVERIFY(w->isSending());
             exit();
         } else if (work == QLatin1String("load")) {
-            ui.fileAnswers.enqueue(big.fileName());
+            ui.fileAnswers.enqueue(big);
             w->cmdOpen_Click();
         } else if (work == QLatin1String("conversion")) {
             w->chkBinary->setChecked(true);
@@ -659,7 +622,7 @@ private Q_SLOTS:
         for (const QString &kv : stored.split(QLatin1Char(' '))) {
             const qsizetype eq = kv.indexOf(QLatin1Char('='));
             QCOMPARE(settings.store().Read(state, kv.left(eq)),
-                     kv.mid(eq + 1).replace(QStringLiteral("%file"), big.fileName()));
+                     kv.mid(eq + 1).replace(QStringLiteral("%file"), big));
         }
     }
 
@@ -718,21 +681,15 @@ private Q_SLOTS:
 
         frmSend *after = frmSend::OpenNewWindow();
         after->cmdDetails->click(); // its viewer, opened later still
-        QList<std::pair<QString, QFont>> fonts;
-        for (int i = 0; i < 3; ++i) {
-            fonts.append({QStringLiteral("list %1").arg(i), w.tabs[i].lvwReceived->font()});
-            fonts.append({QStringLiteral("text view %1").arg(i), w.tabs[i].txtReceived->font()});
-        }
-        fonts.append({QStringLiteral("send window open before"), before->txtSend->font()});
-        fonts.append({QStringLiteral("send window opened after"), after->txtSend->font()});
-        fonts.append({QStringLiteral("event history"), w.eventHistory()->list()->font()});
-        fonts.append({QStringLiteral("hidden state history"), w.clientStateHistory()->list()->font()});
-        fonts.append({QStringLiteral("protocol message"), protocols->txtMessage->font()});
-        fonts.append({QStringLiteral("received details"), w.receivedDetails()->txtDetails->font()});
-        fonts.append({QStringLiteral("send window's details"), after->details()->txtDetails->font()});
-        fonts.append({QStringLiteral("protocols' details"), protocols->details()->txtDetails->font()});
-        for (const auto &[where, font] : fonts)
-            QVERIFY2(font == chosen, qPrintable(where));
+        // Every view of data, the state history hidden.
+        QList<QWidget *> showing{before->txtSend, after->txtSend, protocols->txtMessage,
+                                 w.eventHistory()->list(), w.clientStateHistory()->list()};
+        for (int i = 0; i < 3; ++i)
+            showing << w.tabs[i].lvwReceived << w.tabs[i].txtReceived;
+        for (frmDetails *viewer : {w.receivedDetails(), after->details(), protocols->details()})
+            showing << viewer->txtDetails;
+        for (qsizetype i = 0; i < showing.size(); ++i)
+            QVERIFY2(showing[i]->font() == chosen, qPrintable(QString::number(i)));
         delete before;
         delete after;
     }
@@ -830,8 +787,9 @@ private Q_SLOTS:
         m.opts.reconnectPeriod = 1;
         frmTarnwell &w = *m.w;
 
-        OneMessageServer server;
-        quint16 port = server.port();
+        Peer server;
+        server.oneMessage = true;
+        quint16 port = server.server.serverPort();
         if (course == QLatin1String("refused")) {
             QTcpServer gone;
             QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
@@ -980,7 +938,6 @@ private Q_SLOTS:
         frmSend *timed = frmSend::OpenNewWindow();
         timed->cmdTiming_Click(); // the send window with its options shown
         // Every window the program can open, made as the program makes it.
-        // (The server and port almanacs join this list when they land.)
         const QList<QWidget *> windows{&w,
                                        new frmSplash(&w),
                                        frmSend::OpenNewWindow(),
@@ -998,7 +955,9 @@ private Q_SLOTS:
                                        new frmConfigurations(std::make_unique<MainWizardHost>(&w), &w),
                                        step,
                                        new frmNoTabChange(&w),
-                                       wait};
+                                       wait,
+                                       frmServer::shared(&w),
+                                       frmPort::shared(&w)};
         QStringList cut;
         for (QWidget *window : windows)
             cut += checkAtSizes(window);
@@ -1150,10 +1109,8 @@ private Q_SLOTS:
         QStringList expected = steps.split(QLatin1Char('|'));
         for (qsizetype i = 0; i < expected.size(); ++i)
             expected[i] += i + 1 < expected.size() ? QStringLiteral("|Next >>") : QStringLiteral("|Finish");
-        QCOMPARE(titles(h.steps), expected);
-        QString described;
-        for (const Step &s : h.steps)
-            described += s.description + QLatin1Char('|');
+        QCOMPARE(h.steps, expected);
+        const QString described = h.descriptions.join(QLatin1Char('|'));
         QVERIFY2(described.contains(mentions), qPrintable(described));
         QStringList boxes;
         for (const ScriptedUi::Prompt &p : h.ui.prompts)
@@ -1179,7 +1136,7 @@ private Q_SLOTS:
         if (reconnects)
             QCOMPARE(h.stored(QStringLiteral("AutoReconnectPeriod")), QStringLiteral("1000"));
         if (host == QLatin1String("127.0.0.1"))
-            QTRY_VERIFY(!peer.clients.isEmpty());
+            QTRY_VERIFY(!peer.perConnection.isEmpty());
 
         frmSend *send = h.sendWindow();
         QCOMPARE(send != nullptr, timing != QLatin1String("none"));
@@ -1204,7 +1161,7 @@ private Q_SLOTS:
         if (timeService) {
             // The answer arrives, the server closes, and the client connects again for the next one.
             QTRY_VERIFY(h.w->tabs[0].model->rowCount() > 0);
-            QTRY_VERIFY_WITH_TIMEOUT(peer.clients.size() >= 2, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(peer.perConnection.size() >= 2, 10000);
         }
     }
 
@@ -1228,12 +1185,12 @@ private Q_SLOTS:
         QVERIFY(h.run(QStringLiteral("WebServer")));
 
         const QString name = h.w->tabs[1].lblServer->text();
-        QCOMPARE(titles(h.steps), (QStringList{QStringLiteral("Web Server Setup - Step 1|Next >>"),
-                                               QStringLiteral("Web Server Setup - Step 2|Next >>"),
-                                               QStringLiteral("Web Server Setup - Step 3|Next >>"),
-                                               QStringLiteral("Web Server Setup - Step 4|Finish")}));
-        QVERIFY(h.steps[1].description.contains(QStringLiteral("go to the URL 'http://") + name +
-                                                QStringLiteral("'.")));
+        QCOMPARE(h.steps, (QStringList{QStringLiteral("Web Server Setup - Step 1|Next >>"),
+                                       QStringLiteral("Web Server Setup - Step 2|Next >>"),
+                                       QStringLiteral("Web Server Setup - Step 3|Next >>"),
+                                       QStringLiteral("Web Server Setup - Step 4|Finish")}));
+        QVERIFY(h.descriptions[1].contains(QStringLiteral("go to the URL 'http://") + name +
+                                           QStringLiteral("'.")));
         QCOMPARE(h.w->intCurrentMode, 1);
         // The browser got the page, and listening stopped, closing its connection.
         QTRY_COMPARE(browser.state(), QAbstractSocket::UnconnectedState);
@@ -1298,12 +1255,12 @@ private Q_SLOTS:
         else
             window->cmdOK->click();
         QCOMPARE(h.steps.size(), 2);
-        QCOMPARE(h.steps.first().title, QStringLiteral("Time of Day Setup - Step 1"));
+        QCOMPARE(h.steps.first(), QStringLiteral("Time of Day Setup - Step 1|Next >>"));
         QVERIFY(h.w->isEnabled());
         QTRY_VERIFY(!window);
         QCOMPARE(h.settings.store().Read(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations")),
                  QStringLiteral("1"));
-        QTRY_VERIFY(!peer.clients.isEmpty());
+        QTRY_VERIFY(!peer.perConnection.isEmpty());
     }
 
     void busySocketRefusesTheWindow()
