@@ -46,6 +46,8 @@ struct MainWindow
         tw::setOptions(nullptr);
     }
     QStringList events() const { return w->eventHistory()->eventTexts(); }
+    /// Whether an event so far holds the text.
+    bool hasEvent(const QString &text) const { return !events().filter(text).isEmpty(); }
     /// The client side of a tab aims at 127.0.0.1 on this port.
     void target(quint16 port, int tab = 0)
     {

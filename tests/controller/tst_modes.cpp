@@ -31,11 +31,6 @@ quint16 unusedPort()
     return probe.serverPort(); // closed when the probe goes
 }
 
-QString joined(const QStringList &lines)
-{
-    return lines.join(QLatin1Char('\n'));
-}
-
 constexpr qint64 kMiB = 1024 * 1024;
 
 std::unique_ptr<QTcpSocket> connectTo(quint16 port)
@@ -122,7 +117,7 @@ private Q_SLOTS:
                                     QLatin1Char('.')));
         QTRY_COMPARE(t.lblClientState->text(), QStringLiteral("Closed"));
         // The program's own close is not the peer's.
-        QVERIFY(!joined(m.events()).contains(QStringLiteral("Socket closed")));
+        QVERIFY(!m.hasEvent(QStringLiteral("Socket closed")));
         QVERIFY(m.ui.prompts.isEmpty());
     }
 
@@ -180,14 +175,13 @@ private Q_SLOTS:
         t.cmdConnect->click();
         QTRY_COMPARE(t.lblClientState->text(), QStringLiteral("Error"));
         QVERIFY(
-            joined(m.w->clientStateHistory()->stateTexts()).contains(QStringLiteral("Error Info: 10061, ")));
-        QTRY_VERIFY(
-            joined(m.events()).contains(QStringLiteral("An error occurred on the socket - '10061, ")));
+            !m.w->clientStateHistory()->stateTexts().filter(QStringLiteral("Error Info: 10061, ")).isEmpty());
+        QTRY_VERIFY(m.hasEvent(QStringLiteral("An error occurred on the socket - '10061, ")));
         QCOMPARE(m.w->tmrAutoDisconnect->isRunning(), autoClose);
         QTcpServer server;
         if (then.isEmpty()) {
             QTRY_COMPARE_WITH_TIMEOUT(t.cmdConnect->text(), QStringLiteral("&Connect"), 5000);
-            QVERIFY(joined(m.events()).contains(QStringLiteral("Client auto-disconnected from 127.0.0.1")));
+            QVERIFY(m.hasEvent(QStringLiteral("Client auto-disconnected from 127.0.0.1")));
         } else if (then == QLatin1String("connect")) {
             t.cmdConnect->click();
             QVERIFY(m.connectClient(server));
@@ -200,7 +194,7 @@ private Q_SLOTS:
             QCOMPARE(m.w->intCurrentMode, 1);
             QCOMPARE(t.cmdConnect->text(), QStringLiteral("&Connect"));
             QVERIFY(!t.txtServer->isReadOnly());
-            QVERIFY(joined(m.events()).contains(QStringLiteral("Client disconnected from 127.0.0.1")));
+            QVERIFY(m.hasEvent(QStringLiteral("Client disconnected from 127.0.0.1")));
             // The freed client socket serves the Pass Through tab.
             m.w->tabMode->setCurrentIndex(2);
             QVERIFY(m.connectClient(server, 2));
@@ -236,14 +230,14 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(m.events().count(reconnected), round + 1, 5000);
         }
         QVERIFY(m.w->tabs[0].model->rowCount() >= 2);
-        QVERIFY(joined(m.events()).contains(QStringLiteral("Client auto-disconnected from")));
+        QVERIFY(m.hasEvent(QStringLiteral("Client auto-disconnected from")));
 
         m.w->tabs[0].cmdConnect->click();
         QTRY_COMPARE(m.w->tabs[0].lblClientState->text(), QStringLiteral("Closed"));
         QTest::qWait(400); // twice the period
         QVERIFY(m.w->statusPanel(4).isEmpty() && !m.w->tmrReconnectTimer->isRunning());
         QCOMPARE(m.events().count(reconnected), 2);
-        QVERIFY(!joined(m.events()).contains(QStringLiteral("An error occurred")));
+        QVERIFY(!m.hasEvent(QStringLiteral("An error occurred")));
     }
 
     // Elements are numbered, reused and counted; the poll records each element's
@@ -449,7 +443,7 @@ private Q_SLOTS:
         sent += "last\r\n";
         relayed += readExactly(*upstream, sent.size() - relayed.size());
         QVERIFY(relayed == sent);
-        QVERIFY(!m.events().join(QLatin1Char('\n')).contains(QStringLiteral("declined")));
+        QVERIFY(!m.hasEvent(QStringLiteral("declined")));
         QCOMPARE(m.events().count(QStringLiteral("Socket client 1 closed their connection.")), 20);
 
         // A second client while one is connected is declined and closed at once, not left hanging.
