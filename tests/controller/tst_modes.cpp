@@ -283,8 +283,8 @@ private Q_SLOTS:
         const QStringList sockets = history->columnInAddedOrder(frmState::ColSocket);
         const QStringList states = history->columnInAddedOrder(frmState::ColState);
         for (int r = 0; r < sockets.size(); ++r) {
-            if (states[r] !=
-                QLatin1String("Peer is closing the connection")) // seen or not, as the poll falls
+            // The peer's closing is seen or not, as the poll falls.
+            if (states[r] != QLatin1String("Peer is closing the connection"))
                 rows << sockets[r] + QLatin1Char(' ') + states[r];
         }
         QCOMPARE(rows.join(QLatin1Char('|')),

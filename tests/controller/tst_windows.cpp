@@ -871,9 +871,7 @@ private Q_SLOTS:
         auto *target = m.w->findChild<QLineEdit *>(box);
         target->setText(QStringLiteral("before"));
         m.w->findChild<QPushButton *>(button)->click();
-        frmAlmanac *almanac = button.startsWith(QLatin1String("cmdServer"))
-                                  ? static_cast<frmAlmanac *>(m.w->findChild<frmServer *>())
-                                  : m.w->findChild<frmPort *>();
+        auto *almanac = m.w->findChild<frmAlmanac *>(); // the one the button made
         QVERIFY(almanac && almanac->isVisible() && almanac->isModal());
         almanac->lstDetails->setCurrentItem(almanac->lstDetails->topLevelItem(0));
         if (answer == QLatin1String("ok"))
