@@ -506,32 +506,6 @@ private Q_SLOTS:
         QVERIFY(m.ui.prompts.isEmpty());
     }
 
-    // Send... opens a new send window, an entry of a send list reopens that
-    // saved state, and every save refreshes both lists.
-    void newWindowSaveAndReopen()
-    {
-        MainWindow m;
-        frmTarnwell &main = *m.w;
-        QTest::mouseClick(main.tabs[1].cmdSend, Qt::LeftButton);
-        QCOMPARE(frmSend::openWindows().size(), 1);
-        QPointer<frmSend> w = frmSend::openWindows().first();
-        QVERIFY(w->IsNewWindow && w->isVisible());
-        QVERIFY(w->cmdPreferences->isEnabled()); // the main window gives it the options window
-        w->txtTitle->setText(QStringLiteral("saved from the server tab"));
-        w->txtSend->setData("hello\r\n");
-        w->close();
-        QTRY_VERIFY(w.isNull());
-        for (int tab = 0; tab < 2; ++tab)
-            QCOMPARE(main.tabs[tab].cboSend->itemText(0) + QString::number(main.tabs[tab].cboSend->count()),
-                     QStringLiteral("saved from the server tab1"));
-        Q_EMIT main.tabs[0].cboSend->activated(0);
-        QCOMPARE(frmSend::openWindows().size(), 1);
-        frmSend *r = frmSend::openWindows().first();
-        QVERIFY(!r->IsNewWindow);
-        QCOMPARE(r->txtSend->data(), QByteArray("hello\r\n"));
-        delete r;
-    }
-
     // At exit every send window stops its work and saves its state first.
     void exitStopsAndSavesSendWindows_data()
     {
@@ -622,19 +596,18 @@ private Q_SLOTS:
         }
     }
 
-    // The entries that were greyed out before these windows existed now open them.
+    // Send... opens a new send window, whose Options opens the options window;
+    // an entry of a send list reopens that saved state, and every save
+    // refreshes both lists. The entries that were greyed out before the
+    // protocols and options windows existed now open them.
     void buttonsOpenTheirWindows()
     {
         MainWindow m;
         frmTarnwell &w = *m.w;
-        for (int tab : {0, 1}) {
-            QVERIFY(w.tabs[tab].cmdProtocols->isEnabled());
-            w.tabs[tab].cmdProtocols->click();
-            QVERIFY(w.protocolsWindow() && w.protocolsWindow()->isVisible());
-            w.protocolsWindow()->cmdClose->click(); // closing only hides
-            QVERIFY(!w.protocolsWindow()->isVisible());
-        }
-        frmSend *send = frmSend::OpenNewWindow();
+        QTest::mouseClick(w.tabs[1].cmdSend, Qt::LeftButton);
+        QCOMPARE(frmSend::openWindows().size(), 1);
+        QPointer<frmSend> send = frmSend::openWindows().first();
+        QVERIFY(send->IsNewWindow && send->isVisible());
         send->cmdPreferences->click();
         QVERIFY(frmOptions::instance() && frmOptions::instance()->isVisible());
         // A separator's details button shows its own viewer, as characters.
@@ -645,9 +618,28 @@ private Q_SLOTS:
         QCOMPARE(viewer->currentText(), QByteArray("\r\n"));
         frmOptions::instance()->cmdOK->click();
         QVERIFY(!viewer->isVisible());
+        send->txtTitle->setText(QStringLiteral("saved from the server tab"));
+        send->txtSend->setData("hello\r\n");
+        send->close();
+        QTRY_VERIFY(send.isNull());
+        for (int tab = 0; tab < 2; ++tab)
+            QCOMPARE(w.tabs[tab].cboSend->itemText(0) + QString::number(w.tabs[tab].cboSend->count()),
+                     QStringLiteral("saved from the server tab1"));
+        Q_EMIT w.tabs[0].cboSend->activated(0);
+        QCOMPARE(frmSend::openWindows().size(), 1);
+        frmSend *again = frmSend::openWindows().first();
+        QVERIFY(!again->IsNewWindow);
+        QCOMPARE(again->txtSend->data(), QByteArray("hello\r\n"));
+        delete again;
+        for (int tab : {0, 1}) {
+            QVERIFY(w.tabs[tab].cmdProtocols->isEnabled());
+            w.tabs[tab].cmdProtocols->click();
+            QVERIFY(w.protocolsWindow() && w.protocolsWindow()->isVisible());
+            w.protocolsWindow()->cmdClose->click(); // closing only hides
+            QVERIFY(!w.protocolsWindow()->isVisible());
+        }
         w.protocolsWindow()->cmdPreferences->click();
         QVERIFY(frmOptions::instance()->isVisible());
-        delete send;
     }
 
     // A font chosen in the options window reaches every data window open at
