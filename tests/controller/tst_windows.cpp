@@ -116,9 +116,7 @@ QStringList cutCaptions(QWidget *window, const QString &where)
     auto check = [&](const QString &name, const QString &caption, int need, int has) {
         if (need > has)
             cut << QStringLiteral("%1: %2 '%3' needs %4, has %5")
-                       .arg(where, name, caption)
-                       .arg(need)
-                       .arg(has);
+                       .arg(where, name, caption, QString::number(need), QString::number(has));
     };
     // A title bar shows the title beside the window's icon and its buttons
     // (minimise, maximise, close): roughly 28 pixels each, and a margin.
@@ -212,11 +210,6 @@ struct Harness : MainWindow
         return ConfigurationWizards(host).Run(key);
     }
     QString stored(const QString &key) { return settings.store().Read(QStringLiteral("Options"), key); }
-    frmSend *sendWindow() const
-    {
-        const QList<frmSend *> open = frmSend::openWindows();
-        return open.size() == 1 ? open.first() : nullptr;
-    }
     /// The data of the newest saved send state.
     QString lastSavedData()
     {
@@ -1112,7 +1105,7 @@ private Q_SLOTS:
         if (host == QLatin1String("127.0.0.1"))
             QTRY_VERIFY(!peer.perConnection.isEmpty());
 
-        frmSend *send = h.sendWindow();
+        frmSend *send = frmSend::openWindows().size() == 1 ? frmSend::openWindows().first() : nullptr;
         QCOMPARE(send != nullptr, timing != QLatin1String("none"));
         if (send) {
             QCOMPARE(send->txtSend->text(), sendText);
