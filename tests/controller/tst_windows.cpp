@@ -895,7 +895,7 @@ private Q_SLOTS:
         m.w->objSupport->strReceiveBuffer.clear();
     }
 
-    void everyCaptionIsWhole()
+    void everyCaptionIsWholeAndEveryRowTold()
     {
         MainWindow m;
         frmTarnwell &w = *m.w;
@@ -938,12 +938,9 @@ private Q_SLOTS:
         qDeleteAll(frmSend::openWindows());
         delete frmOptions::instance();
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
-    }
 
-    void cutHistoryRowsTellTheirWholeText()
-    {
-        MainWindow m;
-        frmEvent *history = m.w->eventHistory();
+        // An event row that is cut tells its whole text.
+        frmEvent *history = w.eventHistory();
         const QString whole =
             QStringLiteral("An event far longer than its column: ") + QString(200, QLatin1Char('x'));
         history->AddEvent(whole);
