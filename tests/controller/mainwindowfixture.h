@@ -46,6 +46,8 @@ struct MainWindow
         tw::setOptions(nullptr);
     }
     QStringList events() const { return w->eventHistory()->eventTexts(); }
+    /// Whether an event so far holds the text.
+    bool hasEvent(const QString &text) const { return !events().filter(text).isEmpty(); }
     /// The client side of a tab aims at 127.0.0.1 on this port.
     void target(quint16 port, int tab = 0)
     {
@@ -68,6 +70,16 @@ struct MainWindow
         if (!QTest::qWaitFor([&] { return w->sckClient->State() == 7; }, 5000))
             return nullptr;
         return peer;
+    }
+    /// Pass Through between a test server and a test client: the server's side
+    /// of the relay's connection (null on failure) and the client, once counted.
+    std::pair<std::unique_ptr<QTcpSocket>, std::unique_ptr<QTcpSocket>> relay(QTcpServer &server)
+    {
+        std::unique_ptr<QTcpSocket> upstream = connectClient(server, 2), client(new QTcpSocket);
+        client->connectToHost(QHostAddress::LocalHost, quint16(w->sckServer[0]->LocalPort()));
+        if (!QTest::qWaitFor([&] { return w->intClientCount == 1; }, 5000))
+            upstream.reset();
+        return {std::move(upstream), std::move(client)};
     }
     /// Listens on a port the system chooses; returns it.
     quint16 listen(int tab)
