@@ -1,8 +1,8 @@
 #include "setup/frmalmanac.h"
+#include "support/testenv.h"
 #include "ui/scriptedui.h"
 
 #include <QDir>
-#include <QFile>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -23,11 +23,11 @@ struct Folders
     }
     QString shipped() const { return dir.path() + QStringLiteral("/shipped"); }
     QString user() const { return dir.path() + QStringLiteral("/user"); }
-    static void write(const QString &path, const QByteArray &data)
+    // Both lists as shipped, for the tests of a window's answers.
+    void shipBoth(const QByteArray &servers, const QByteArray &ports) const
     {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(data);
+        putFile(shipped() + QStringLiteral("/Servers.txt"), servers);
+        putFile(shipped() + QStringLiteral("/Ports.txt"), ports);
     }
 };
 
@@ -134,11 +134,11 @@ private Q_SLOTS:
         const QString shipped = folders.shipped() + QLatin1Char('/') + name;
         const QString user = folders.user() + QLatin1Char('/') + name;
         if (where == QLatin1String("shipped"))
-            Folders::write(shipped, file);
+            putFile(shipped, file);
         if (where == QLatin1String("user") || where == QLatin1String("both"))
-            Folders::write(user, file);
+            putFile(user, file);
         if (where == QLatin1String("both"))
-            Folders::write(shipped, "1,Shipped\n");
+            putFile(shipped, "1,Shipped\n");
 
         frmAlmanac *w = shared(which);
         w->Load();
@@ -159,7 +159,7 @@ private Q_SLOTS:
             QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
 
         // The list is read once: a later showing keeps it, whatever the file says now.
-        Folders::write(read, "9,Later\n");
+        putFile(read, "9,Later\n");
         w->Choose({});
         QCOMPARE(::rows(w), rows);
         QCOMPARE(ui.prompts.size(), expected.size());
@@ -172,11 +172,11 @@ private Q_SLOTS:
                                                   // 0", "cancel", "escape", "close"
         QTest::addColumn<QStringList>("results"); // what the caller was given after each showing
 
-        QTest::newRow("OK gives the first column") << "server" << texts({"ok 1"}) << texts({"b.example"});
-        QTest::newRow("a double click is OK") << "port" << texts({"double 2"}) << texts({"7"});
+        QTest::newRow("OK gives the first column") << "server" << texts({"ok 1"}) << texts({"B"});
+        QTest::newRow("a double click is OK") << "port" << texts({"double 2"}) << texts({"110"});
         QTest::newRow("OK with no row chosen gives nothing") << "port" << texts({"ok"}) << texts({""});
         QTest::newRow("Cancel after an earlier OK")
-            << "port" << texts({"ok 0", "cancel"}) << texts({"110", "CANCEL"});
+            << "port" << texts({"ok 0", "cancel"}) << texts({"21", "CANCEL"});
         QTest::newRow("Esc is Cancel") << "server" << texts({"escape"}) << texts({"CANCEL"});
         QTest::newRow("the close box discards, the next use reads again")
             << "server" << texts({"close", "ok 0"}) << texts({"", "z.example"});
@@ -189,9 +189,7 @@ private Q_SLOTS:
 
         Folders folders;
         ScriptedUi ui;
-        Folders::write(folders.shipped() + QStringLiteral("/Servers.txt"),
-                       "b.example,Web,B\na.example,Mail,A\n");
-        Folders::write(folders.shipped() + QStringLiteral("/Ports.txt"), "110,POP3\n21,FTP\n7,Echo\n");
+        folders.shipBoth("c,Mail,1\nB,Web,2\na,Time,3\n", "21,FTP\n7,Echo\n110,POP3\n");
 
         QStringList given;
         QPointer<frmAlmanac> previous;
@@ -227,8 +225,7 @@ private Q_SLOTS:
             else
                 QCOMPARE(w->result(), given.last());
             // Only a window made anew reads the files again.
-            Folders::write(folders.shipped() + QStringLiteral("/Servers.txt"), "z.example,Web,Z\n");
-            Folders::write(folders.shipped() + QStringLiteral("/Ports.txt"), "9,Discard\n");
+            folders.shipBoth("z.example,Web,Z\n", "9,Discard\n");
         }
         QTEST(given, "results");
         QVERIFY(ui.prompts.isEmpty());
@@ -256,8 +253,7 @@ private Q_SLOTS:
 
         Folders folders;
         ScriptedUi ui;
-        Folders::write(folders.shipped() + QStringLiteral("/Servers.txt"), "c,Mail,1\nB,Web,2\na,Time,3\n");
-        Folders::write(folders.shipped() + QStringLiteral("/Ports.txt"), "21,FTP\n7,Echo\n110,POP3\n");
+        folders.shipBoth("c,Mail,1\nB,Web,2\na,Time,3\n", "21,FTP\n7,Echo\n110,POP3\n");
         frmAlmanac *w = shared(which);
         w->Load();
         for (int column : clicks)
