@@ -1,5 +1,6 @@
 #include "net/socketcontrol.h"
 #include "net/socketerrors.h"
+#include "support/streampeers.h"
 
 #include <QMetaEnum>
 #include <QRandomGenerator>
@@ -8,7 +9,6 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <memory>
-#include <sys/socket.h>
 #include <utility>
 #include <vector>
 
@@ -188,10 +188,7 @@ private Q_SLOTS:
         const QByteArray sent = pattern(0, size);
         QSignalSpy peerGone(l.peer.get(), &QAbstractSocket::disconnected);
         if (reset) {
-            const linger abrupt{1, 0};
-            QCOMPARE(
-                ::setsockopt(int(l.peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt),
-                0);
+            resetOnClose(l.peer->socketDescriptor());
             l.peer->abort();
             for (int i = 0; i < 3; ++i)
                 l.sck.SendData(pattern(i, 1000));

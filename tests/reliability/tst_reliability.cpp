@@ -214,8 +214,7 @@ private Q_SLOTS:
         QFETCH(QString, told);
         const auto is = [&](const char *c) { return course == QLatin1String(c); };
         const auto reset = [](QTcpSocket &s) {
-            const linger hard{1, 0};
-            ::setsockopt(int(s.socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            resetOnClose(s.socketDescriptor());
             s.abort();
         };
         const bool passThrough = course.startsWith(QLatin1String("pass through"));

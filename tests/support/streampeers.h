@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -22,6 +21,13 @@ inline QByteArray randomBytes(quint32 seed, qint64 n)
     for (qint64 i = n / 4 * 4; i < n; ++i)
         b[i] = char(rng.bounded(256));
     return b;
+}
+
+/// Makes the next close of a socket a reset instead of an orderly close.
+inline void resetOnClose(qintptr fd)
+{
+    const linger hard{1, 0};
+    ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }
 
 /// Peers of the program on a thread of their own, so that only the program's
@@ -103,8 +109,6 @@ public:
     }
     /// Every link has sent all and read what it expected, or broke.
     bool done() const { return m_done; }
-    /// Bytes read by all links so far.
-    qint64 bytesIn() const { return m_bytesIn; }
     void stop()
     {
         m_stop = true;
@@ -118,17 +122,14 @@ public:
         for (Link &l : m_links) {
             if (l.fd < 0)
                 continue;
-            if (abortive) {
-                const linger hard{1, 0};
-                ::setsockopt(l.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            }
+            if (abortive)
+                resetOnClose(l.fd);
             ::close(l.fd);
             l.fd = -1;
         }
     }
     /// A link's record; read only once the thread has stopped or is done.
     const Link &link(int i) const { return m_links[size_t(i)]; }
-    int size() const { return int(m_links.size()); }
 
     static sockaddr_in loopback(quint16 port)
     {
@@ -192,7 +193,6 @@ private:
                     const ssize_t n = ::recv(l.fd, buffer, want, 0);
                     if (n > 0) {
                         l.in.append(buffer, n);
-                        m_bytesIn += n;
                     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                         l.failed = true;
                         continue;
@@ -216,5 +216,4 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_done{false};
     std::atomic<bool> m_hold{false};
-    std::atomic<qint64> m_bytesIn{0};
 };
