@@ -130,12 +130,6 @@ private:
     std::unique_ptr<frmEvent> m_events;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
 
-    void addEvents(int count)
-    {
-        for (int i = 1; i <= count; ++i)
-            m_events->AddEvent(QStringLiteral("line %1").arg(i));
-    }
-
 private Q_SLOTS:
     void init()
     {
@@ -595,7 +589,8 @@ private Q_SLOTS:
         QFETCH(int, fullRows);
         m_options.maxListLength = limit;
         QSignalSpy logged(m_events.get(), &HistoryWindow::lineLogged);
-        addEvents(fullRows);
+        for (int i = 1; i <= fullRows; ++i)
+            m_events->AddEvent(QStringLiteral("line %1").arg(i));
         QCOMPARE(m_events->rowCount(), fullRows);
         // With a limit of 0 every further line clears again; with 100 once.
         for (const QString &next : {QStringLiteral("next"), QStringLiteral("after")}) {
