@@ -40,6 +40,7 @@ class StreamPeers
 public:
     struct Link
     {
+        Link(QByteArray o, qint64 e) : out(std::move(o)), expect(e) {}
         QByteArray out;
         qint64 expect = 0;
         QByteArray in;
@@ -50,7 +51,6 @@ public:
         int listenFd = -1;
         bool connecting = false;
         qint64 sent = 0;
-        bool sendAllowed = true;
     };
 
     explicit StreamPeers(quint32 seed) : m_rng(seed) {}
@@ -58,10 +58,8 @@ public:
     StreamPeers &operator=(const StreamPeers &) = delete;
     ~StreamPeers()
     {
-        stop();
-        for (Link &l : m_links) {
-            if (l.fd >= 0)
-                ::close(l.fd);
+        closeAll();
+        for (const Link &l : m_links) {
             if (l.listenFd >= 0)
                 ::close(l.listenFd);
         }
@@ -78,25 +76,18 @@ public:
         socklen_t length = sizeof a;
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
         *port = ntohs(a.sin_port);
-        Link l;
-        l.listenFd = fd;
-        l.out = std::move(out);
-        l.expect = expect;
-        m_links.push_back(std::move(l));
+        m_links.emplace_back(std::move(out), expect);
+        m_links.back().listenFd = fd;
         return int(m_links.size()) - 1;
     }
     /// A client that connects to the port once the thread starts.
     int connecting(quint16 port, QByteArray out, qint64 expect)
     {
-        Link l;
+        Link &l = m_links.emplace_back(std::move(out), expect);
         l.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         sockaddr_in a = loopback(port);
         l.connecting = ::connect(l.fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0;
-        if (l.connecting && errno != EINPROGRESS)
-            l.failed = true;
-        l.out = std::move(out);
-        l.expect = expect;
-        m_links.push_back(std::move(l));
+        l.failed = l.connecting && errno != EINPROGRESS;
         return int(m_links.size()) - 1;
     }
     /// Links added with sending held back start sending only on release().
