@@ -139,6 +139,7 @@ private Q_SLOTS:
         if (stateAfterCall < 0) {
             QCOMPARE(result.number, number);
             QCOMPARE(result.description, SocketErrors::description(number));
+            QVERIFY(!result.description.isEmpty());
         } else {
             QVERIFY(!result.isError());
             QCOMPARE(l.sck.State(), stateAfterCall);
