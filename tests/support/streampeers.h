@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -24,6 +23,13 @@ inline QByteArray randomBytes(quint32 seed, qint64 n)
     return b;
 }
 
+/// Makes the next close of a socket a reset instead of an orderly close.
+inline void resetOnClose(qintptr fd)
+{
+    const linger hard{1, 0};
+    ::setsockopt(int(fd), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+}
+
 /// Peers of the program on a thread of their own, so that only the program's
 /// event loop runs on the test's thread. Each link connects to a port of this
 /// machine (or is accepted on a listening socket), then sends its bytes in
@@ -34,6 +40,7 @@ class StreamPeers
 public:
     struct Link
     {
+        Link(QByteArray o, qint64 e) : out(std::move(o)), expect(e) {}
         QByteArray out;
         qint64 expect = 0;
         QByteArray in;
@@ -44,7 +51,6 @@ public:
         int listenFd = -1;
         bool connecting = false;
         qint64 sent = 0;
-        bool sendAllowed = true;
     };
 
     explicit StreamPeers(quint32 seed) : m_rng(seed) {}
@@ -52,10 +58,8 @@ public:
     StreamPeers &operator=(const StreamPeers &) = delete;
     ~StreamPeers()
     {
-        stop();
-        for (Link &l : m_links) {
-            if (l.fd >= 0)
-                ::close(l.fd);
+        closeAll();
+        for (const Link &l : m_links) {
             if (l.listenFd >= 0)
                 ::close(l.listenFd);
         }
@@ -72,25 +76,18 @@ public:
         socklen_t length = sizeof a;
         ::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &length);
         *port = ntohs(a.sin_port);
-        Link l;
-        l.listenFd = fd;
-        l.out = std::move(out);
-        l.expect = expect;
-        m_links.push_back(std::move(l));
+        m_links.emplace_back(std::move(out), expect);
+        m_links.back().listenFd = fd;
         return int(m_links.size()) - 1;
     }
     /// A client that connects to the port once the thread starts.
     int connecting(quint16 port, QByteArray out, qint64 expect)
     {
-        Link l;
+        Link &l = m_links.emplace_back(std::move(out), expect);
         l.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         sockaddr_in a = loopback(port);
         l.connecting = ::connect(l.fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0;
-        if (l.connecting && errno != EINPROGRESS)
-            l.failed = true;
-        l.out = std::move(out);
-        l.expect = expect;
-        m_links.push_back(std::move(l));
+        l.failed = l.connecting && errno != EINPROGRESS;
         return int(m_links.size()) - 1;
     }
     /// Links added with sending held back start sending only on release().
@@ -103,8 +100,6 @@ public:
     }
     /// Every link has sent all and read what it expected, or broke.
     bool done() const { return m_done; }
-    /// Bytes read by all links so far.
-    qint64 bytesIn() const { return m_bytesIn; }
     void stop()
     {
         m_stop = true;
@@ -118,17 +113,14 @@ public:
         for (Link &l : m_links) {
             if (l.fd < 0)
                 continue;
-            if (abortive) {
-                const linger hard{1, 0};
-                ::setsockopt(l.fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-            }
+            if (abortive)
+                resetOnClose(l.fd);
             ::close(l.fd);
             l.fd = -1;
         }
     }
     /// A link's record; read only once the thread has stopped or is done.
     const Link &link(int i) const { return m_links[size_t(i)]; }
-    int size() const { return int(m_links.size()); }
 
     static sockaddr_in loopback(quint16 port)
     {
@@ -192,7 +184,6 @@ private:
                     const ssize_t n = ::recv(l.fd, buffer, want, 0);
                     if (n > 0) {
                         l.in.append(buffer, n);
-                        m_bytesIn += n;
                     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                         l.failed = true;
                         continue;
@@ -216,5 +207,4 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_done{false};
     std::atomic<bool> m_hold{false};
-    std::atomic<qint64> m_bytesIn{0};
 };
