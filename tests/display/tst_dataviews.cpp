@@ -1,13 +1,19 @@
 #include "core/bytes.h"
 #include "display/datalistmodel.h"
+#include "display/datatextview.h"
+#include "display/indicators.h"
 #include "ui/twips.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QClipboard>
-#include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 #include <QTreeView>
 
 namespace {
@@ -57,12 +63,46 @@ QStringList latin1(std::initializer_list<const char *> items)
     return out;
 }
 
+// What the document must show for a byte stream: one line per CR, LF or CR LF.
+QStringList expectedLines(const QByteArray &bytes)
+{
+    QStringList lines{QString()};
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\r' && bytes[i] != '\n') {
+            lines.last() += QLatin1Char(bytes[i]);
+            continue;
+        }
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            ++i;
+        lines << QString();
+    }
+    return lines;
+}
+
+QStringList documentLines(const DataTextView &view)
+{
+    QStringList lines;
+    for (QTextBlock b = view.document()->begin(); b.isValid(); b = b.next())
+        lines << b.text();
+    return lines;
+}
+
+QColor colourAt(const DataTextView &view, int position)
+{
+    const QTextBlock block = view.document()->findBlock(position);
+    for (const QTextLayout::FormatRange &r : block.textFormats()) {
+        const int start = block.position() + r.start;
+        if (position >= start && position < start + r.length)
+            return r.format.foreground().color();
+    }
+    return {};
+}
+
 } // namespace
 
-class TestDataListModel : public QObject
+class TestDataViews : public QObject
 {
     Q_OBJECT
-
 private Q_SLOTS:
     void rowContents();
     void packedCellsKeepEveryByte();
@@ -75,9 +115,19 @@ private Q_SLOTS:
     void sortByHeader();
     void sortKeepsPersistentIndexes();
     void attachedViewSortsSizesAndShowsLastRow();
+    void lengthCountsBytes_data();
+    void lengthCountsBytes();
+    void caretRoundTripsEveryOffset();
+    void directionColours();
+    void clearEmptiesEverything();
+    void copyKeepsLineBreakBytes();
+    void hiddenViewCatchesUpWhenShown();
+    void gaugeScaleFollowsTheBuffer_data();
+    void gaugeScaleFollowsTheBuffer();
+    void lampLightsAndDims();
 };
 
-void TestDataListModel::rowContents()
+void TestDataViews::rowContents()
 {
     Model m;
     m.add("hello", true, Icon::Tick);
@@ -105,7 +155,7 @@ void TestDataListModel::rowContents()
     QCOMPARE(m.rawTag(3), QByteArray());
 }
 
-void TestDataListModel::packedCellsKeepEveryByte()
+void TestDataViews::packedCellsKeepEveryByte()
 {
     Model m;
     m.appendColumn(QStringLiteral("Field 2"), 1200);
@@ -128,7 +178,7 @@ void TestDataListModel::packedCellsKeepEveryByte()
     QCOMPARE(m.text(1, 5), QString());
 }
 
-void TestDataListModel::longCellsShowABoundedPrefix_data()
+void TestDataViews::longCellsShowABoundedPrefix_data()
 {
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<bool>("fromRaw");
@@ -146,7 +196,7 @@ void TestDataListModel::longCellsShowABoundedPrefix_data()
         << QByteArray(n, '\x01') << false << QString(QStringLiteral("\\01")).repeated(n / 3) + more;
 }
 
-void TestDataListModel::longCellsShowABoundedPrefix()
+void TestDataViews::longCellsShowABoundedPrefix()
 {
     QFETCH(QByteArray, raw);
     QFETCH(bool, fromRaw);
@@ -167,7 +217,7 @@ void TestDataListModel::longCellsShowABoundedPrefix()
              QString::fromLatin1(Bytes::GetChar(raw)));
 }
 
-void TestDataListModel::longCellsSortAndCopyWhole()
+void TestDataViews::longCellsSortAndCopyWhole()
 {
     // Two messages alike in every byte the cells show.
     const QByteArray prefix(DataListModel::kCellChars + 10, 'x');
@@ -183,10 +233,10 @@ void TestDataListModel::longCellsSortAndCopyWhole()
     m.attachView(&view);
     view.setCurrentIndex(m.index(1, 4));
     QTest::keySequence(&view, QKeySequence::Copy);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromLatin1(prefix + "b"));
+    QCOMPARE(QApplication::clipboard()->text(), QString::fromLatin1(prefix + "b"));
 }
 
-void TestDataListModel::batchAnnouncesOnceAtFlush()
+void TestDataViews::batchAnnouncesOnceAtFlush()
 {
     Model m;
     QSignalSpy inserted(&m, &QAbstractItemModel::rowsInserted);
@@ -218,7 +268,7 @@ void TestDataListModel::batchAnnouncesOnceAtFlush()
     QCOMPARE(inserted.count(), 3);
 }
 
-void TestDataListModel::clearKeepsColumnsAndRestartsNumbering()
+void TestDataViews::clearKeepsColumnsAndRestartsNumbering()
 {
     Model m;
     m.appendColumn(QStringLiteral("Field 2"), 1200);
@@ -245,7 +295,7 @@ void TestDataListModel::clearKeepsColumnsAndRestartsNumbering()
     QCOMPARE(m.column(0), latin1({"001"}));
 }
 
-void TestDataListModel::sortByHeader_data()
+void TestDataViews::sortByHeader_data()
 {
     QTest::addColumn<QList<int>>("clicks");
     QTest::addColumn<int>("column");
@@ -259,7 +309,7 @@ void TestDataListModel::sortByHeader_data()
         << QList<int>{4, 4, 0} << 0 << latin1({"001", "002", "003", "004", "005"});
 }
 
-void TestDataListModel::sortByHeader()
+void TestDataViews::sortByHeader()
 {
     QFETCH(QList<int>, clicks);
     QFETCH(int, column);
@@ -271,7 +321,7 @@ void TestDataListModel::sortByHeader()
     QTEST(m.column(column), "expected");
 }
 
-void TestDataListModel::sortKeepsPersistentIndexes()
+void TestDataViews::sortKeepsPersistentIndexes()
 {
     Model m;
     for (int i = 0; i < 20; ++i)
@@ -285,7 +335,7 @@ void TestDataListModel::sortKeepsPersistentIndexes()
     QCOMPARE(m.text(20, 0), QStringLiteral("021"));
 }
 
-void TestDataListModel::attachedViewSortsSizesAndShowsLastRow()
+void TestDataViews::attachedViewSortsSizesAndShowsLastRow()
 {
     Model m;
     QTreeView view;
@@ -325,5 +375,177 @@ void TestDataListModel::attachedViewSortsSizesAndShowsLastRow()
     m.endBatch();
 }
 
-QTEST_MAIN(TestDataListModel)
-#include "tst_datalistmodel.moc"
+void TestDataViews::lengthCountsBytes_data()
+{
+    QTest::addColumn<QList<QByteArray>>("appends");
+    QTest::addColumn<bool>("renderBetween");
+    QTest::newRow("CR LF, lone CR and LF, blank lines") << QList<QByteArray>{"a\r\nb\rc\n\r\n\n\r"} << false;
+    QTest::newRow("escapes and empty appends") << QList<QByteArray>{"", "x\\0D", "", "y\\5C\r\n"} << false;
+    // A CR LF whose halves arrive apart is still one line break.
+    const QList<QByteArray> split{"one\r", "\ntwo\r", "\r\nthree"};
+    QTest::newRow("CR LF split") << split << false;
+    QTest::newRow("CR LF split, shown between") << split << true;
+}
+
+void TestDataViews::lengthCountsBytes()
+{
+    QFETCH(QList<QByteArray>, appends);
+    QFETCH(bool, renderBetween);
+    DataTextView view;
+    QByteArray all;
+    bool incoming = true;
+    for (const QByteArray &a : appends) {
+        view.append(a, incoming);
+        incoming = !incoming;
+        all += a;
+        if (renderBetween)
+            view.renderAll();
+    }
+    QCOMPARE(view.bytes(), all);
+    view.renderAll();
+    QCOMPARE(documentLines(view), expectedLines(all));
+    QCOMPARE(view.caretOffset(), all.size());
+}
+
+void TestDataViews::caretRoundTripsEveryOffset()
+{
+    QRandomGenerator rng(7);
+    static const char *const kPieces[] = {"\r\n", "\r", "\n", "ab", "\\0D", "xyz", "\r\n\r\n"};
+    DataTextView view;
+    QByteArray all;
+    for (int i = 0; i < 60; ++i) {
+        const QByteArray piece = kPieces[rng.bounded(7)];
+        view.append(piece, rng.bounded(2) == 0);
+        all += piece;
+        if (i % 13 == 0)
+            view.renderAll();
+    }
+    for (qsizetype offset = 0; offset <= all.size(); ++offset) {
+        view.setCaretOffset(offset);
+        QCOMPARE(view.caretOffset(), offset);
+        QCOMPARE(view.textAfterCaret(300), all.mid(offset, 300));
+        QCOMPARE(view.textAfterCaret(3), all.mid(offset, 3));
+    }
+    // From the document side, as a click or a key places the caret: every
+    // position is one byte, but a CR LF is one position (at its CR).
+    QList<qsizetype> expected, offsets;
+    for (qsizetype i = 0; i <= all.size(); ++i) {
+        if (i == 0 || all[i - 1] != '\r' || i == all.size() || all[i] != '\n')
+            expected << i;
+    }
+    for (int position = 0; position < view.document()->characterCount(); ++position) {
+        QTextCursor c = view.textCursor();
+        c.setPosition(position);
+        view.setTextCursor(c);
+        offsets << view.caretOffset();
+    }
+    QCOMPARE(offsets, expected);
+    // Beyond the ends the caret stops at the ends.
+    view.setCaretOffset(-5);
+    QCOMPARE(view.caretOffset(), 0);
+    view.setCaretOffset(all.size() + 10);
+    QCOMPARE(view.caretOffset(), all.size());
+}
+
+void TestDataViews::directionColours()
+{
+    DataTextView view;
+    view.append("in\r\n", true);
+    view.append("out", false);
+    view.append("back in", true);
+    view.renderAll();
+    const int outAt = view.document()->findBlockByNumber(1).position();
+    QCOMPARE(colourAt(view, 1), QColor(255, 0, 0));
+    QCOMPARE(colourAt(view, outAt + 2), QColor(0, 0, 255));
+    QCOMPARE(colourAt(view, outAt + 3), QColor(255, 0, 0));
+    QVERIFY(!view.isIncomingAt(4));
+    QVERIFY(!view.isIncomingAt(6));
+    QVERIFY(view.isIncomingAt(7));
+}
+
+void TestDataViews::clearEmptiesEverything()
+{
+    DataTextView view;
+    view.append("abc\r\ndef", true);
+    view.renderAll();
+    view.append("pending", false);
+    view.clear();
+    QVERIFY(!view.hasPendingRender());
+    view.append("\nnew", false);
+    view.renderAll();
+    QCOMPARE(view.bytes(), QByteArray("\nnew"));
+    QCOMPARE(documentLines(view), (QStringList{QString(), QStringLiteral("new")}));
+    view.setCaretOffset(1);
+    QCOMPARE(view.textAfterCaret(10), QByteArray("new"));
+}
+
+void TestDataViews::copyKeepsLineBreakBytes()
+{
+    DataTextView view;
+    view.append("ab\r\ncd\ref\ngh", true);
+    view.renderAll();
+    QTextCursor c = view.textCursor();
+    c.setPosition(1);
+    c.setPosition(view.document()->findBlockByNumber(3).position() + 1, QTextCursor::KeepAnchor);
+    view.setTextCursor(c);
+    view.copy();
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("b\r\ncd\ref\ng"));
+}
+
+void TestDataViews::hiddenViewCatchesUpWhenShown()
+{
+    DataTextView view;
+    view.append("line 1\r\nline 2", true);
+    QVERIFY(view.document()->isEmpty());
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QTRY_VERIFY(!view.hasPendingRender());
+
+    // A large append while shown reaches the document in slices, in order.
+    QByteArray big;
+    for (int i = 0; i < 20000; ++i)
+        big += "message " + QByteArray::number(i) + "\r\n";
+    view.append(big, false);
+    QTRY_VERIFY(!view.hasPendingRender());
+    QCOMPARE(documentLines(view), expectedLines("line 1\r\nline 2" + big));
+}
+
+void TestDataViews::gaugeScaleFollowsTheBuffer_data()
+{
+    QTest::addColumn<QList<qint64>>("lengths");
+    QTest::addColumn<QList<int>>("percents");
+    QTest::newRow("within the first scale") << QList<qint64>{10, 30, 60, 1000} << QList<int>{1, 3, 6, 100};
+    QTest::newRow("grows by tens and shrinks back")
+        << QList<qint64>{1001, 2500, 12345678, 0, 500} << QList<int>{10, 25, 12, 0, 50};
+}
+
+void TestDataViews::gaugeScaleFollowsTheBuffer()
+{
+    QFETCH(QList<qint64>, lengths);
+    QFETCH(QList<int>, percents);
+    PauseGaugeScale scale;
+    QList<int> seen;
+    for (const qint64 length : lengths)
+        seen << scale.percentFor(length);
+    QCOMPARE(seen, percents);
+
+    PauseGauge gauge(1);
+    gauge.setLength(lengths.last(), percents.last());
+    QCOMPARE(gauge.text->text(), QString::number(lengths.last()) + QStringLiteral(" bytes buffered"));
+    QCOMPARE(gauge.bar->value(), percents.last());
+    gauge.setLength(0, 0);
+    QVERIFY(gauge.text->text().isEmpty());
+}
+
+void TestDataViews::lampLightsAndDims()
+{
+    Lamp lamp(QStringLiteral("Data received"));
+    const QColor idle = lamp.colour();
+    lamp.light(Lamp::kReceived);
+    QCOMPARE(lamp.colour(), QColor(255, 0, 0));
+    lamp.dim();
+    QCOMPARE(lamp.colour(), idle);
+}
+
+QTEST_MAIN(TestDataViews)
+#include "tst_dataviews.moc"
