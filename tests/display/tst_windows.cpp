@@ -1,19 +1,28 @@
 #include "core/bytes.h"
+#include "core/optionssource.h"
 #include "display/datalistmodel.h"
 #include "display/datatextview.h"
 #include "display/detailslayout.h"
 #include "display/detailsview.h"
 #include "display/frmdetails.h"
+#include "display/frmfilter.h"
+#include "display/messagefilter.h"
+#include "support/recordingevents.h"
+#include "support/testenv.h"
 
 #include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
 namespace {
 
+using Strings = QList<QByteArray>;
 using Rep = DetailsLayout::Representation;
 using Pos = DetailsLayout::Position;
 
@@ -57,19 +66,22 @@ struct Tab
 
 } // namespace
 
-class TestDetails : public QObject
+class TestWindows : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void representations_data();
     void representations();
-    void switchingKeepsTheText();
     void largeMessageShowsItsFirstScreenAtOnce();
     void openAndFollow_data();
     void openAndFollow();
+    void caseRules_data();
+    void caseRules();
+    void foldingIsLatin1Lowering();
+    void settingsAndEvents();
 };
 
-void TestDetails::representations_data()
+void TestWindows::representations_data()
 {
     QTest::addColumn<int>("rep");
     QTest::addColumn<QByteArray>("data");
@@ -104,19 +116,23 @@ void TestDetails::representations_data()
                                     << QStringLiteral("Details - AscII (Hexadecimal)");
 }
 
-void TestDetails::representations()
+void TestWindows::representations()
 {
     QFETCH(int, rep);
     QFETCH(QByteArray, data);
     QFETCH(QByteArray, expected);
 
+    // Switching representation renders the text the window holds anew.
     frmDetails window;
     QCOMPARE(window.windowTitle(), QStringLiteral("Details"));
-    window.optDetails[size_t(rep)]->click();
     window.AddDetails(data);
+    window.optDetails[size_t(rep)]->click();
+    QCOMPARE(window.representation(), Rep(rep));
     QTEST(window.windowTitle(), "caption");
     QCOMPARE(window.currentText(), data);
     QCOMPARE(window.txtDetails->renderedText(), expected);
+    window.txtDetails->selectAll();
+    QCOMPARE(window.txtDetails->selectedText(), expected);
 
     // At any width and however the scan is sliced, the rows together are
     // the text, no row is wider than asked, and every position addresses
@@ -180,23 +196,7 @@ void TestDetails::representations()
     }
 }
 
-void TestDetails::switchingKeepsTheText()
-{
-    frmDetails window;
-    const QByteArray data("GET /\r\n");
-    window.AddDetails(data);
-    for (int i : {3, 0, 5, 1, 4, 2, 3}) {
-        window.optDetails[size_t(i)]->click();
-        QCOMPARE(window.representation(), Rep(i));
-        QCOMPARE(window.windowTitle(), frmDetails::captionOf(Rep(i)));
-        QCOMPARE(window.txtDetails->renderedText(), DetailsLayout::render(data, Rep(i)));
-    }
-    QCOMPARE(window.currentText(), data);
-    window.txtDetails->selectAll();
-    QCOMPARE(window.txtDetails->selectedText(), QByteArray("47 45 54 20 2F 0D 0A "));
-}
-
-void TestDetails::largeMessageShowsItsFirstScreenAtOnce()
+void TestWindows::largeMessageShowsItsFirstScreenAtOnce()
 {
     const QByteArray big = randomData(10, 10 * 1024 * 1024);
     frmDetails window;
@@ -232,7 +232,7 @@ void TestDetails::largeMessageShowsItsFirstScreenAtOnce()
     }
 }
 
-void TestDetails::openAndFollow_data()
+void TestWindows::openAndFollow_data()
 {
     QTest::addColumn<QString>("call"); // "open", or the newest data with tracking "ticked" or "unticked"
     QTest::addColumn<bool>("listView");
@@ -258,7 +258,7 @@ void TestDetails::openAndFollow_data()
 
 // Opening takes the selected row or the text after the caret; tracking the
 // newest data takes the last row or the last 300 characters.
-void TestDetails::openAndFollow()
+void TestWindows::openAndFollow()
 {
     QFETCH(QString, call);
     QFETCH(bool, listView);
@@ -285,5 +285,108 @@ void TestDetails::openAndFollow()
     QTEST(window.isVisible(), "shown");
 }
 
-QTEST_MAIN(TestDetails)
-#include "tst_details.moc"
+void TestWindows::caseRules_data()
+{
+    QTest::addColumn<Strings>("strings");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<bool>("caseSensitive");
+    QTest::addColumn<bool>("passes");
+
+    const QByteArray get = "get /index.html HTTP/1.0\r\n";
+    QTest::newRow("GET, insensitive: get passes") << Strings{"GET"} << get << false << true;
+    QTest::newRow("GET, sensitive: get fails") << Strings{"GET"} << get << true << false;
+    QTest::newRow("GET: POST fails") << Strings{"GET"} << QByteArray("POST /\r\n") << false << false;
+    QTest::newRow("fourth box matches")
+        << Strings{"x", "y", "", "POST"} << QByteArray("POST /") << true << true;
+    QTest::newRow("all boxes empty: nothing passes") << Strings{} << get << false << false;
+    QTest::newRow("blanks only are ignored")
+        << Strings{"   ", "", " "} << QByteArray("a b") << false << false;
+    QTest::newRow("blank kept: ' a' matches 'x a'") << Strings{" a"} << QByteArray("x a") << true << true;
+    QTest::newRow("blank kept: ' a' misses 'xa'") << Strings{" a"} << QByteArray("xa") << true << false;
+    QTest::newRow("separator typed in the box")
+        << Strings{"end\r\n"} << QByteArray("the end\r\n") << true << true;
+    QTest::newRow("NUL and 255 compare as bytes")
+        << Strings{QByteArray("\x00\xFF", 2)} << QByteArray("a\x00\xFFz", 4) << true << true;
+    // Latin-1 letters above 127 fold without regard to case, and only then.
+    QTest::newRow("E acute, insensitive")
+        << Strings{"\xC9T\xC9"} << QByteArray("l'\xE9t\xE9") << false << true;
+    QTest::newRow("E acute, sensitive") << Strings{"\xC9T\xC9"} << QByteArray("l'\xE9t\xE9") << true << false;
+    QTest::newRow("A tilde folds like a letter")
+        << Strings{"\xC3"} << QByteArray("\xE3\xA9") << false << true;
+    QTest::newRow("times and divide never fold") << Strings{"\xD7"} << QByteArray("\xF7") << false << false;
+    QTest::newRow("sharp s and y diaeresis stay") << Strings{"\xDF"} << QByteArray("\xFF") << false << false;
+    QTest::newRow("@ and ` are not letters") << Strings{"@["} << QByteArray("`{") << false << false;
+}
+
+void TestWindows::caseRules()
+{
+    QFETCH(Strings, strings);
+    QFETCH(QByteArray, message);
+    QFETCH(bool, caseSensitive);
+    QFETCH(bool, passes);
+    MessageFilter filter;
+    for (int i = 0; i < strings.size(); ++i)
+        filter.setString(i, strings[i]);
+    QCOMPARE(filter.passes(message, caseSensitive), passes);
+    // A large message is folded in a buffer of its own, with the same result.
+    const QByteArray padded = QByteArray(100 * 1024, '-') + message;
+    QCOMPARE(filter.passes(padded, caseSensitive), passes);
+}
+
+void TestWindows::foldingIsLatin1Lowering()
+{
+    // Every byte folds to the lower case of its Latin-1 character.
+    for (int b = 0; b < 256; ++b)
+        QCOMPARE(int(uchar(MessageFilter::foldCase(char(b)))), int(QChar(char16_t(b)).toLower().unicode()));
+}
+
+void TestWindows::settingsAndEvents()
+{
+    TempSettings settings;
+    RecordingEvents events;
+    DefaultOptions options;
+    options.caseSensitive = false;
+    tw::setOptions(&options);
+    settings.writeIni("[Filter]\nFilter1=GET\nFilter2=\\x20caf\xC3\xA9\nFilterState=1\n");
+    frmFilter window;
+    QSignalSpy changed(&window, &frmFilter::FilterChanged);
+    window.LoadSettings();
+    // Restored like the user's own edits: the boxes while still off, then the switch.
+    const QString on = QStringLiteral("The filtering has been enabled. ('GET', ' caf\u00E9', '' or '')");
+    const QString off = QStringLiteral("The filtering has been disabled.");
+    QCOMPARE(events.lines, (QStringList{off, off, on}));
+    QCOMPARE(changed.count(), 3);
+    QVERIFY(window.FilterOn());
+    QVERIFY(window.PassesFilter(" CAF\xC9 au lait"));
+    QVERIFY(!window.PassesFilter("CAF\xC9 au lait")); // the blank typed is kept
+    // The option is read at each message.
+    options.caseSensitive = true;
+    QVERIFY(!window.PassesFilter(" CAF\xC9 au lait"));
+    options.caseSensitive = false;
+
+    // Each edit while on adds one enabled event.
+    events.lines.clear();
+    QTest::keyClicks(window.txtFilter[3], QStringLiteral("ab"));
+    QCOMPARE(events.lines.size(), 2);
+    QCOMPARE(events.lines.last(),
+             QStringLiteral("The filtering has been enabled. ('GET', ' caf\u00E9', '' or 'ab')"));
+    window.chkFilterOn->click();
+    QCOMPARE(events.lines.last(), off);
+    QVERIFY(!window.FilterOn());
+
+    // Only Close saves; the next run restores exactly what was saved.
+    settings.reopen();
+    QCOMPARE(settings.store().Read(QStringLiteral("Filter"), QStringLiteral("Filter4")), QString());
+    window.show();
+    window.cmdOK->click();
+    QVERIFY(!window.isVisible());
+    settings.reopen();
+    const SettingsStore &store = settings.store();
+    QCOMPARE(store.Read(QStringLiteral("Filter"), QStringLiteral("Filter2")), QStringLiteral(" caf\u00E9"));
+    QCOMPARE(store.Read(QStringLiteral("Filter"), QStringLiteral("Filter4")), QStringLiteral("ab"));
+    QCOMPARE(store.Read(QStringLiteral("Filter"), QStringLiteral("FilterState")), QStringLiteral("0"));
+    tw::setOptions(nullptr);
+}
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
