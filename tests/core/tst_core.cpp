@@ -67,19 +67,324 @@ class TestCore : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cellsOfEveryByte();
-    void fromEscaped_data();
-    void fromEscaped();
-    void textMapping();
-    void messages_data();
-    void messages();
-    void positions();
-    void fields_data();
-    void fields();
-    void items_data();
-    void items();
-    void records_data();
-    void records();
+    void cellsOfEveryByte()
+    {
+        // Every cell of every representation against an independent formatting.
+        QByteArray hex, ascii, octal, binary, escaped;
+        QByteArrayList cells;
+        for (int v = 0; v < 256; ++v) {
+            const QByteArray h = QByteArray::number(v, 16).toUpper().rightJustified(2, '0');
+            const QByteArray b = QByteArray::number(v, 2).rightJustified(8, '0');
+            QCOMPARE(Bytes::GetHexDigit(v), h);
+            QCOMPARE(Bytes::Bin(v), b);
+            hex += h + ' ';
+            binary += b + ' ';
+            ascii += QByteArray::number(v).rightJustified(3, '0') + ' ';
+            octal += QByteArray::number(v, 8).rightJustified(3, '0') + ' ';
+            const bool printable = v >= 32 && v <= 126 && v != 92;
+            QCOMPARE(Bytes::IsPrintable(char(v)), printable);
+            cells << (printable ? QByteArray(1, char(v)) : "\\" + h);
+            escaped += cells.last();
+        }
+        // Each byte at each place among printable ones, and each pair side by
+        // side, as in text: plain runs are taken sixteen and eight bytes at a
+        // time.
+        const auto kept = [&](int v) { return v == 10 || v == 13 ? QByteArray(1, char(v)) : cells[v]; };
+        for (int v = 0; v < 256; ++v) {
+            for (int at = 0; at < 25; ++at) {
+                QByteArray text("abcdefghijklmnopqrstuvwxy");
+                text[at] = char(v);
+                QCOMPARE(Bytes::GetChar(text), text.left(at) + cells[v] + text.mid(at + 1));
+                QCOMPARE(Bytes::GetChar2(text), text.left(at) + kept(v) + text.mid(at + 1));
+            }
+            for (int w = 0; w < 256; ++w) {
+                const QByteArray text = "abcdefghijklmnopqrs" + QByteArray(1, char(v)) + char(w) + "vwxy";
+                QCOMPARE(Bytes::GetChar(text), "abcdefghijklmnopqrs" + cells[v] + cells[w] + "vwxy");
+                QCOMPARE(Bytes::GetChar2(text), "abcdefghijklmnopqrs" + kept(v) + kept(w) + "vwxy");
+            }
+        }
+        const QByteArray raw = allBytes();
+        QCOMPARE(Bytes::GetHex(raw), hex);
+        QCOMPARE(Bytes::GetAscII(raw), ascii);
+        QCOMPARE(Bytes::GetOctal(raw), octal);
+        QCOMPARE(Bytes::GetBinary(raw), binary);
+        QCOMPARE(Bytes::GetChar(raw), escaped);
+        QCOMPARE(Bytes::GetChar2(raw), QByteArray(escaped).replace("\\0A", "\n").replace("\\0D", "\r"));
+        QCOMPARE(Bytes::FromEscaped(Bytes::GetChar(raw)), raw);
+        QCOMPARE(Bytes::FromEscaped(Bytes::GetChar2(raw)), raw);
+        for (auto represent : {&Bytes::GetHex, &Bytes::GetAscII, &Bytes::GetOctal, &Bytes::GetBinary,
+                               &Bytes::GetChar, &Bytes::GetChar2})
+            QVERIFY(represent({}).isEmpty());
+
+        // Out of range: the low byte, never a longer text or a crash.
+        QCOMPARE(Bytes::GetHexDigit(256), QByteArray("00"));
+        QCOMPARE(Bytes::GetHexDigit(-1), QByteArray("FF"));
+        QCOMPARE(Bytes::Bin(-1), QByteArray("11111111"));
+        QCOMPARE(Bytes::GetTime(false, QTime(9, 5, 7, 42)), QStringLiteral("09:05:07"));
+        QCOMPARE(Bytes::GetTime(true, QTime(9, 5, 7, 42)), QStringLiteral("09:05:07.042"));
+    }
+
+    void fromEscaped_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("raw");
+        QTest::newRow("escapes, either case")
+            << QByteArray("\\0d\\0A\\ff\\aB\\5C") << QByteArray("\r\n\xff\xab\\");
+        QTest::newRow("doubled backslash") << QByteArray("\\\\") << QByteArray("\\");
+        QTest::newRow("NUL") << QByteArray("a\\00b") << QByteArray("a\0b", 3);
+        QTest::newRow("not hex") << QByteArray("\\G1\\x41") << QByteArray("\\G1\\x41");
+        QTest::newRow("trailing backslash") << QByteArray("ab\\") << QByteArray("ab\\");
+        QTest::newRow("one digit at end") << QByteArray("x\\4") << QByteArray("x\\4");
+        QTest::newRow("escape before doubling") << QByteArray("\\\\41") << QByteArray("\\41");
+        QTest::newRow("three backslashes") << QByteArray("\\\\\\") << QByteArray("\\\\");
+        QTest::newRow("odd run of backslashes") << QByteArray(17, '\\') + "4" << QByteArray(9, '\\') + "4";
+        QTest::newRow("plain and high bytes") << QByteArray("GET / \x80\xff") << QByteArray("GET / \x80\xff");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+    }
+
+    void fromEscaped()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, raw);
+        QCOMPARE(Bytes::FromEscaped(text), raw);
+        // Decoded in steps of any size, wherever a step ends.
+        for (qsizetype slice = 1; slice <= text.size() + 1; ++slice) {
+            Bytes::EscapeDecoder decoder(text);
+            for (qsizetype steps = 0; !decoder.step(slice); ++steps)
+                QVERIFY(decoder.position() <= decoder.length() && steps < text.size());
+            QCOMPARE(decoder.result(), raw);
+        }
+    }
+
+    void textMapping()
+    {
+        // Every byte survives the trip through text, one character each.
+        const QByteArray raw = allBytes();
+        const QString text = Bytes::toText(raw);
+        QCOMPARE(text.size(), raw.size());
+        for (int v = 0; v < 256; ++v)
+            QCOMPARE(text.at(v).unicode(), char16_t(v));
+        QCOMPARE(Bytes::fromText(text), raw);
+
+        // Beyond 255 a character becomes its UTF-8 bytes; half a pair the
+        // replacement character, never '?'.
+        QCOMPARE(Bytes::fromText(QStringLiteral("a") + QChar(0x20AC) + QChar(0xFF) + QChar(0x3A9)),
+                 QByteArray("a\xe2\x82\xac\xff\xce\xa9"));
+        QCOMPARE(Bytes::fromText(QString::fromUcs4(U"\U0001F600")), QByteArray("\xf0\x9f\x98\x80"));
+        QCOMPARE(Bytes::fromText(QString(QChar(0xD800)) + QLatin1Char('a')), QByteArray("\xef\xbf\xbd"
+                                                                                        "a"));
+    }
+
+    void messages_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("separator");
+        QTest::addColumn<bool>("concat");
+        QTest::addColumn<bool>("include");
+        QTest::addColumn<QByteArrayList>("pieces");
+        QTest::addColumn<QList<qint64>>("counts");
+
+        using L = QByteArrayList;
+        using C = QList<qint64>;
+        const QByteArray crlf("\r\n"), twoSeps("a\r\n\r\nb"), nul(1, '\0');
+        QTest::newRow("two terminated")
+            << QByteArray("a\r\nb\r\n") << crlf << false << false << L{"a", "b"} << C{1, 1};
+        QTest::newRow("concat included") << twoSeps << crlf << true << true << L{"a\r\n\r\n", "b"} << C{2, 0};
+        QTest::newRow("no concat excluded")
+            << twoSeps << crlf << false << false << L{"a", "", "b"} << C{1, 1, 0};
+        QTest::newRow("empty data") << QByteArray() << crlf << true << false << L{""} << C{0};
+        QTest::newRow("overlapping separator")
+            << QByteArray("xaaay") << QByteArray("aa") << true << false << L{"x", "ay"} << C{1, 0};
+        QTest::newRow("empty separator")
+            << QByteArray("abc\r\ndef") << QByteArray() << true << true << L{"abc\r\ndef"} << C{0};
+        QTest::newRow("NUL separator")
+            << QByteArray("a\0b\0\0c", 6) << nul << true << false << L{"a", "b", "c"} << C{1, 2, 0};
+        const qint64 run = 40000; // more separators than a 16-bit count holds
+        QTest::newRow("long run") << "a" + QByteArray(run, '\0') + "b" << nul << true << true
+                                  << L{"a" + QByteArray(run, '\0'), "b"} << C{run, 0};
+    }
+
+    void messages()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, separator);
+        QFETCH(bool, concat);
+        QFETCH(bool, include);
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(QList<qint64>, counts);
+        const Scan scan = scanMessages(data, separator, concat, include);
+        QVERIFY(scan.ended);
+        QCOMPARE(scan.pieces, pieces);
+        QCOMPARE(scan.counts, counts);
+        // Wherever a scan starts, the pieces with their separators are the rest
+        // of the data, and without them the rest less the counted separators.
+        for (qint64 start = 0; start <= qMin(data.size(), 64); ++start) {
+            const Scan with = scanMessages(data, separator, concat, true, start);
+            const Scan without = scanMessages(data, separator, concat, false, start);
+            QVERIFY(with.ended && without.ended);
+            QCOMPARE(with.pieces.join(), data.mid(start));
+            QCOMPARE(with.counts, without.counts);
+            for (qsizetype i = 0; i < without.pieces.size(); ++i)
+                QCOMPARE(with.pieces[i], without.pieces[i] + separator.repeated(without.counts[i]));
+        }
+    }
+
+    void positions()
+    {
+        // The position counts the characters consumed, separators included.
+        const QByteArray data("a\r\n\r\nb");
+        QByteArray message("old");
+        qint64 pos = 0, count = 5;
+        QVERIFY(Framing::GetNextMessage(data, pos, message, false, count, "\r\n", true));
+        QCOMPARE(pos, 5);
+
+        pos = data.size() + 1;
+        QVERIFY(!Framing::GetNextMessage(data, pos, message, false, count, "\r\n", true));
+        QCOMPARE(pos, 0);
+        QCOMPARE(message, QByteArray());
+        QCOMPARE(count, 0);
+
+        pos = -7; // starts at the beginning
+        QVERIFY(Framing::GetNextMessage(data, pos, message, false, count, "\r\n", true));
+        QCOMPARE(message, QByteArray("a"));
+
+        // An empty field separator leaves field and position alone.
+        pos = 2;
+        QVERIFY(!Framing::GetNextField(data, pos, message, false, QByteArrayView(), true, "\""));
+        QCOMPARE(message, QByteArray("a"));
+        QCOMPARE(pos, 2);
+    }
+
+    void fields_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArray>("separator");
+        QTest::addColumn<bool>("include");
+        QTest::addColumn<bool>("ignore");
+        QTest::addColumn<QByteArray>("ignoreText");
+        QTest::addColumn<QByteArrayList>("pieces");
+
+        using L = QByteArrayList;
+        const QByteArray comma(","), quote("\"");
+        QTest::newRow("quoted comma ignored")
+            << QByteArray("x,\"a,b\",y") << comma << false << true << quote << L{"x", "\"a,b\"", "y"};
+        QTest::newRow("second stretch not honoured")
+            << QByteArray("\"a,b\"\"c,d\"") << comma << false << true << quote << L{"\"a,b\"\"c", "d\""};
+        QTest::newRow("unclosed ignore text")
+            << QByteArray("x,\"a,b") << comma << false << true << quote << L{"x", "\"a,b"};
+        QTest::newRow("adjacent and trailing")
+            << QByteArray("a,,b,") << comma << false << false << quote << L{"a", "", "b"};
+        QTest::newRow("separators included")
+            << QByteArray("\"1,2\",3,4") << comma << true << true << quote << L{"\"1,2\",", "3,", "4"};
+        QTest::newRow("multi-byte both") << QByteArray("a::''b::c''::d") << QByteArray("::") << false << true
+                                         << QByteArray("''") << L{"a", "''b::c''", "d"};
+        QTest::newRow("empty message") << QByteArray() << comma << false << true << quote << L{""};
+    }
+
+    void fields()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(QByteArray, separator);
+        QFETCH(bool, include);
+        QFETCH(bool, ignore);
+        QFETCH(QByteArray, ignoreText);
+        QFETCH(QByteArrayList, pieces);
+        const Scan scan = scanFields(data, separator, include, ignore, ignoreText);
+        QVERIFY(scan.ended);
+        QCOMPARE(scan.pieces, pieces);
+        // From every start the pieces with their separators are the rest of the data.
+        for (qint64 start = 0; start <= data.size(); ++start) {
+            const Scan with = scanFields(data, separator, true, ignore, ignoreText, start);
+            QVERIFY(with.ended);
+            QCOMPARE(with.pieces.join(), data.mid(start));
+        }
+    }
+
+    void items_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QByteArrayList>("expected");
+        QTest::addColumn<bool>("unclosed");
+
+        QTest::newRow("empty") << QByteArray() << QByteArrayList{} << false;
+        QTest::newRow("only blanks and breaks") << QByteArray(" \t\r\n\n\r ") << QByteArrayList{} << false;
+        QTest::newRow("commas") << QByteArray("a,b,c") << QByteArrayList{"a", "b", "c"} << false;
+        QTest::newRow("blanks before kept out, trailing blanks dropped")
+            << QByteArray("  a  ,\tb c\t,c") << QByteArrayList{"a", "b c", "c"} << false;
+        QTest::newRow("two commas make an empty item")
+            << QByteArray("a,,b") << QByteArrayList{"a", "", "b"} << false;
+        QTest::newRow("quoted empty item") << QByteArray("\"\",b") << QByteArrayList{"", "b"} << false;
+        QTest::newRow("quoted keeps commas, blanks and line breaks")
+            << QByteArray("\" x, y \",\"GET /\r\nHost: h\r\n\r\n\"\r\n")
+            << QByteArrayList{" x, y ", "GET /\r\nHost: h\r\n\r\n"} << false;
+        QTest::newRow("after the closing quote up to the separator is ignored")
+            << QByteArray("\"a\" junk,b") << QByteArrayList{"a", "b"} << false;
+        QTest::newRow("blank lines and a text on the next line")
+            << QByteArray("G,n,\r\n\r\n\"text\"\n\nH") << QByteArrayList{"G", "n", "text", "H"} << false;
+        QTest::newRow("trailing comma at the end adds nothing")
+            << QByteArray("a,b,") << QByteArrayList{"a", "b"} << false;
+        QTest::newRow("comma at a line start is an empty item")
+            << QByteArray("a\n,b") << QByteArrayList{"a", "", "b"} << false;
+        QTest::newRow("bytes above 127 and NUL kept")
+            << QByteArray("\xE9t\xE9,\"\x00\xFF\"", 9)
+            << QByteArrayList{"\xE9t\xE9", QByteArray("\x00\xFF", 2)} << false;
+        QTest::newRow("quote that never closes") << QByteArray("a,\"b,c\r\nd") << QByteArrayList{"a"} << true;
+    }
+
+    void items()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, unclosed);
+
+        ItemReader reader(data);
+        QByteArrayList got;
+        QByteArray item;
+        ItemReader::Status s;
+        while ((s = reader.next(item)) == ItemReader::Status::Item)
+            got << item;
+        QTEST(got, "expected");
+        QCOMPARE(s, unclosed ? ItemReader::Status::UnclosedQuote : ItemReader::Status::End);
+        // Once finished, the reader stays finished.
+        QCOMPARE(reader.next(item), s);
+    }
+
+    void records_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QList<QByteArrayList>>("expected");
+        QTest::addColumn<Problem>("problem");
+        QTest::addColumn<int>("problemLine");
+        QTest::addColumn<QByteArrayList>("partial");
+
+        // CR LF, a lone CR and a lone LF are the same separator, outside quotes;
+        // inside quotes each is kept as it is, and each counts in the problem's line.
+        for (const char *eol : {"\r\n", "\r", "\n"}) {
+            const QByteArray e(eol);
+            QTest::addRow("line ends %s", e.toHex().constData())
+                << "G1," + e + "n1," + e + "\"a" + e + "b\"" + e + e + "G2,n2,t" + e + "G3,n3" << 3
+                << QList<QByteArrayList>{{"G1", "n1", "a" + e + "b"}, {"G2", "n2", "t"}}
+                << Problem::ShortRecord << 7 << QByteArrayList{"G3", "n3"};
+        }
+        QTest::newRow("two-item records run on across lines")
+            << QByteArray("21,ftp,22\nssh\n") << 2 << QList<QByteArrayList>{{"21", "ftp"}, {"22", "ssh"}}
+            << Problem::None << 0 << QByteArrayList{};
+        QTest::newRow("unclosed quote keeps the records before")
+            << QByteArray("A,x,\"1\"\nB,y,\"never\nclosed") << 3 << QList<QByteArrayList>{{"A", "x", "1"}}
+            << Problem::UnclosedQuote << 2 << QByteArrayList{"B", "y"};
+    }
+
+    void records()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, length);
+
+        const ItemReader::Records r = ItemReader::readRecords(data, length);
+        QTEST(r.records, "expected");
+        QTEST(r.problem, "problem");
+        QTEST(r.problemLine, "problemLine");
+        QTEST(r.partial, "partial");
+    }
 
     // Repeating until stopped, one-shot once and never early; a restart
     // postpones, a stop prevents; the caller's id comes back with each firing.
@@ -146,324 +451,6 @@ private Q_SLOTS:
         QCOMPARE(fired, 2);
     }
 };
-
-void TestCore::cellsOfEveryByte()
-{
-    // Every cell of every representation against an independent formatting.
-    QByteArray hex, ascii, octal, binary, escaped;
-    QByteArrayList cells;
-    for (int v = 0; v < 256; ++v) {
-        const QByteArray h = QByteArray::number(v, 16).toUpper().rightJustified(2, '0');
-        const QByteArray b = QByteArray::number(v, 2).rightJustified(8, '0');
-        QCOMPARE(Bytes::GetHexDigit(v), h);
-        QCOMPARE(Bytes::Bin(v), b);
-        hex += h + ' ';
-        binary += b + ' ';
-        ascii += QByteArray::number(v).rightJustified(3, '0') + ' ';
-        octal += QByteArray::number(v, 8).rightJustified(3, '0') + ' ';
-        const bool printable = v >= 32 && v <= 126 && v != 92;
-        QCOMPARE(Bytes::IsPrintable(char(v)), printable);
-        cells << (printable ? QByteArray(1, char(v)) : "\\" + h);
-        escaped += cells.last();
-    }
-    // Each byte at each place among printable ones, and each pair side by
-    // side, as in text: plain runs are taken sixteen and eight bytes at a
-    // time.
-    const auto kept = [&](int v) { return v == 10 || v == 13 ? QByteArray(1, char(v)) : cells[v]; };
-    for (int v = 0; v < 256; ++v) {
-        for (int at = 0; at < 25; ++at) {
-            QByteArray text("abcdefghijklmnopqrstuvwxy");
-            text[at] = char(v);
-            QCOMPARE(Bytes::GetChar(text), text.left(at) + cells[v] + text.mid(at + 1));
-            QCOMPARE(Bytes::GetChar2(text), text.left(at) + kept(v) + text.mid(at + 1));
-        }
-        for (int w = 0; w < 256; ++w) {
-            const QByteArray text = "abcdefghijklmnopqrs" + QByteArray(1, char(v)) + char(w) + "vwxy";
-            QCOMPARE(Bytes::GetChar(text), "abcdefghijklmnopqrs" + cells[v] + cells[w] + "vwxy");
-            QCOMPARE(Bytes::GetChar2(text), "abcdefghijklmnopqrs" + kept(v) + kept(w) + "vwxy");
-        }
-    }
-    const QByteArray raw = allBytes();
-    QCOMPARE(Bytes::GetHex(raw), hex);
-    QCOMPARE(Bytes::GetAscII(raw), ascii);
-    QCOMPARE(Bytes::GetOctal(raw), octal);
-    QCOMPARE(Bytes::GetBinary(raw), binary);
-    QCOMPARE(Bytes::GetChar(raw), escaped);
-    QCOMPARE(Bytes::GetChar2(raw), QByteArray(escaped).replace("\\0A", "\n").replace("\\0D", "\r"));
-    QCOMPARE(Bytes::FromEscaped(Bytes::GetChar(raw)), raw);
-    QCOMPARE(Bytes::FromEscaped(Bytes::GetChar2(raw)), raw);
-    for (auto represent : {&Bytes::GetHex, &Bytes::GetAscII, &Bytes::GetOctal, &Bytes::GetBinary,
-                           &Bytes::GetChar, &Bytes::GetChar2})
-        QVERIFY(represent({}).isEmpty());
-
-    // Out of range: the low byte, never a longer text or a crash.
-    QCOMPARE(Bytes::GetHexDigit(256), QByteArray("00"));
-    QCOMPARE(Bytes::GetHexDigit(-1), QByteArray("FF"));
-    QCOMPARE(Bytes::Bin(-1), QByteArray("11111111"));
-    QCOMPARE(Bytes::GetTime(false, QTime(9, 5, 7, 42)), QStringLiteral("09:05:07"));
-    QCOMPARE(Bytes::GetTime(true, QTime(9, 5, 7, 42)), QStringLiteral("09:05:07.042"));
-}
-
-void TestCore::fromEscaped_data()
-{
-    QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<QByteArray>("raw");
-    QTest::newRow("escapes, either case")
-        << QByteArray("\\0d\\0A\\ff\\aB\\5C") << QByteArray("\r\n\xff\xab\\");
-    QTest::newRow("doubled backslash") << QByteArray("\\\\") << QByteArray("\\");
-    QTest::newRow("NUL") << QByteArray("a\\00b") << QByteArray("a\0b", 3);
-    QTest::newRow("not hex") << QByteArray("\\G1\\x41") << QByteArray("\\G1\\x41");
-    QTest::newRow("trailing backslash") << QByteArray("ab\\") << QByteArray("ab\\");
-    QTest::newRow("one digit at end") << QByteArray("x\\4") << QByteArray("x\\4");
-    QTest::newRow("escape before doubling") << QByteArray("\\\\41") << QByteArray("\\41");
-    QTest::newRow("three backslashes") << QByteArray("\\\\\\") << QByteArray("\\\\");
-    QTest::newRow("odd run of backslashes") << QByteArray(17, '\\') + "4" << QByteArray(9, '\\') + "4";
-    QTest::newRow("plain and high bytes") << QByteArray("GET / \x80\xff") << QByteArray("GET / \x80\xff");
-    QTest::newRow("empty") << QByteArray() << QByteArray();
-}
-
-void TestCore::fromEscaped()
-{
-    QFETCH(QByteArray, text);
-    QFETCH(QByteArray, raw);
-    QCOMPARE(Bytes::FromEscaped(text), raw);
-    // Decoded in steps of any size, wherever a step ends.
-    for (qsizetype slice = 1; slice <= text.size() + 1; ++slice) {
-        Bytes::EscapeDecoder decoder(text);
-        for (qsizetype steps = 0; !decoder.step(slice); ++steps)
-            QVERIFY(decoder.position() <= decoder.length() && steps < text.size());
-        QCOMPARE(decoder.result(), raw);
-    }
-}
-
-void TestCore::textMapping()
-{
-    // Every byte survives the trip through text, one character each.
-    const QByteArray raw = allBytes();
-    const QString text = Bytes::toText(raw);
-    QCOMPARE(text.size(), raw.size());
-    for (int v = 0; v < 256; ++v)
-        QCOMPARE(text.at(v).unicode(), char16_t(v));
-    QCOMPARE(Bytes::fromText(text), raw);
-
-    // Beyond 255 a character becomes its UTF-8 bytes; half a pair the
-    // replacement character, never '?'.
-    QCOMPARE(Bytes::fromText(QStringLiteral("a") + QChar(0x20AC) + QChar(0xFF) + QChar(0x3A9)),
-             QByteArray("a\xe2\x82\xac\xff\xce\xa9"));
-    QCOMPARE(Bytes::fromText(QString::fromUcs4(U"\U0001F600")), QByteArray("\xf0\x9f\x98\x80"));
-    QCOMPARE(Bytes::fromText(QString(QChar(0xD800)) + QLatin1Char('a')), QByteArray("\xef\xbf\xbd"
-                                                                                    "a"));
-}
-
-void TestCore::messages_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QByteArray>("separator");
-    QTest::addColumn<bool>("concat");
-    QTest::addColumn<bool>("include");
-    QTest::addColumn<QByteArrayList>("pieces");
-    QTest::addColumn<QList<qint64>>("counts");
-
-    using L = QByteArrayList;
-    using C = QList<qint64>;
-    const QByteArray crlf("\r\n"), twoSeps("a\r\n\r\nb"), nul(1, '\0');
-    QTest::newRow("two terminated") << QByteArray("a\r\nb\r\n") << crlf << false << false << L{"a", "b"}
-                                    << C{1, 1};
-    QTest::newRow("concat included") << twoSeps << crlf << true << true << L{"a\r\n\r\n", "b"} << C{2, 0};
-    QTest::newRow("no concat excluded") << twoSeps << crlf << false << false << L{"a", "", "b"} << C{1, 1, 0};
-    QTest::newRow("empty data") << QByteArray() << crlf << true << false << L{""} << C{0};
-    QTest::newRow("overlapping separator")
-        << QByteArray("xaaay") << QByteArray("aa") << true << false << L{"x", "ay"} << C{1, 0};
-    QTest::newRow("empty separator") << QByteArray("abc\r\ndef") << QByteArray() << true << true
-                                     << L{"abc\r\ndef"} << C{0};
-    QTest::newRow("NUL separator") << QByteArray("a\0b\0\0c", 6) << nul << true << false << L{"a", "b", "c"}
-                                   << C{1, 2, 0};
-    const qint64 run = 40000; // more separators than a 16-bit count holds
-    QTest::newRow("long run") << "a" + QByteArray(run, '\0') + "b" << nul << true << true
-                              << L{"a" + QByteArray(run, '\0'), "b"} << C{run, 0};
-}
-
-void TestCore::messages()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(QByteArray, separator);
-    QFETCH(bool, concat);
-    QFETCH(bool, include);
-    QFETCH(QByteArrayList, pieces);
-    QFETCH(QList<qint64>, counts);
-    const Scan scan = scanMessages(data, separator, concat, include);
-    QVERIFY(scan.ended);
-    QCOMPARE(scan.pieces, pieces);
-    QCOMPARE(scan.counts, counts);
-    // Wherever a scan starts, the pieces with their separators are the rest
-    // of the data, and without them the rest less the counted separators.
-    for (qint64 start = 0; start <= qMin(data.size(), 64); ++start) {
-        const Scan with = scanMessages(data, separator, concat, true, start);
-        const Scan without = scanMessages(data, separator, concat, false, start);
-        QVERIFY(with.ended && without.ended);
-        QCOMPARE(with.pieces.join(), data.mid(start));
-        QCOMPARE(with.counts, without.counts);
-        for (qsizetype i = 0; i < without.pieces.size(); ++i)
-            QCOMPARE(with.pieces[i], without.pieces[i] + separator.repeated(without.counts[i]));
-    }
-}
-
-void TestCore::positions()
-{
-    // The position counts the characters consumed, separators included.
-    const QByteArray data("a\r\n\r\nb");
-    QByteArray message("old");
-    qint64 pos = 0, count = 5;
-    QVERIFY(Framing::GetNextMessage(data, pos, message, false, count, "\r\n", true));
-    QCOMPARE(pos, 5);
-
-    pos = data.size() + 1;
-    QVERIFY(!Framing::GetNextMessage(data, pos, message, false, count, "\r\n", true));
-    QCOMPARE(pos, 0);
-    QCOMPARE(message, QByteArray());
-    QCOMPARE(count, 0);
-
-    pos = -7; // starts at the beginning
-    QVERIFY(Framing::GetNextMessage(data, pos, message, false, count, "\r\n", true));
-    QCOMPARE(message, QByteArray("a"));
-
-    // An empty field separator leaves field and position alone.
-    pos = 2;
-    QVERIFY(!Framing::GetNextField(data, pos, message, false, QByteArrayView(), true, "\""));
-    QCOMPARE(message, QByteArray("a"));
-    QCOMPARE(pos, 2);
-}
-
-void TestCore::fields_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QByteArray>("separator");
-    QTest::addColumn<bool>("include");
-    QTest::addColumn<bool>("ignore");
-    QTest::addColumn<QByteArray>("ignoreText");
-    QTest::addColumn<QByteArrayList>("pieces");
-
-    using L = QByteArrayList;
-    const QByteArray comma(","), quote("\"");
-    QTest::newRow("quoted comma ignored")
-        << QByteArray("x,\"a,b\",y") << comma << false << true << quote << L{"x", "\"a,b\"", "y"};
-    QTest::newRow("second stretch not honoured")
-        << QByteArray("\"a,b\"\"c,d\"") << comma << false << true << quote << L{"\"a,b\"\"c", "d\""};
-    QTest::newRow("unclosed ignore text")
-        << QByteArray("x,\"a,b") << comma << false << true << quote << L{"x", "\"a,b"};
-    QTest::newRow("adjacent and trailing")
-        << QByteArray("a,,b,") << comma << false << false << quote << L{"a", "", "b"};
-    QTest::newRow("separators included")
-        << QByteArray("\"1,2\",3,4") << comma << true << true << quote << L{"\"1,2\",", "3,", "4"};
-    QTest::newRow("multi-byte both") << QByteArray("a::''b::c''::d") << QByteArray("::") << false << true
-                                     << QByteArray("''") << L{"a", "''b::c''", "d"};
-    QTest::newRow("empty message") << QByteArray() << comma << false << true << quote << L{""};
-}
-
-void TestCore::fields()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(QByteArray, separator);
-    QFETCH(bool, include);
-    QFETCH(bool, ignore);
-    QFETCH(QByteArray, ignoreText);
-    QFETCH(QByteArrayList, pieces);
-    const Scan scan = scanFields(data, separator, include, ignore, ignoreText);
-    QVERIFY(scan.ended);
-    QCOMPARE(scan.pieces, pieces);
-    // From every start the pieces with their separators are the rest of the data.
-    for (qint64 start = 0; start <= data.size(); ++start) {
-        const Scan with = scanFields(data, separator, true, ignore, ignoreText, start);
-        QVERIFY(with.ended);
-        QCOMPARE(with.pieces.join(), data.mid(start));
-    }
-}
-
-void TestCore::items_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QByteArrayList>("expected");
-    QTest::addColumn<bool>("unclosed");
-
-    QTest::newRow("empty") << QByteArray() << QByteArrayList{} << false;
-    QTest::newRow("only blanks and breaks") << QByteArray(" \t\r\n\n\r ") << QByteArrayList{} << false;
-    QTest::newRow("commas") << QByteArray("a,b,c") << QByteArrayList{"a", "b", "c"} << false;
-    QTest::newRow("blanks before kept out, trailing blanks dropped")
-        << QByteArray("  a  ,\tb c\t,c") << QByteArrayList{"a", "b c", "c"} << false;
-    QTest::newRow("two commas make an empty item")
-        << QByteArray("a,,b") << QByteArrayList{"a", "", "b"} << false;
-    QTest::newRow("quoted empty item") << QByteArray("\"\",b") << QByteArrayList{"", "b"} << false;
-    QTest::newRow("quoted keeps commas, blanks and line breaks")
-        << QByteArray("\" x, y \",\"GET /\r\nHost: h\r\n\r\n\"\r\n")
-        << QByteArrayList{" x, y ", "GET /\r\nHost: h\r\n\r\n"} << false;
-    QTest::newRow("after the closing quote up to the separator is ignored")
-        << QByteArray("\"a\" junk,b") << QByteArrayList{"a", "b"} << false;
-    QTest::newRow("blank lines and a text on the next line")
-        << QByteArray("G,n,\r\n\r\n\"text\"\n\nH") << QByteArrayList{"G", "n", "text", "H"} << false;
-    QTest::newRow("trailing comma at the end adds nothing")
-        << QByteArray("a,b,") << QByteArrayList{"a", "b"} << false;
-    QTest::newRow("comma at a line start is an empty item")
-        << QByteArray("a\n,b") << QByteArrayList{"a", "", "b"} << false;
-    QTest::newRow("bytes above 127 and NUL kept")
-        << QByteArray("\xE9t\xE9,\"\x00\xFF\"", 9) << QByteArrayList{"\xE9t\xE9", QByteArray("\x00\xFF", 2)}
-        << false;
-    QTest::newRow("quote that never closes") << QByteArray("a,\"b,c\r\nd") << QByteArrayList{"a"} << true;
-}
-
-void TestCore::items()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(bool, unclosed);
-
-    ItemReader reader(data);
-    QByteArrayList got;
-    QByteArray item;
-    ItemReader::Status s;
-    while ((s = reader.next(item)) == ItemReader::Status::Item)
-        got << item;
-    QTEST(got, "expected");
-    QCOMPARE(s, unclosed ? ItemReader::Status::UnclosedQuote : ItemReader::Status::End);
-    // Once finished, the reader stays finished.
-    QCOMPARE(reader.next(item), s);
-}
-
-void TestCore::records_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<QList<QByteArrayList>>("expected");
-    QTest::addColumn<Problem>("problem");
-    QTest::addColumn<int>("problemLine");
-    QTest::addColumn<QByteArrayList>("partial");
-
-    // CR LF, a lone CR and a lone LF are the same separator, outside quotes;
-    // inside quotes each is kept as it is, and each counts in the problem's line.
-    for (const char *eol : {"\r\n", "\r", "\n"}) {
-        const QByteArray e(eol);
-        QTest::addRow("line ends %s", e.toHex().constData())
-            << "G1," + e + "n1," + e + "\"a" + e + "b\"" + e + e + "G2,n2,t" + e + "G3,n3" << 3
-            << QList<QByteArrayList>{{"G1", "n1", "a" + e + "b"}, {"G2", "n2", "t"}} << Problem::ShortRecord
-            << 7 << QByteArrayList{"G3", "n3"};
-    }
-    QTest::newRow("two-item records run on across lines")
-        << QByteArray("21,ftp,22\nssh\n") << 2 << QList<QByteArrayList>{{"21", "ftp"}, {"22", "ssh"}}
-        << Problem::None << 0 << QByteArrayList{};
-    QTest::newRow("unclosed quote keeps the records before")
-        << QByteArray("A,x,\"1\"\nB,y,\"never\nclosed") << 3 << QList<QByteArrayList>{{"A", "x", "1"}}
-        << Problem::UnclosedQuote << 2 << QByteArrayList{"B", "y"};
-}
-
-void TestCore::records()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(int, length);
-
-    const ItemReader::Records r = ItemReader::readRecords(data, length);
-    QTEST(r.records, "expected");
-    QTEST(r.problem, "problem");
-    QTEST(r.problemLine, "problemLine");
-    QTEST(r.partial, "partial");
-}
 
 QTEST_GUILESS_MAIN(TestCore)
 #include "tst_core.moc"

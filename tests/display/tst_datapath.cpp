@@ -255,28 +255,607 @@ class TestDataPath : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_options = DefaultOptions();
+        m_options.maxListLength = 1000000;
+        m_options.maxListSize = 100 * 1024 * 1024;
+        tw::setOptions(&m_options);
+        m_events.lines.clear();
+        m_host = std::make_unique<FakeSupportHost>();
+        m_support = std::make_unique<SupportClass>();
+        m_support->setHost(m_host.get());
+        m_host->support = m_support.get();
+        m_ui.clear();
+    }
 
-    void rowsOfOneArrival();
-    void limitsClearBothViews();
-    void limitsReadAtEveryMessage();
-    void messageRows_data();
-    void messageRows();
-    void filterSkipsRowsNotText();
-    void randomChunksFollowFraming();
-    void arrivalsDuringADisplayKeepTheirOrder();
-    void viewsOrSupportGoneDuringADisplay();
-    void cancelStopsRowsButNotText();
-    void sendingByMode_data();
-    void sendingByMode();
-    void pauseBufferRoundTrip();
-    void arrivalsWhileBusyWaitInTheirSockets();
-    void closingFollowsTheMode();
-    void shortConversions();
-    void cancelOrStopLongConversion();
-    void supportDeletedDuringConversion();
-    void framingReadsOptionsAtEveryCall();
+    void cleanup()
+    {
+        m_support.reset();
+        m_host.reset();
+        tw::setOptions(nullptr);
+    }
+
+    void rowsOfOneArrival()
+    {
+        display("a\r\nb\r\n", true, kClient, true, QStringLiteral("7"));
+        QCOMPARE(messages(list()), latin1({"a", "b"}));
+        QCOMPARE(messages(list(), Col::ColNumber), latin1({"001", "002"}));
+        QCOMPARE(messages(list(), Col::ColSocket), latin1({"7", "7"}));
+        QCOMPARE(list().rawTag(1), QByteArray("b\r\n"));
+
+        // Unprintable bytes appear escaped in the row and the text view; the tag keeps them raw.
+        display(QByteArray("x\x01\\y\r\n", 6), false);
+        QCOMPARE(messages(list()).constLast(), QStringLiteral("x\\01\\5Cy"));
+        QCOMPARE(list().rawTag(2), QByteArray("x\x01\\y\r\n", 6));
+        QCOMPARE(text().bytes(), QByteArray("a\r\nb\r\nx\\01\\5Cy\r\n"));
+        QVERIFY(text().isIncomingAt(0));
+        QVERIFY(!text().isIncomingAt(text().length() - 1));
+    }
+
+    void limitsClearBothViews()
+    {
+        m_options.maxListLength = 100;
+        display(crlfMessages(100)); // at the limit, not over it
+        QVERIFY(m_events.lines.isEmpty());
+        // Within one arrival the list is emptied as often as it fills; the text
+        // view is emptied too, before this arrival's text is added.
+        const QByteArray next = crlfMessages(150, "n");
+        display(next);
+        QCOMPARE(m_events.lines,
+                 QStringList(
+                     2, QStringLiteral("Cleared the window because the amount of data exceeded 100 rows.")));
+        QCOMPARE(messages(list()).constFirst(), QStringLiteral("n100"));
+        QCOMPARE(messages(list(), Col::ColNumber).constLast(), QStringLiteral("050"));
+        QCOMPARE(text().bytes(), next);
+
+        // Escapes count in their shown length: 1018 + 3 + 2 is one short of the limit.
+        m_options.maxListLength = 1000000;
+        m_options.maxListSize = 1024;
+        list().clear();
+        text().clear();
+        m_events.lines.clear();
+        display(QByteArray(1018, 'y') + "\x01\r\n");
+        display("x\r\n");
+        QVERIFY(m_events.lines.isEmpty());
+        display("fresh\r\n");
+        QCOMPARE(m_events.lines, QStringList{QStringLiteral(
+                                     "Cleared the window because the amount of data exceeded 1024 bytes.")});
+        QCOMPARE(messages(list()), latin1({"fresh"}));
+        QCOMPARE(messages(list(), Col::ColNumber), latin1({"001"}));
+        QCOMPARE(text().bytes(), QByteArray("fresh\r\n"));
+    }
+
+    void limitsReadAtEveryMessage()
+    {
+        // A limit lowered while a display lets events run applies to its rest.
+        slowFilter();
+        QTimer::singleShot(0, [this] { m_options.maxListLength = 10; });
+        display(crlfMessages(3000));
+        QVERIFY(!m_events.lines.isEmpty());
+        QVERIFY(list().rowCount() <= 10);
+        QCOMPARE(messages(list()).constLast(), QStringLiteral("m2999"));
+    }
+
+    void messageRows_data()
+    {
+        QTest::addColumn<QByteArray>("separator");
+        // W whole messages (no splitting), F field separator shown, M message separator shown, Q quotes
+        QTest::addColumn<QString>("flags");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("whole, separator shown")
+            << QByteArray() << QStringLiteral("WM") << QByteArray("a\r\nb") << latin1({"a\\0D\\0A", "b"});
+        QTest::newRow("whole, joined separators: one dropped")
+            << QByteArray() << QStringLiteral("W") << QByteArray("a\r\n\r\nb") << latin1({"a\\0D\\0A", "b"});
+        QTest::newRow("whole, no data: one empty row")
+            << QByteArray() << QStringLiteral("W") << QByteArray() << latin1({""});
+        QTest::newRow("fewer fields leave cells empty")
+            << QByteArray(",") << QString() << QByteArray("f1,f2,f3\r\ng1\r\n")
+            << latin1({"f1|f2|f3", "g1||"});
+        QTest::newRow("field separator shown")
+            << QByteArray(";") << QStringLiteral("F") << QByteArray("a;b;c\r\n") << latin1({"a;|b;|c"});
+        QTest::newRow("message separator shown")
+            << QByteArray(";") << QStringLiteral("M") << QByteArray("x;y\r\n") << latin1({"x|y\\0D\\0A"});
+        QTest::newRow("quoted separators ignored")
+            << QByteArray(";") << QStringLiteral("Q") << QByteArray("p;\"q;r\";s\r\n")
+            << latin1({"p|\"q;r\"|s"});
+        // Each row shows its own message, never a previous one.
+        QTest::newRow("empty separator: the whole message")
+            << QByteArray() << QString() << QByteArray("first,message\r\nsecond\r\nthird")
+            << latin1({"first,message", "second", "third"});
+        // The last column the list allows shows the rest of the message unsplit.
+        QByteArrayList fields;
+        for (int i = 1; i <= SupportClass::kMaxFieldColumns + 50; ++i)
+            fields << QByteArray::number(i);
+        const qsizetype split = SupportClass::kMaxFieldColumns - 1;
+        QTest::newRow("more fields than columns")
+            << QByteArray(",") << QString() << fields.join(',') + "\r\n"
+            << QStringList{
+                   QString::fromLatin1(fields.mid(0, split).join('|') + '|' + fields.mid(split).join(','))};
+    }
+
+    void messageRows()
+    {
+        QFETCH(QByteArray, separator);
+        QFETCH(QString, flags);
+        QFETCH(QByteArray, data);
+        m_options.splitFields = !flags.contains(QLatin1Char('W'));
+        m_options.fieldSeparator = separator;
+        m_options.displayFieldSep = flags.contains(QLatin1Char('F'));
+        m_options.displayMessageSep = flags.contains(QLatin1Char('M'));
+        m_options.ignoreBetween = flags.contains(QLatin1Char('Q'));
+        display(data);
+        QTEST(messages(list()), "rows");
+        // Tags are whole: together they are the data.
+        QCOMPARE(tags(list()), data);
+        if (!m_options.splitFields)
+            return;
+        QCOMPARE(list().headerText(list().columnCount() - 1),
+                 QStringLiteral("Field %1").arg(list().columnCount() - Col::ColMessage));
+        QCOMPARE(list().columnWidthTwips(Col::ColMessage), 1200);
+
+        // Splitting off: the fifth header reads "Message" again, no column goes.
+        const int columns = list().columnCount();
+        m_options.splitFields = false;
+        display("whole;line\r\n");
+        QCOMPARE(list().headerText(Col::ColMessage), QStringLiteral("Message"));
+        QCOMPARE(list().columnCount(), columns);
+    }
+
+    void filterSkipsRowsNotText()
+    {
+        m_host->filter = true;
+        m_host->filterText = "match";
+        display("none\r\na match\r\nnot\r\n");
+        QCOMPARE(messages(list()), latin1({"a match"}));
+        QCOMPARE(text().bytes(), QByteArray("none\r\na match\r\nnot\r\n"));
+
+        // Without the caller asking, or with the filter off, everything shows.
+        display("not asked\r\n", true, kClient, false);
+        m_host->filter = false;
+        display("filter off\r\n");
+        QCOMPARE(messages(list()), latin1({"a match", "not asked", "filter off"}));
+
+        // With nothing passing, the text view still keeps to its size limit.
+        m_options.maxListSize = 1024;
+        m_host->filter = true;
+        m_events.lines.clear();
+        const QByteArray line = QByteArray(300, 'z') + "\r\n";
+        for (int i = 0; i < 12; ++i) {
+            display(line);
+            QVERIFY(text().length() < 1024 + line.size());
+        }
+        QCOMPARE(list().rowCount(), 0);
+        QCOMPARE(m_events.lines,
+                 QStringList(2, QStringLiteral(
+                                    "Cleared the window because the amount of data exceeded 1024 bytes.")));
+    }
+
+    void randomChunksFollowFraming()
+    {
+        QRandomGenerator rng(2024);
+        static const char *const kPieces[] = {"\r\n", "\r", "\n", "a", "bc", "\x01", "\r\n\r\n", "xyz,"};
+        QByteArray data;
+        for (int i = 0; i < 20000; ++i)
+            data += kPieces[rng.bounded(8)];
+
+        for (bool concat : {true, false}) {
+            m_options.concat = concat;
+            list().clear();
+            text().clear();
+            QStringList expected;
+            for (qsizetype at = 0; at < data.size();) {
+                const QByteArray chunk = data.mid(at, 1 + rng.bounded(300));
+                at += chunk.size();
+                display(chunk);
+                // Each arrival is framed on its own.
+                qint64 position = 0;
+                for (bool more = true; more;) {
+                    QByteArray message;
+                    qint64 count = 0;
+                    more = Framing::GetNextMessage(chunk, position, message, true, count, "\r\n", concat);
+                    if (message.endsWith("\r\n"))
+                        message.chop(2);
+                    expected << Bytes::toText(Bytes::GetChar(message));
+                }
+            }
+            QCOMPARE(messages(list()), expected);
+            QCOMPARE(tags(list()), data);
+            QCOMPARE(text().bytes(), Bytes::GetChar2(data));
+            QCOMPARE(messages(list(), Col::ColNumber).constLast(),
+                     DataListModel::formatNumber(list().rowCount()));
+        }
+    }
+
+    void arrivalsDuringADisplayKeepTheirOrder()
+    {
+        slowFilter();
+        // Arrivals come in while the first display lets events run.
+        int rowsWhenSecondArrived = -1;
+        QTimer::singleShot(0, [this, &rowsWhenSecondArrived] {
+            rowsWhenSecondArrived = list().heldRowCount();
+            display("second\r\n");
+            display("third\r\n", false);
+        });
+        const QByteArray first = crlfMessages(3000);
+        display(first);
+        QVERIFY(rowsWhenSecondArrived > 0 && rowsWhenSecondArrived < 3000);
+        QCOMPARE(messages(list()).mid(2999), latin1({"m2999", "second", "third"}));
+        QCOMPARE(text().bytes(), first + "second\r\nthird\r\n");
+
+        // An arrival from inside the display itself (not through the event loop) waits its turn too.
+        m_host->onFilter = [this](const QByteArray &message) {
+            if (message == "m1\r\n")
+                display("inner\r\n");
+        };
+        display(crlfMessages(3));
+        QCOMPARE(messages(list()).mid(3002), latin1({"m0", "m1", "m2", "inner"}));
+    }
+
+    void viewsOrSupportGoneDuringADisplay()
+    {
+        slowFilter();
+        // The list and the text view go away in the middle of a display.
+        QTimer::singleShot(0, [this] {
+            m_host->lists[kClient].reset();
+            m_host->texts[kClient].reset();
+        });
+        m_support->DisplayData(true, crlfMessages(3000), m_host->lists[kClient].get(),
+                               m_host->texts[kClient].get(), true, false, true);
+        QVERIFY(!m_host->lists[kClient]);
+
+        // The support object itself goes away, with an arrival waiting.
+        bool queued = false;
+        QTimer::singleShot(0, [this, &queued] {
+            display("waiting\r\n", true, kServer);
+            queued = list(kServer).heldRowCount() < 3000;
+            m_support.reset();
+        });
+        m_support->DisplayData(true, crlfMessages(3000), &list(kServer), &text(kServer), true, false, true);
+        QVERIFY(queued);
+        QVERIFY(!m_support);
+        // The rows made so far reached the view; the waiting arrival never ran.
+        QCOMPARE(list(kServer).rowCount(), list(kServer).heldRowCount());
+        QVERIFY(list(kServer).rowCount() < 3000);
+        QCOMPARE(text(kServer).length(), 0);
+    }
+
+    void cancelStopsRowsButNotText()
+    {
+        const QByteArray data = crlfMessages(3000);
+        // A slow filter makes the display outlast the progress delay.
+        m_host->filter = true;
+        m_host->filterText = "m";
+        bool cancelled = false;
+        m_host->onFilter = [&](const QByteArray &) {
+            if (cancelled)
+                return;
+            if (m_support->progressWindow()->isVisible()) {
+                m_support->progressWindow()->findChild<QPushButton *>(QStringLiteral("cmdCancel"))->click();
+                cancelled = true;
+            } else {
+                QThread::usleep(1000);
+            }
+        };
+        display(data);
+        QVERIFY(cancelled);
+        QVERIFY(list().rowCount() > 0 && list().rowCount() < 3000);
+        QCOMPARE(text().bytes(), data);
+        QVERIFY(!m_support->progressWindow()->isVisible());
+
+        // The next display starts afresh and is not cancelled.
+        m_host->onFilter = nullptr;
+        const int before = list().rowCount();
+        display(crlfMessages(5));
+        QCOMPARE(list().rowCount(), before + 5);
+    }
+
+    // Data sent or passed on, by mode and the sockets' states: what is written,
+    // logged, shown (icon|direction|socket) and announced.
+    void sendingByMode_data()
+    {
+        for (const char *column : {"mode", "client"})
+            QTest::addColumn<int>(column);
+        QTest::addColumn<QList<int>>("servers");
+        QTest::addColumn<QString>(
+            "faults"); // "failing" or "gone" (ended before the poll saw it), then sockets
+        // "send", "send up" (from a client), "receive" (from the server), "to sockets" (the write alone)
+        // or "to sockets up"; the last two return the result
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QByteArray>("data");
+        for (const char *column : {"writes", "logs", "row"})
+            QTest::addColumn<QStringList>(column);
+        QTest::addColumn<QString>("event"); // an event logged, or after "!" what no event may contain
+        QTest::addColumn<int>("lamp");
+        using L = std::initializer_list<const char *>;
+        const auto row = [](const char *name, int mode, int client, const QList<int> &servers,
+                            const char *faults, const char *call, bool result, const char *data, L writes,
+                            L logs, const char *shown, const char *event, int lamp) {
+            QTest::newRow(name) << mode << client << servers << QString::fromLatin1(faults)
+                                << QString::fromLatin1(call) << result << QByteArray(data) << latin1(writes)
+                                << latin1(logs) << latin1(*shown ? L{shown} : L{})
+                                << QString::fromLatin1(event) << lamp;
+        };
+        // Nothing was written, so nothing is announced as sent.
+        row("client, closed", 0, 0, {0}, "", "send", true, "abc", {}, {"out abc"}, "unplugged|Out|NA",
+            "!Sent ", 1);
+        row("client, connected", 0, 7, {0}, "", "send", true, "hello", {"client:hello"}, {"out hello"},
+            "tick|Out|NA", "Sent 5 bytes down the socket.", 1);
+        row("server, none connected", 1, 0, {0}, "", "send", true, "xyz", {}, {"out xyz"},
+            "unplugged|Out|ALL", "Sent 3 bytes to all of the socket clients.", 1);
+        row("server, to the connected", 1, 0, {2, 7, 0, 7}, "", "to sockets", true, "x",
+            {"server1:x", "server3:x"}, {"out x"}, "", "Sent 1 bytes to all of the socket clients.", 1);
+        // Pass Through sends nothing that has no direction.
+        row("pass through, no direction", 2, 7, {2, 7}, "", "send", true, "x", {}, {}, "", "!Passed", 0);
+        // Relayed first, then shown.
+        row("pass through, from a client", 2, 7, {2, 7, 7}, "", "send up", true, "up", {"client:up"},
+            {"c2s up"}, "tick|C2S|ALL", "Passed 2 bytes of data to the socket client.", 1);
+        row("pass through, from the server", 2, 7, {2, 7, 7}, "", "receive", true, "down",
+            {"server1:down", "server2:down"}, {"s2c down", "in[]down"}, "tick|S2C|NA",
+            "Passed 4 bytes of data to all of the socket clients.", 1);
+        // A failed write lights nothing and announces nothing as sent; one client
+        // that cannot be written to keeps nothing from the others, and the user is
+        // told once.
+        row("write fails: client", 0, 7, {0}, "failing 0", "to sockets up", false, "x", {"client:x"},
+            {"out x"}, "", "! bytes ", 0);
+        row("write fails: every client", 1, 7, {2, 7, 7, 0, 7}, "failing 1 2", "to sockets up", false, "x",
+            {"server1:x", "server2:x", "server4:x"}, {"out x"}, "", "! bytes ", 0);
+        row("write fails: relay to clients", 2, 7, {2, 7, 7}, "failing 1", "to sockets up", false, "x",
+            {"server1:x", "server2:x"}, {"s2c x"}, "", "! bytes ", 0);
+        // A connection that ended before its polled state shows it takes nothing;
+        // as with any socket not connected, that is no failure: nothing is told,
+        // the lamp lights, and only what was written is announced.
+        row("ended: client", 0, 7, {0}, "gone 0", "to sockets", false, "x", {"client:x"}, {"out x"}, "",
+            "!Sent ", 1);
+        row("ended: one of the clients", 1, 7, {2, 7, 7}, "gone 1", "to sockets", true, "x",
+            {"server1:x", "server2:x"}, {"out x"}, "", "Sent 1 bytes to all of the socket clients.", 1);
+    }
+
+    void sendingByMode()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, faults);
+        QFETCH(QString, call);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, event);
+        m_options.verbose = true;
+        m_host->mode = mode;
+        QFETCH(int, client);
+        m_host->client = client;
+        QFETCH(QList<int>, servers);
+        m_host->servers = servers;
+        const QStringList faulty = faults.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        QSet<int> &sockets = faults.startsWith(QLatin1String("gone")) ? m_host->gone : m_host->failing;
+        for (const QString &socket : faulty.mid(1))
+            sockets.insert(socket.toInt());
+        if (call.startsWith(QLatin1String("to sockets")))
+            QTEST(m_support->SendToSockets(data, call.endsWith(QLatin1String("up")) ? std::optional(true)
+                                                                                    : std::nullopt),
+                  "result");
+        else if (call == QLatin1String("receive"))
+            m_support->DataReceivedOnSocket(data, QStringLiteral("NA"), true);
+        else
+            m_support->SendDataDownSocket(data, call == QLatin1String("send up") ? std::optional(false)
+                                                                                 : std::nullopt);
+        QTEST(m_host->writes, "writes");
+        QTEST(m_host->logs, "logs");
+        static const char *const icons[] = {"none", "tick", "unplugged"};
+        QStringList rows;
+        for (int r = 0; r < list(mode).rowCount(); ++r)
+            rows << QString::fromLatin1(icons[int(list(mode).icon(r))]) + QLatin1Char('|') +
+                        list(mode).index(r, DataListModel::ColDirection).data().toString() +
+                        QLatin1Char('|') + list(mode).index(r, DataListModel::ColSocket).data().toString();
+        QTEST(rows, "row");
+        const QString events = m_events.lines.join(QLatin1Char('\n'));
+        if (event.startsWith(QLatin1Char('!')))
+            QVERIFY2(!events.contains(event.mid(1)), qPrintable(events));
+        else
+            QVERIFY2(m_events.lines.contains(event), qPrintable(events));
+        QTEST(m_host->sentLamp, "lamp");
+        QCOMPARE(m_host->failures, m_host->failing.isEmpty() ? QList<int>() : QList<int>{10054});
+    }
+
+    void pauseBufferRoundTrip()
+    {
+        m_host->mode = 1;
+        m_support->blnReceivePaused = true;
+        m_support->pauseBufferLimit = 30;
+        m_support->DataReceivedOnSocket(QByteArray(10, 'a'), QStringLiteral("2"), true);
+        m_support->DataReceivedOnSocket(QByteArray(19, 'b'), QStringLiteral("2"), true);
+        QVERIFY(!m_host->held);
+        // At its bound the buffer holds the sockets back; it takes the arrival whole.
+        m_support->DataReceivedOnSocket(QByteArray(1, 'b') + QByteArray(30, 'c'), QStringLiteral("3"), true);
+        QVERIFY(m_host->held);
+        QCOMPARE(list(1).rowCount(), 0);
+        QCOMPARE(m_support->strReceiveBuffer.size(), 60);
+        QCOMPARE(m_host->gauge, 3);
+        QCOMPARE(m_host->logs.size(), 3);
+        QVERIFY(m_host->logs[0].startsWith(QStringLiteral("in[2#: ]")));
+
+        m_support->blnReceivePaused = false;
+        m_support->ReleaseReceiveBuffer();
+        QVERIFY(m_support->strReceiveBuffer.isEmpty());
+        QVERIFY(!m_host->held);
+        QCOMPARE(list(1).rowCount(), 1);
+        QCOMPARE(list(1).rawTag(0), QByteArray(10, 'a') + QByteArray(20, 'b') + QByteArray(30, 'c'));
+        QCOMPARE(list(1).index(0, DataListModel::ColSocket).data().toString(), QStringLiteral("NA"));
+        // Logged when it arrived and again when released.
+        QCOMPARE(m_host->logs.size(), 4);
+        QVERIFY(m_host->logs[3].startsWith(QStringLiteral("in[NA#: ]aaaaaaaaaabbbb")));
+        QCOMPARE(m_host->gauge, 4);
+
+        // Releasing an empty buffer does nothing.
+        m_support->ReleaseReceiveBuffer();
+        QCOMPARE(m_host->logs.size(), 4);
+
+        // Emptying it drops what it holds, lets the sockets go and tells how much went.
+        m_support->blnReceivePaused = true;
+        m_support->DataReceivedOnSocket(QByteArray(40, 'x'), QStringLiteral("2"), true);
+        QVERIFY(m_host->held);
+        m_support->DestroyReceiveBuffer();
+        QVERIFY(m_support->strReceiveBuffer.isEmpty() && !m_host->held);
+        QCOMPARE(m_events.lines.last(),
+                 QStringLiteral("40 bytes have been cleared out of the receive pause buffer."));
+        QCOMPARE(m_host->gauge, 6);
+        QCOMPARE(list(1).rowCount(), 1);
+
+        // In Pass Through, what was held is relayed when released.
+        m_host->mode = 2;
+        m_host->client = 7;
+        m_host->servers = {2, 7};
+        m_support->DataReceivedOnSocket("held", QStringLiteral("NA"), true);
+        QVERIFY(m_host->writes.isEmpty());
+        m_support->blnReceivePaused = false;
+        m_support->ReleaseReceiveBuffer();
+        QCOMPARE(m_host->writes, QStringList{QStringLiteral("server1:held")});
+    }
+
+    void arrivalsWhileBusyWaitInTheirSockets()
+    {
+        m_host->mode = 1;
+        m_host->servers = {2, 7, 7, 7};
+        // While the first arrival is worked on (events run inside its display),
+        // other sockets get data, the first socket more, and the user sends:
+        // nothing more is read, the send waits its turn, the sockets are held.
+        m_host->duringReceivedAdded = [this] {
+            m_host->arrive(2, "b1\r\n");
+            m_host->arrive(2, "b2\r\n");
+            m_host->arrive(3, "c1\r\n");
+            m_host->arrive(1, "a2\r\n");
+            m_support->SendDataDownSocket("typed\r\n");
+            QCOMPARE(m_host->heldSockets, (QSet<int>{1, 2, 3}));
+            QCOMPARE(m_support->bytesHeld(), qint64(4 + 7));
+        };
+        m_host->arrive(1, "a1\r\n");
+        QCOMPARE(m_host->logs,
+                 (QStringList{QStringLiteral("in[1#: ]a1\r\n"), QStringLiteral("out typed\r\n")}));
+        QCOMPARE(m_support->bytesHeld(), qint64(0));
+        // Then one read per socket and turn, in the order their data arrived.
+        QTRY_COMPARE(m_host->logs.size(), 6);
+        QCOMPARE(m_host->logs.mid(2),
+                 (QStringList{QStringLiteral("in[2#: ]b1\r\n"), QStringLiteral("in[3#: ]c1\r\n"),
+                              QStringLiteral("in[1#: ]a2\r\n"), QStringLiteral("in[2#: ]b2\r\n")}));
+        QVERIFY(m_host->heldSockets.isEmpty());
+        QCOMPARE(m_support->mostBytesHeld(), qint64(4 + 7));
+        QCOMPARE(list(1).cell(5, DataListModel::ColMessage), QByteArray("b2"));
+    }
+
+    void closingFollowsTheMode()
+    {
+        m_support->CloseSockets(true);
+        QCOMPARE(m_host->closes, QStringList{QStringLiteral("client")});
+        QCOMPARE(m_events.lines.last(), QStringLiteral("Closing the socket."));
+        m_host->closes.clear();
+        m_host->mode = 2;
+        m_host->servers = {2, 7, 0};
+        m_support->CloseSockets(false);
+        QCOMPARE(m_host->closes,
+                 (QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")}));
+        QCOMPARE(m_events.lines.last(),
+                 QStringLiteral("Closing all of the socket connections to the clients."));
+        m_host->closes.clear();
+        m_support->CloseSockets(true);
+        QCOMPARE(m_host->closes, QStringList{QStringLiteral("client")});
+        QVERIFY(!m_support->SocketIsReady(true));
+        QVERIFY(m_support->SocketIsReady(false));
+        QVERIFY(m_support->SocketIsReady());
+    }
+
+    void shortConversions()
+    {
+        // One variable as both text and result.
+        const QByteArray text("a\\0D\\0A\\\\b");
+        QByteArray same = text;
+        QVERIFY(m_support->GetRaw(same, false, same));
+        QCOMPARE(same, text);
+        QVERIFY(m_support->GetRaw(same, true, same));
+        QCOMPARE(same, QByteArray("a\r\n\\b"));
+
+        // Over 1000 characters a progress window is made, but a fast conversion never shows it.
+        for (int length : {1000, 1001}) {
+            const QByteArray text = QByteArray("\\41").repeated(333) + QByteArray(length - 999, 'x');
+            WaitWindowWatcher watcher;
+            QByteArray out;
+            QVERIFY(m_support->GetRaw(text, true, out));
+            QCOMPARE(watcher.created.size(), length > 1000 ? 1 : 0);
+            QVERIFY(!watcher.shown);
+            QCOMPARE(out, Bytes::FromEscaped(text));
+            QVERIFY(waitWindows().isEmpty());
+        }
+    }
+
+    void cancelOrStopLongConversion()
+    {
+        for (bool cancel : {true, false}) {
+            m_ui.clear();
+            const QByteArray text = escapedText(24 << 20);
+            QString label;
+            int percent = -1;
+            WaitWindowWatcher watcher([&](frmWait *wait) {
+                label = wait->label();
+                percent = wait->percent();
+                if (cancel)
+                    QTest::mouseClick(wait->findChild<QPushButton *>(QStringLiteral("cmdCancel")),
+                                      Qt::LeftButton);
+                else
+                    m_support->StopGettingRaw();
+            });
+            QByteArray out;
+            QVERIFY(!m_support->GetRaw(text, true, out));
+            QVERIFY(watcher.acted);
+            QCOMPARE(m_support->cancelled(), cancel);
+            QCOMPARE(m_support->stopped(), !cancel);
+            QCOMPARE(label, QStringLiteral("Preparing data..."));
+            QVERIFY(percent > 0 && percent < 100);
+            QCOMPARE(m_ui.messages(), cancel
+                                          ? QStringList{QStringLiteral(
+                                                "You have cancelled the operation.  No data will be sent.")}
+                                          : QStringList());
+            QVERIFY(!cancel || m_ui.prompts[0].icon == UiService::Icon::Information);
+            // What was converted before is a true prefix of the result.
+            const QByteArray full = Bytes::FromEscaped(text);
+            QVERIFY(out.size() < full.size() && full.startsWith(out));
+            QVERIFY(waitWindows().isEmpty());
+
+            // The flags start afresh with the next conversion.
+            QVERIFY(m_support->GetRaw("\\41", true, out));
+            QVERIFY(!m_support->cancelled() && !m_support->stopped());
+            QCOMPARE(out, QByteArray("A"));
+        }
+    }
+
+    void supportDeletedDuringConversion()
+    {
+        // The owner of the support object may go away while events run.
+        QTimer::singleShot(0, this, [this] { m_support.reset(); });
+        QByteArray out;
+        QVERIFY(!m_support->GetRaw(escapedText(4 << 20), true, out));
+        QVERIFY(!m_support);
+        QVERIFY(m_ui.prompts.isEmpty());
+        QVERIFY(waitWindows().isEmpty());
+    }
+
+    void framingReadsOptionsAtEveryCall()
+    {
+        qint64 pos = 0, count = 0;
+        QByteArray piece;
+        m_options.messageSeparator = "|";
+        QVERIFY(m_support->GetNextMessage("a|b;c", pos, piece, false, count));
+        QCOMPARE(piece, QByteArray("a"));
+        m_options.messageSeparator = ";";
+        QVERIFY(m_support->GetNextMessage("a|b;c", pos, piece, true, count));
+        QCOMPARE(piece, QByteArray("b;"));
+
+        m_options.fieldSeparator = ",";
+        m_options.ignoreText = "'";
+        m_options.splitFields = true; // ignoring needs it
+        m_options.ignoreBetween = true;
+        pos = 2;
+        QVERIFY(m_support->GetNextField("x,'a,b',y", pos, piece, false));
+        QCOMPARE(piece, QByteArray("'a,b'"));
+    }
 
 private:
     DefaultOptions m_options;
@@ -302,599 +881,6 @@ private:
         m_support->DisplayData(incoming, data, &list(mode), &text(mode), true, false, filter, label);
     }
 };
-
-void TestDataPath::init()
-{
-    m_options = DefaultOptions();
-    m_options.maxListLength = 1000000;
-    m_options.maxListSize = 100 * 1024 * 1024;
-    tw::setOptions(&m_options);
-    m_events.lines.clear();
-    m_host = std::make_unique<FakeSupportHost>();
-    m_support = std::make_unique<SupportClass>();
-    m_support->setHost(m_host.get());
-    m_host->support = m_support.get();
-    m_ui.clear();
-}
-
-void TestDataPath::cleanup()
-{
-    m_support.reset();
-    m_host.reset();
-    tw::setOptions(nullptr);
-}
-
-void TestDataPath::rowsOfOneArrival()
-{
-    display("a\r\nb\r\n", true, kClient, true, QStringLiteral("7"));
-    QCOMPARE(messages(list()), latin1({"a", "b"}));
-    QCOMPARE(messages(list(), Col::ColNumber), latin1({"001", "002"}));
-    QCOMPARE(messages(list(), Col::ColSocket), latin1({"7", "7"}));
-    QCOMPARE(list().rawTag(1), QByteArray("b\r\n"));
-
-    // Unprintable bytes appear escaped in the row and the text view; the tag keeps them raw.
-    display(QByteArray("x\x01\\y\r\n", 6), false);
-    QCOMPARE(messages(list()).constLast(), QStringLiteral("x\\01\\5Cy"));
-    QCOMPARE(list().rawTag(2), QByteArray("x\x01\\y\r\n", 6));
-    QCOMPARE(text().bytes(), QByteArray("a\r\nb\r\nx\\01\\5Cy\r\n"));
-    QVERIFY(text().isIncomingAt(0));
-    QVERIFY(!text().isIncomingAt(text().length() - 1));
-}
-
-void TestDataPath::limitsClearBothViews()
-{
-    m_options.maxListLength = 100;
-    display(crlfMessages(100)); // at the limit, not over it
-    QVERIFY(m_events.lines.isEmpty());
-    // Within one arrival the list is emptied as often as it fills; the text
-    // view is emptied too, before this arrival's text is added.
-    const QByteArray next = crlfMessages(150, "n");
-    display(next);
-    QCOMPARE(m_events.lines,
-             QStringList(2, QStringLiteral("Cleared the window because the amount of data exceeded 100 rows.")));
-    QCOMPARE(messages(list()).constFirst(), QStringLiteral("n100"));
-    QCOMPARE(messages(list(), Col::ColNumber).constLast(), QStringLiteral("050"));
-    QCOMPARE(text().bytes(), next);
-
-    // Escapes count in their shown length: 1018 + 3 + 2 is one short of the limit.
-    m_options.maxListLength = 1000000;
-    m_options.maxListSize = 1024;
-    list().clear();
-    text().clear();
-    m_events.lines.clear();
-    display(QByteArray(1018, 'y') + "\x01\r\n");
-    display("x\r\n");
-    QVERIFY(m_events.lines.isEmpty());
-    display("fresh\r\n");
-    QCOMPARE(m_events.lines,
-             QStringList{QStringLiteral("Cleared the window because the amount of data exceeded 1024 bytes.")});
-    QCOMPARE(messages(list()), latin1({"fresh"}));
-    QCOMPARE(messages(list(), Col::ColNumber), latin1({"001"}));
-    QCOMPARE(text().bytes(), QByteArray("fresh\r\n"));
-}
-
-void TestDataPath::limitsReadAtEveryMessage()
-{
-    // A limit lowered while a display lets events run applies to its rest.
-    slowFilter();
-    QTimer::singleShot(0, [this] { m_options.maxListLength = 10; });
-    display(crlfMessages(3000));
-    QVERIFY(!m_events.lines.isEmpty());
-    QVERIFY(list().rowCount() <= 10);
-    QCOMPARE(messages(list()).constLast(), QStringLiteral("m2999"));
-}
-
-void TestDataPath::messageRows_data()
-{
-    QTest::addColumn<QByteArray>("separator");
-    // W whole messages (no splitting), F field separator shown, M message separator shown, Q quotes
-    QTest::addColumn<QString>("flags");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QStringList>("rows");
-    QTest::newRow("whole, separator shown")
-        << QByteArray() << QStringLiteral("WM") << QByteArray("a\r\nb") << latin1({"a\\0D\\0A", "b"});
-    QTest::newRow("whole, joined separators: one dropped")
-        << QByteArray() << QStringLiteral("W") << QByteArray("a\r\n\r\nb") << latin1({"a\\0D\\0A", "b"});
-    QTest::newRow("whole, no data: one empty row")
-        << QByteArray() << QStringLiteral("W") << QByteArray() << latin1({""});
-    QTest::newRow("fewer fields leave cells empty")
-        << QByteArray(",") << QString() << QByteArray("f1,f2,f3\r\ng1\r\n") << latin1({"f1|f2|f3", "g1||"});
-    QTest::newRow("field separator shown")
-        << QByteArray(";") << QStringLiteral("F") << QByteArray("a;b;c\r\n") << latin1({"a;|b;|c"});
-    QTest::newRow("message separator shown")
-        << QByteArray(";") << QStringLiteral("M") << QByteArray("x;y\r\n") << latin1({"x|y\\0D\\0A"});
-    QTest::newRow("quoted separators ignored")
-        << QByteArray(";") << QStringLiteral("Q") << QByteArray("p;\"q;r\";s\r\n") << latin1({"p|\"q;r\"|s"});
-    // Each row shows its own message, never a previous one.
-    QTest::newRow("empty separator: the whole message")
-        << QByteArray() << QString() << QByteArray("first,message\r\nsecond\r\nthird")
-        << latin1({"first,message", "second", "third"});
-    // The last column the list allows shows the rest of the message unsplit.
-    QByteArrayList fields;
-    for (int i = 1; i <= SupportClass::kMaxFieldColumns + 50; ++i)
-        fields << QByteArray::number(i);
-    const qsizetype split = SupportClass::kMaxFieldColumns - 1;
-    QTest::newRow("more fields than columns")
-        << QByteArray(",") << QString() << fields.join(',') + "\r\n"
-        << QStringList{
-               QString::fromLatin1(fields.mid(0, split).join('|') + '|' + fields.mid(split).join(','))};
-}
-
-void TestDataPath::messageRows()
-{
-    QFETCH(QByteArray, separator);
-    QFETCH(QString, flags);
-    QFETCH(QByteArray, data);
-    m_options.splitFields = !flags.contains(QLatin1Char('W'));
-    m_options.fieldSeparator = separator;
-    m_options.displayFieldSep = flags.contains(QLatin1Char('F'));
-    m_options.displayMessageSep = flags.contains(QLatin1Char('M'));
-    m_options.ignoreBetween = flags.contains(QLatin1Char('Q'));
-    display(data);
-    QTEST(messages(list()), "rows");
-    // Tags are whole: together they are the data.
-    QCOMPARE(tags(list()), data);
-    if (!m_options.splitFields)
-        return;
-    QCOMPARE(list().headerText(list().columnCount() - 1),
-             QStringLiteral("Field %1").arg(list().columnCount() - Col::ColMessage));
-    QCOMPARE(list().columnWidthTwips(Col::ColMessage), 1200);
-
-    // Splitting off: the fifth header reads "Message" again, no column goes.
-    const int columns = list().columnCount();
-    m_options.splitFields = false;
-    display("whole;line\r\n");
-    QCOMPARE(list().headerText(Col::ColMessage), QStringLiteral("Message"));
-    QCOMPARE(list().columnCount(), columns);
-}
-
-void TestDataPath::filterSkipsRowsNotText()
-{
-    m_host->filter = true;
-    m_host->filterText = "match";
-    display("none\r\na match\r\nnot\r\n");
-    QCOMPARE(messages(list()), latin1({"a match"}));
-    QCOMPARE(text().bytes(), QByteArray("none\r\na match\r\nnot\r\n"));
-
-    // Without the caller asking, or with the filter off, everything shows.
-    display("not asked\r\n", true, kClient, false);
-    m_host->filter = false;
-    display("filter off\r\n");
-    QCOMPARE(messages(list()), latin1({"a match", "not asked", "filter off"}));
-
-    // With nothing passing, the text view still keeps to its size limit.
-    m_options.maxListSize = 1024;
-    m_host->filter = true;
-    m_events.lines.clear();
-    const QByteArray line = QByteArray(300, 'z') + "\r\n";
-    for (int i = 0; i < 12; ++i) {
-        display(line);
-        QVERIFY(text().length() < 1024 + line.size());
-    }
-    QCOMPARE(list().rowCount(), 0);
-    QCOMPARE(m_events.lines,
-             QStringList(2, QStringLiteral("Cleared the window because the amount of data exceeded 1024 bytes.")));
-}
-
-void TestDataPath::randomChunksFollowFraming()
-{
-    QRandomGenerator rng(2024);
-    static const char *const kPieces[] = {"\r\n", "\r", "\n", "a", "bc", "\x01", "\r\n\r\n", "xyz,"};
-    QByteArray data;
-    for (int i = 0; i < 20000; ++i)
-        data += kPieces[rng.bounded(8)];
-
-    for (bool concat : {true, false}) {
-        m_options.concat = concat;
-        list().clear();
-        text().clear();
-        QStringList expected;
-        for (qsizetype at = 0; at < data.size();) {
-            const QByteArray chunk = data.mid(at, 1 + rng.bounded(300));
-            at += chunk.size();
-            display(chunk);
-            // Each arrival is framed on its own.
-            qint64 position = 0;
-            for (bool more = true; more;) {
-                QByteArray message;
-                qint64 count = 0;
-                more = Framing::GetNextMessage(chunk, position, message, true, count, "\r\n", concat);
-                if (message.endsWith("\r\n"))
-                    message.chop(2);
-                expected << Bytes::toText(Bytes::GetChar(message));
-            }
-        }
-        QCOMPARE(messages(list()), expected);
-        QCOMPARE(tags(list()), data);
-        QCOMPARE(text().bytes(), Bytes::GetChar2(data));
-        QCOMPARE(messages(list(), Col::ColNumber).constLast(), DataListModel::formatNumber(list().rowCount()));
-    }
-}
-
-void TestDataPath::arrivalsDuringADisplayKeepTheirOrder()
-{
-    slowFilter();
-    // Arrivals come in while the first display lets events run.
-    int rowsWhenSecondArrived = -1;
-    QTimer::singleShot(0, [this, &rowsWhenSecondArrived] {
-        rowsWhenSecondArrived = list().heldRowCount();
-        display("second\r\n");
-        display("third\r\n", false);
-    });
-    const QByteArray first = crlfMessages(3000);
-    display(first);
-    QVERIFY(rowsWhenSecondArrived > 0 && rowsWhenSecondArrived < 3000);
-    QCOMPARE(messages(list()).mid(2999), latin1({"m2999", "second", "third"}));
-    QCOMPARE(text().bytes(), first + "second\r\nthird\r\n");
-
-    // An arrival from inside the display itself (not through the event loop) waits its turn too.
-    m_host->onFilter = [this](const QByteArray &message) {
-        if (message == "m1\r\n")
-            display("inner\r\n");
-    };
-    display(crlfMessages(3));
-    QCOMPARE(messages(list()).mid(3002), latin1({"m0", "m1", "m2", "inner"}));
-}
-
-void TestDataPath::viewsOrSupportGoneDuringADisplay()
-{
-    slowFilter();
-    // The list and the text view go away in the middle of a display.
-    QTimer::singleShot(0, [this] {
-        m_host->lists[kClient].reset();
-        m_host->texts[kClient].reset();
-    });
-    m_support->DisplayData(true, crlfMessages(3000), m_host->lists[kClient].get(), m_host->texts[kClient].get(),
-                           true, false, true);
-    QVERIFY(!m_host->lists[kClient]);
-
-    // The support object itself goes away, with an arrival waiting.
-    bool queued = false;
-    QTimer::singleShot(0, [this, &queued] {
-        display("waiting\r\n", true, kServer);
-        queued = list(kServer).heldRowCount() < 3000;
-        m_support.reset();
-    });
-    m_support->DisplayData(true, crlfMessages(3000), &list(kServer), &text(kServer), true, false, true);
-    QVERIFY(queued);
-    QVERIFY(!m_support);
-    // The rows made so far reached the view; the waiting arrival never ran.
-    QCOMPARE(list(kServer).rowCount(), list(kServer).heldRowCount());
-    QVERIFY(list(kServer).rowCount() < 3000);
-    QCOMPARE(text(kServer).length(), 0);
-}
-
-void TestDataPath::cancelStopsRowsButNotText()
-{
-    const QByteArray data = crlfMessages(3000);
-    // A slow filter makes the display outlast the progress delay.
-    m_host->filter = true;
-    m_host->filterText = "m";
-    bool cancelled = false;
-    m_host->onFilter = [&](const QByteArray &) {
-        if (cancelled)
-            return;
-        if (m_support->progressWindow()->isVisible()) {
-            m_support->progressWindow()->findChild<QPushButton *>(QStringLiteral("cmdCancel"))->click();
-            cancelled = true;
-        } else {
-            QThread::usleep(1000);
-        }
-    };
-    display(data);
-    QVERIFY(cancelled);
-    QVERIFY(list().rowCount() > 0 && list().rowCount() < 3000);
-    QCOMPARE(text().bytes(), data);
-    QVERIFY(!m_support->progressWindow()->isVisible());
-
-    // The next display starts afresh and is not cancelled.
-    m_host->onFilter = nullptr;
-    const int before = list().rowCount();
-    display(crlfMessages(5));
-    QCOMPARE(list().rowCount(), before + 5);
-}
-
-// Data sent or passed on, by mode and the sockets' states: what is written,
-// logged, shown (icon|direction|socket) and announced.
-void TestDataPath::sendingByMode_data()
-{
-    for (const char *column : {"mode", "client"})
-        QTest::addColumn<int>(column);
-    QTest::addColumn<QList<int>>("servers");
-    QTest::addColumn<QString>("faults"); // "failing" or "gone" (ended before the poll saw it), then sockets
-    // "send", "send up" (from a client), "receive" (from the server), "to sockets" (the write alone)
-    // or "to sockets up"; the last two return the result
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<bool>("result");
-    QTest::addColumn<QByteArray>("data");
-    for (const char *column : {"writes", "logs", "row"})
-        QTest::addColumn<QStringList>(column);
-    QTest::addColumn<QString>("event"); // an event logged, or after "!" what no event may contain
-    QTest::addColumn<int>("lamp");
-    using L = std::initializer_list<const char *>;
-    const auto row = [](const char *name, int mode, int client, const QList<int> &servers, const char *faults,
-                        const char *call, bool result, const char *data, L writes, L logs, const char *shown,
-                        const char *event, int lamp) {
-        QTest::newRow(name) << mode << client << servers << QString::fromLatin1(faults)
-                            << QString::fromLatin1(call) << result << QByteArray(data) << latin1(writes)
-                            << latin1(logs) << latin1(*shown ? L{shown} : L{}) << QString::fromLatin1(event)
-                            << lamp;
-    };
-    // Nothing was written, so nothing is announced as sent.
-    row("client, closed", 0, 0, {0}, "", "send", true, "abc", {}, {"out abc"}, "unplugged|Out|NA", "!Sent ",
-        1);
-    row("client, connected", 0, 7, {0}, "", "send", true, "hello", {"client:hello"}, {"out hello"},
-        "tick|Out|NA", "Sent 5 bytes down the socket.", 1);
-    row("server, none connected", 1, 0, {0}, "", "send", true, "xyz", {}, {"out xyz"}, "unplugged|Out|ALL",
-        "Sent 3 bytes to all of the socket clients.", 1);
-    row("server, to the connected", 1, 0, {2, 7, 0, 7}, "", "to sockets", true, "x",
-        {"server1:x", "server3:x"}, {"out x"}, "", "Sent 1 bytes to all of the socket clients.", 1);
-    // Pass Through sends nothing that has no direction.
-    row("pass through, no direction", 2, 7, {2, 7}, "", "send", true, "x", {}, {}, "", "!Passed", 0);
-    // Relayed first, then shown.
-    row("pass through, from a client", 2, 7, {2, 7, 7}, "", "send up", true, "up", {"client:up"}, {"c2s up"},
-        "tick|C2S|ALL", "Passed 2 bytes of data to the socket client.", 1);
-    row("pass through, from the server", 2, 7, {2, 7, 7}, "", "receive", true, "down",
-        {"server1:down", "server2:down"}, {"s2c down", "in[]down"}, "tick|S2C|NA",
-        "Passed 4 bytes of data to all of the socket clients.", 1);
-    // A failed write lights nothing and announces nothing as sent; one client
-    // that cannot be written to keeps nothing from the others, and the user is
-    // told once.
-    row("write fails: client", 0, 7, {0}, "failing 0", "to sockets up", false, "x", {"client:x"}, {"out x"},
-        "", "! bytes ", 0);
-    row("write fails: every client", 1, 7, {2, 7, 7, 0, 7}, "failing 1 2", "to sockets up", false, "x",
-        {"server1:x", "server2:x", "server4:x"}, {"out x"}, "", "! bytes ", 0);
-    row("write fails: relay to clients", 2, 7, {2, 7, 7}, "failing 1", "to sockets up", false, "x",
-        {"server1:x", "server2:x"}, {"s2c x"}, "", "! bytes ", 0);
-    // A connection that ended before its polled state shows it takes nothing;
-    // as with any socket not connected, that is no failure: nothing is told,
-    // the lamp lights, and only what was written is announced.
-    row("ended: client", 0, 7, {0}, "gone 0", "to sockets", false, "x", {"client:x"}, {"out x"}, "", "!Sent ",
-        1);
-    row("ended: one of the clients", 1, 7, {2, 7, 7}, "gone 1", "to sockets", true, "x",
-        {"server1:x", "server2:x"}, {"out x"}, "", "Sent 1 bytes to all of the socket clients.", 1);
-}
-
-void TestDataPath::sendingByMode()
-{
-    QFETCH(int, mode);
-    QFETCH(QString, faults);
-    QFETCH(QString, call);
-    QFETCH(QByteArray, data);
-    QFETCH(QString, event);
-    m_options.verbose = true;
-    m_host->mode = mode;
-    QFETCH(int, client);
-    m_host->client = client;
-    QFETCH(QList<int>, servers);
-    m_host->servers = servers;
-    const QStringList faulty = faults.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    QSet<int> &sockets = faults.startsWith(QLatin1String("gone")) ? m_host->gone : m_host->failing;
-    for (const QString &socket : faulty.mid(1))
-        sockets.insert(socket.toInt());
-    if (call.startsWith(QLatin1String("to sockets")))
-        QTEST(m_support->SendToSockets(data, call.endsWith(QLatin1String("up")) ? std::optional(true)
-                                                                                : std::nullopt),
-              "result");
-    else if (call == QLatin1String("receive"))
-        m_support->DataReceivedOnSocket(data, QStringLiteral("NA"), true);
-    else
-        m_support->SendDataDownSocket(data,
-                                      call == QLatin1String("send up") ? std::optional(false) : std::nullopt);
-    QTEST(m_host->writes, "writes");
-    QTEST(m_host->logs, "logs");
-    static const char *const icons[] = {"none", "tick", "unplugged"};
-    QStringList rows;
-    for (int r = 0; r < list(mode).rowCount(); ++r)
-        rows << QString::fromLatin1(icons[int(list(mode).icon(r))]) + QLatin1Char('|') +
-                    list(mode).index(r, DataListModel::ColDirection).data().toString() + QLatin1Char('|') +
-                    list(mode).index(r, DataListModel::ColSocket).data().toString();
-    QTEST(rows, "row");
-    const QString events = m_events.lines.join(QLatin1Char('\n'));
-    if (event.startsWith(QLatin1Char('!')))
-        QVERIFY2(!events.contains(event.mid(1)), qPrintable(events));
-    else
-        QVERIFY2(m_events.lines.contains(event), qPrintable(events));
-    QTEST(m_host->sentLamp, "lamp");
-    QCOMPARE(m_host->failures, m_host->failing.isEmpty() ? QList<int>() : QList<int>{10054});
-}
-
-void TestDataPath::pauseBufferRoundTrip()
-{
-    m_host->mode = 1;
-    m_support->blnReceivePaused = true;
-    m_support->pauseBufferLimit = 30;
-    m_support->DataReceivedOnSocket(QByteArray(10, 'a'), QStringLiteral("2"), true);
-    m_support->DataReceivedOnSocket(QByteArray(19, 'b'), QStringLiteral("2"), true);
-    QVERIFY(!m_host->held);
-    // At its bound the buffer holds the sockets back; it takes the arrival whole.
-    m_support->DataReceivedOnSocket(QByteArray(1, 'b') + QByteArray(30, 'c'), QStringLiteral("3"), true);
-    QVERIFY(m_host->held);
-    QCOMPARE(list(1).rowCount(), 0);
-    QCOMPARE(m_support->strReceiveBuffer.size(), 60);
-    QCOMPARE(m_host->gauge, 3);
-    QCOMPARE(m_host->logs.size(), 3);
-    QVERIFY(m_host->logs[0].startsWith(QStringLiteral("in[2#: ]")));
-
-    m_support->blnReceivePaused = false;
-    m_support->ReleaseReceiveBuffer();
-    QVERIFY(m_support->strReceiveBuffer.isEmpty());
-    QVERIFY(!m_host->held);
-    QCOMPARE(list(1).rowCount(), 1);
-    QCOMPARE(list(1).rawTag(0), QByteArray(10, 'a') + QByteArray(20, 'b') + QByteArray(30, 'c'));
-    QCOMPARE(list(1).index(0, DataListModel::ColSocket).data().toString(), QStringLiteral("NA"));
-    // Logged when it arrived and again when released.
-    QCOMPARE(m_host->logs.size(), 4);
-    QVERIFY(m_host->logs[3].startsWith(QStringLiteral("in[NA#: ]aaaaaaaaaabbbb")));
-    QCOMPARE(m_host->gauge, 4);
-
-    // Releasing an empty buffer does nothing.
-    m_support->ReleaseReceiveBuffer();
-    QCOMPARE(m_host->logs.size(), 4);
-
-    // Emptying it drops what it holds, lets the sockets go and tells how much went.
-    m_support->blnReceivePaused = true;
-    m_support->DataReceivedOnSocket(QByteArray(40, 'x'), QStringLiteral("2"), true);
-    QVERIFY(m_host->held);
-    m_support->DestroyReceiveBuffer();
-    QVERIFY(m_support->strReceiveBuffer.isEmpty() && !m_host->held);
-    QCOMPARE(m_events.lines.last(),
-             QStringLiteral("40 bytes have been cleared out of the receive pause buffer."));
-    QCOMPARE(m_host->gauge, 6);
-    QCOMPARE(list(1).rowCount(), 1);
-
-    // In Pass Through, what was held is relayed when released.
-    m_host->mode = 2;
-    m_host->client = 7;
-    m_host->servers = {2, 7};
-    m_support->DataReceivedOnSocket("held", QStringLiteral("NA"), true);
-    QVERIFY(m_host->writes.isEmpty());
-    m_support->blnReceivePaused = false;
-    m_support->ReleaseReceiveBuffer();
-    QCOMPARE(m_host->writes, QStringList{QStringLiteral("server1:held")});
-}
-
-void TestDataPath::arrivalsWhileBusyWaitInTheirSockets()
-{
-    m_host->mode = 1;
-    m_host->servers = {2, 7, 7, 7};
-    // While the first arrival is worked on (events run inside its display),
-    // other sockets get data, the first socket more, and the user sends:
-    // nothing more is read, the send waits its turn, the sockets are held.
-    m_host->duringReceivedAdded = [this] {
-        m_host->arrive(2, "b1\r\n");
-        m_host->arrive(2, "b2\r\n");
-        m_host->arrive(3, "c1\r\n");
-        m_host->arrive(1, "a2\r\n");
-        m_support->SendDataDownSocket("typed\r\n");
-        QCOMPARE(m_host->heldSockets, (QSet<int>{1, 2, 3}));
-        QCOMPARE(m_support->bytesHeld(), qint64(4 + 7));
-    };
-    m_host->arrive(1, "a1\r\n");
-    QCOMPARE(m_host->logs, (QStringList{QStringLiteral("in[1#: ]a1\r\n"), QStringLiteral("out typed\r\n")}));
-    QCOMPARE(m_support->bytesHeld(), qint64(0));
-    // Then one read per socket and turn, in the order their data arrived.
-    QTRY_COMPARE(m_host->logs.size(), 6);
-    QCOMPARE(m_host->logs.mid(2),
-             (QStringList{QStringLiteral("in[2#: ]b1\r\n"), QStringLiteral("in[3#: ]c1\r\n"),
-                          QStringLiteral("in[1#: ]a2\r\n"), QStringLiteral("in[2#: ]b2\r\n")}));
-    QVERIFY(m_host->heldSockets.isEmpty());
-    QCOMPARE(m_support->mostBytesHeld(), qint64(4 + 7));
-    QCOMPARE(list(1).cell(5, DataListModel::ColMessage), QByteArray("b2"));
-}
-
-void TestDataPath::closingFollowsTheMode()
-{
-    m_support->CloseSockets(true);
-    QCOMPARE(m_host->closes, QStringList{QStringLiteral("client")});
-    QCOMPARE(m_events.lines.last(), QStringLiteral("Closing the socket."));
-    m_host->closes.clear();
-    m_host->mode = 2;
-    m_host->servers = {2, 7, 0};
-    m_support->CloseSockets(false);
-    QCOMPARE(m_host->closes, (QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")}));
-    QCOMPARE(m_events.lines.last(), QStringLiteral("Closing all of the socket connections to the clients."));
-    m_host->closes.clear();
-    m_support->CloseSockets(true);
-    QCOMPARE(m_host->closes, QStringList{QStringLiteral("client")});
-    QVERIFY(!m_support->SocketIsReady(true));
-    QVERIFY(m_support->SocketIsReady(false));
-    QVERIFY(m_support->SocketIsReady());
-}
-
-void TestDataPath::shortConversions()
-{
-    // One variable as both text and result.
-    const QByteArray text("a\\0D\\0A\\\\b");
-    QByteArray same = text;
-    QVERIFY(m_support->GetRaw(same, false, same));
-    QCOMPARE(same, text);
-    QVERIFY(m_support->GetRaw(same, true, same));
-    QCOMPARE(same, QByteArray("a\r\n\\b"));
-
-    // Over 1000 characters a progress window is made, but a fast conversion never shows it.
-    for (int length : {1000, 1001}) {
-        const QByteArray text = QByteArray("\\41").repeated(333) + QByteArray(length - 999, 'x');
-        WaitWindowWatcher watcher;
-        QByteArray out;
-        QVERIFY(m_support->GetRaw(text, true, out));
-        QCOMPARE(watcher.created.size(), length > 1000 ? 1 : 0);
-        QVERIFY(!watcher.shown);
-        QCOMPARE(out, Bytes::FromEscaped(text));
-        QVERIFY(waitWindows().isEmpty());
-    }
-}
-
-void TestDataPath::cancelOrStopLongConversion()
-{
-    for (bool cancel : {true, false}) {
-        m_ui.clear();
-        const QByteArray text = escapedText(24 << 20);
-        QString label;
-        int percent = -1;
-        WaitWindowWatcher watcher([&](frmWait *wait) {
-            label = wait->label();
-            percent = wait->percent();
-            if (cancel)
-                QTest::mouseClick(wait->findChild<QPushButton *>(QStringLiteral("cmdCancel")),
-                                  Qt::LeftButton);
-            else
-                m_support->StopGettingRaw();
-        });
-        QByteArray out;
-        QVERIFY(!m_support->GetRaw(text, true, out));
-        QVERIFY(watcher.acted);
-        QCOMPARE(m_support->cancelled(), cancel);
-        QCOMPARE(m_support->stopped(), !cancel);
-        QCOMPARE(label, QStringLiteral("Preparing data..."));
-        QVERIFY(percent > 0 && percent < 100);
-        QCOMPARE(m_ui.messages(),
-                 cancel
-                     ? QStringList{QStringLiteral("You have cancelled the operation.  No data will be sent.")}
-                     : QStringList());
-        QVERIFY(!cancel || m_ui.prompts[0].icon == UiService::Icon::Information);
-        // What was converted before is a true prefix of the result.
-        const QByteArray full = Bytes::FromEscaped(text);
-        QVERIFY(out.size() < full.size() && full.startsWith(out));
-        QVERIFY(waitWindows().isEmpty());
-
-        // The flags start afresh with the next conversion.
-        QVERIFY(m_support->GetRaw("\\41", true, out));
-        QVERIFY(!m_support->cancelled() && !m_support->stopped());
-        QCOMPARE(out, QByteArray("A"));
-    }
-}
-
-void TestDataPath::supportDeletedDuringConversion()
-{
-    // The owner of the support object may go away while events run.
-    QTimer::singleShot(0, this, [this] { m_support.reset(); });
-    QByteArray out;
-    QVERIFY(!m_support->GetRaw(escapedText(4 << 20), true, out));
-    QVERIFY(!m_support);
-    QVERIFY(m_ui.prompts.isEmpty());
-    QVERIFY(waitWindows().isEmpty());
-}
-
-void TestDataPath::framingReadsOptionsAtEveryCall()
-{
-    qint64 pos = 0, count = 0;
-    QByteArray piece;
-    m_options.messageSeparator = "|";
-    QVERIFY(m_support->GetNextMessage("a|b;c", pos, piece, false, count));
-    QCOMPARE(piece, QByteArray("a"));
-    m_options.messageSeparator = ";";
-    QVERIFY(m_support->GetNextMessage("a|b;c", pos, piece, true, count));
-    QCOMPARE(piece, QByteArray("b;"));
-
-    m_options.fieldSeparator = ",";
-    m_options.ignoreText = "'";
-    m_options.splitFields = true; // ignoring needs it
-    m_options.ignoreBetween = true;
-    pos = 2;
-    QVERIFY(m_support->GetNextField("x,'a,b',y", pos, piece, false));
-    QCOMPARE(piece, QByteArray("'a,b'"));
-}
 
 QTEST_MAIN(TestDataPath)
 #include "tst_datapath.moc"
