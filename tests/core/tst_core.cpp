@@ -46,21 +46,6 @@ Scan scanWith(qint64 pos, const std::function<bool(QByteArray &, qint64 &, qint6
     }
 }
 
-Scan scanMessages(QByteArrayView data, QByteArrayView sep, bool concat, bool include, qint64 start = 0)
-{
-    return scanWith(start, [&](QByteArray &piece, qint64 &count, qint64 &pos) {
-        return Framing::GetNextMessage(data, pos, piece, include, count, sep, concat);
-    });
-}
-
-Scan scanFields(QByteArrayView data, QByteArrayView sep, bool include, bool ignore, QByteArrayView ignoreText,
-                qint64 start = 0)
-{
-    return scanWith(start, [&](QByteArray &piece, qint64 &, qint64 &pos) {
-        return Framing::GetNextField(data, pos, piece, include, sep, ignore, ignoreText);
-    });
-}
-
 } // namespace
 
 class TestCore : public QObject
@@ -175,56 +160,80 @@ private Q_SLOTS:
                                                                                         "a"));
     }
 
-    void messages_data()
+    // Messages and fields, scanned from the start and from every place after it.
+    void scans_data()
     {
+        // F fields (else messages), C concatenated separators, I separators included, Q ignore between
+        QTest::addColumn<QString>("flags");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QByteArray>("separator");
-        QTest::addColumn<bool>("concat");
-        QTest::addColumn<bool>("include");
+        QTest::addColumn<QByteArray>("ignoreText");
         QTest::addColumn<QByteArrayList>("pieces");
-        QTest::addColumn<QList<qint64>>("counts");
+        QTest::addColumn<QList<qint64>>("counts"); // messages only
 
         using L = QByteArrayList;
         using C = QList<qint64>;
-        const QByteArray crlf("\r\n"), twoSeps("a\r\n\r\nb"), nul(1, '\0');
-        QTest::newRow("two terminated")
-            << QByteArray("a\r\nb\r\n") << crlf << false << false << L{"a", "b"} << C{1, 1};
-        QTest::newRow("concat included") << twoSeps << crlf << true << true << L{"a\r\n\r\n", "b"} << C{2, 0};
-        QTest::newRow("no concat excluded")
-            << twoSeps << crlf << false << false << L{"a", "", "b"} << C{1, 1, 0};
-        QTest::newRow("empty data") << QByteArray() << crlf << true << false << L{""} << C{0};
-        QTest::newRow("overlapping separator")
-            << QByteArray("xaaay") << QByteArray("aa") << true << false << L{"x", "ay"} << C{1, 0};
-        QTest::newRow("empty separator")
-            << QByteArray("abc\r\ndef") << QByteArray() << true << true << L{"abc\r\ndef"} << C{0};
-        QTest::newRow("NUL separator")
-            << QByteArray("a\0b\0\0c", 6) << nul << true << false << L{"a", "b", "c"} << C{1, 2, 0};
+        const QByteArray crlf("\r\n"), twoSeps("a\r\n\r\nb"), nul(1, '\0'), comma(","), quote("\"");
+        const auto row = [](const char *name, const char *flags) -> QTestData & {
+            return QTest::newRow(name) << QString::fromLatin1(flags);
+        };
+        row("two terminated", "") << QByteArray("a\r\nb\r\n") << crlf << quote << L{"a", "b"} << C{1, 1};
+        row("concat included", "CI") << twoSeps << crlf << quote << L{"a\r\n\r\n", "b"} << C{2, 0};
+        row("no concat excluded", "") << twoSeps << crlf << quote << L{"a", "", "b"} << C{1, 1, 0};
+        row("empty data", "C") << QByteArray() << crlf << quote << L{""} << C{0};
+        row("overlapping separator", "C")
+            << QByteArray("xaaay") << QByteArray("aa") << quote << L{"x", "ay"} << C{1, 0};
+        row("empty separator", "CI") << QByteArray("abc\r\ndef") << QByteArray() << quote << L{"abc\r\ndef"}
+                                     << C{0};
+        row("NUL separator", "C") << QByteArray("a\0b\0\0c", 6) << nul << quote << L{"a", "b", "c"}
+                                  << C{1, 2, 0};
         const qint64 run = 40000; // more separators than a 16-bit count holds
-        QTest::newRow("long run") << "a" + QByteArray(run, '\0') + "b" << nul << true << true
-                                  << L{"a" + QByteArray(run, '\0'), "b"} << C{run, 0};
+        row("long run", "CI") << "a" + QByteArray(run, '\0') + "b" << nul << quote
+                              << L{"a" + QByteArray(run, '\0'), "b"} << C{run, 0};
+        row("fields: quoted comma ignored", "FQ")
+            << QByteArray("x,\"a,b\",y") << comma << quote << L{"x", "\"a,b\"", "y"} << C{};
+        row("fields: second stretch not honoured", "FQ")
+            << QByteArray("\"a,b\"\"c,d\"") << comma << quote << L{"\"a,b\"\"c", "d\""} << C{};
+        row("fields: unclosed ignore text", "FQ")
+            << QByteArray("x,\"a,b") << comma << quote << L{"x", "\"a,b"} << C{};
+        row("fields: adjacent and trailing", "F")
+            << QByteArray("a,,b,") << comma << quote << L{"a", "", "b"} << C{};
+        row("fields: separators included", "FIQ")
+            << QByteArray("\"1,2\",3,4") << comma << quote << L{"\"1,2\",", "3,", "4"} << C{};
+        row("fields: multi-byte both", "FQ") << QByteArray("a::''b::c''::d") << QByteArray("::")
+                                             << QByteArray("''") << L{"a", "''b::c''", "d"} << C{};
+        row("fields: empty message", "FQ") << QByteArray() << comma << quote << L{""} << C{};
     }
 
-    void messages()
+    void scans()
     {
         QFETCH(QByteArray, data);
         QFETCH(QByteArray, separator);
-        QFETCH(bool, concat);
-        QFETCH(bool, include);
-        QFETCH(QByteArrayList, pieces);
-        QFETCH(QList<qint64>, counts);
-        const Scan scan = scanMessages(data, separator, concat, include);
-        QVERIFY(scan.ended);
-        QCOMPARE(scan.pieces, pieces);
-        QCOMPARE(scan.counts, counts);
+        QFETCH(QString, flags);
+        QFETCH(QByteArray, ignoreText);
+        const bool fields = flags.contains(u'F'), concat = flags.contains(u'C'),
+                   ignore = flags.contains(u'Q');
+        const auto scan = [&](bool include, qint64 start) {
+            return scanWith(start, [&](QByteArray &piece, qint64 &count, qint64 &pos) {
+                return fields
+                           ? Framing::GetNextField(data, pos, piece, include, separator, ignore, ignoreText)
+                           : Framing::GetNextMessage(data, pos, piece, include, count, separator, concat);
+            });
+        };
+        const Scan first = scan(flags.contains(u'I'), 0);
+        QVERIFY(first.ended);
+        QTEST(first.pieces, "pieces");
+        if (!fields)
+            QTEST(first.counts, "counts");
         // Wherever a scan starts, the pieces with their separators are the rest
         // of the data, and without them the rest less the counted separators.
         for (qint64 start = 0; start <= qMin(data.size(), 64); ++start) {
-            const Scan with = scanMessages(data, separator, concat, true, start);
-            const Scan without = scanMessages(data, separator, concat, false, start);
+            const Scan with = scan(true, start);
+            const Scan without = scan(false, start);
             QVERIFY(with.ended && without.ended);
             QCOMPARE(with.pieces.join(), data.mid(start));
             QCOMPARE(with.counts, without.counts);
-            for (qsizetype i = 0; i < without.pieces.size(); ++i)
+            for (qsizetype i = 0; i < without.pieces.size() && !fields; ++i)
                 QCOMPARE(with.pieces[i], without.pieces[i] + separator.repeated(without.counts[i]));
         }
     }
@@ -253,51 +262,6 @@ private Q_SLOTS:
         QVERIFY(!Framing::GetNextField(data, pos, message, false, QByteArrayView(), true, "\""));
         QCOMPARE(message, QByteArray("a"));
         QCOMPARE(pos, 2);
-    }
-
-    void fields_data()
-    {
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<QByteArray>("separator");
-        QTest::addColumn<bool>("include");
-        QTest::addColumn<bool>("ignore");
-        QTest::addColumn<QByteArray>("ignoreText");
-        QTest::addColumn<QByteArrayList>("pieces");
-
-        using L = QByteArrayList;
-        const QByteArray comma(","), quote("\"");
-        QTest::newRow("quoted comma ignored")
-            << QByteArray("x,\"a,b\",y") << comma << false << true << quote << L{"x", "\"a,b\"", "y"};
-        QTest::newRow("second stretch not honoured")
-            << QByteArray("\"a,b\"\"c,d\"") << comma << false << true << quote << L{"\"a,b\"\"c", "d\""};
-        QTest::newRow("unclosed ignore text")
-            << QByteArray("x,\"a,b") << comma << false << true << quote << L{"x", "\"a,b"};
-        QTest::newRow("adjacent and trailing")
-            << QByteArray("a,,b,") << comma << false << false << quote << L{"a", "", "b"};
-        QTest::newRow("separators included")
-            << QByteArray("\"1,2\",3,4") << comma << true << true << quote << L{"\"1,2\",", "3,", "4"};
-        QTest::newRow("multi-byte both") << QByteArray("a::''b::c''::d") << QByteArray("::") << false << true
-                                         << QByteArray("''") << L{"a", "''b::c''", "d"};
-        QTest::newRow("empty message") << QByteArray() << comma << false << true << quote << L{""};
-    }
-
-    void fields()
-    {
-        QFETCH(QByteArray, data);
-        QFETCH(QByteArray, separator);
-        QFETCH(bool, include);
-        QFETCH(bool, ignore);
-        QFETCH(QByteArray, ignoreText);
-        QFETCH(QByteArrayList, pieces);
-        const Scan scan = scanFields(data, separator, include, ignore, ignoreText);
-        QVERIFY(scan.ended);
-        QCOMPARE(scan.pieces, pieces);
-        // From every start the pieces with their separators are the rest of the data.
-        for (qint64 start = 0; start <= data.size(); ++start) {
-            const Scan with = scanFields(data, separator, true, ignore, ignoreText, start);
-            QVERIFY(with.ended);
-            QCOMPARE(with.pieces.join(), data.mid(start));
-        }
     }
 
     void items_data()
