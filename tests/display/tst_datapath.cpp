@@ -332,8 +332,8 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QStringList>("rows");
         // Unprintable bytes appear escaped in the row and the text view; the tag keeps them raw.
-        QTest::newRow("unprintable bytes") << QByteArray() << QString() << QByteArray("x\x01\\y\r\n", 6)
-                                           << latin1({"x\\01\\5Cy"});
+        QTest::newRow("unprintable bytes")
+            << QByteArray() << QString() << QByteArray("x\x01\\y\r\n", 6) << latin1({"x\\01\\5Cy"});
         QTest::newRow("whole, separator shown")
             << QByteArray() << QStringLiteral("WM") << QByteArray("a\r\nb") << latin1({"a\\0D\\0A", "b"});
         QTest::newRow("whole, joined separators: one dropped")
