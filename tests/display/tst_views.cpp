@@ -676,8 +676,6 @@ private Q_SLOTS:
         QTest::newRow("text: 300 after the caret") << "open" << false << 400 << a200 + b100 << true;
         QTest::newRow("text: caret at the end") << "open" << false << 0 << QByteArray() << true;
         QTest::newRow("not ticked: nothing") << "unticked" << true << 400 << QByteArray("before") << false;
-        QTest::newRow("not ticked, text view: nothing")
-            << "unticked" << false << 400 << QByteArray("before") << false;
         QTest::newRow("list: the last row, window not shown")
             << "ticked" << true << 400 << QByteArray("r2\r\n") << false;
         QTest::newRow("text: the last 300, window shown")
