@@ -6,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
-#include <functional>
 #include <numeric>
 
 using Problem = ItemReader::Records::Problem;
@@ -27,24 +26,6 @@ struct Scan
     QList<qint64> counts;
     bool ended = false; // the last call said nothing follows and reset the position
 };
-
-// Calls a scanner step (piece, count, position -> more) until it says
-// nothing follows, as every caller does; gives up, with ended false, when
-// the position stops advancing.
-Scan scanWith(qint64 pos, const std::function<bool(QByteArray &, qint64 &, qint64 &)> &step)
-{
-    for (Scan scan;;) {
-        QByteArray piece;
-        qint64 count = -1;
-        const qint64 before = pos;
-        const bool more = step(piece, count, pos);
-        scan.pieces << piece;
-        scan.counts << count;
-        scan.ended = !more && pos == 0;
-        if (!more || pos <= before)
-            return scan;
-    }
-}
 
 } // namespace
 
@@ -213,12 +194,24 @@ private Q_SLOTS:
         QFETCH(QByteArray, ignoreText);
         const bool fields = flags.contains(u'F'), concat = flags.contains(u'C'),
                    ignore = flags.contains(u'Q');
-        const auto scan = [&](bool include, qint64 start) {
-            return scanWith(start, [&](QByteArray &piece, qint64 &count, qint64 &pos) {
-                return fields
-                           ? Framing::GetNextField(data, pos, piece, include, separator, ignore, ignoreText)
+        // Calls the scanner until it says nothing follows, as every caller does;
+        // gives up, with ended false, when the position stops advancing.
+        const auto scan = [&](bool include, qint64 pos) {
+            Scan out;
+            for (qint64 before = -1; pos > before;) {
+                QByteArray piece;
+                qint64 count = -1;
+                before = pos;
+                const bool more =
+                    fields ? Framing::GetNextField(data, pos, piece, include, separator, ignore, ignoreText)
                            : Framing::GetNextMessage(data, pos, piece, include, count, separator, concat);
-            });
+                out.pieces << piece;
+                out.counts << count;
+                out.ended = !more && pos == 0;
+                if (!more)
+                    break;
+            }
+            return out;
         };
         const Scan first = scan(flags.contains(u'I'), 0);
         QVERIFY(first.ended);
