@@ -328,32 +328,23 @@ private Q_SLOTS:
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QStringList>("rows");
+        const auto row = [](const char *name, const char *flags, const QByteArray &separator,
+                            const QByteArray &data, std::initializer_list<const char *> rows) {
+            QTest::newRow(name) << separator << QString::fromLatin1(flags) << data << latin1(rows);
+        };
         // Unprintable bytes appear escaped in the row and the text view; the tag keeps them raw.
-        QTest::newRow("unprintable bytes")
-            << QByteArray() << QString() << QByteArray("x\x01\\y\r\n", 6) << latin1({"x\\01\\5Cy"});
-        QTest::newRow("whole, separator shown")
-            << QByteArray() << QStringLiteral("WM") << QByteArray("a\r\nb") << latin1({"a\\0D\\0A", "b"});
-        QTest::newRow("whole, joined separators: one dropped")
-            << QByteArray() << QStringLiteral("W") << QByteArray("a\r\n\r\nb") << latin1({"a\\0D\\0A", "b"});
-        QTest::newRow("whole, separators apart: an empty message between")
-            << QByteArray() << QStringLiteral("WS") << QByteArray("a\r\n\r\nb\rc\n")
-            << latin1({"a", "", "b\\0Dc\\0A"});
-        QTest::newRow("whole, no data: one empty row")
-            << QByteArray() << QStringLiteral("W") << QByteArray() << latin1({""});
-        QTest::newRow("fewer fields leave cells empty")
-            << QByteArray(",") << QString() << QByteArray("f1,f2,f3\r\ng1\r\n")
-            << latin1({"f1|f2|f3", "g1||"});
-        QTest::newRow("field separator shown")
-            << QByteArray(";") << QStringLiteral("F") << QByteArray("a;b;c\r\n") << latin1({"a;|b;|c"});
-        QTest::newRow("message separator shown")
-            << QByteArray(";") << QStringLiteral("M") << QByteArray("x;y\r\n") << latin1({"x|y\\0D\\0A"});
-        QTest::newRow("quoted separators ignored")
-            << QByteArray(";") << QStringLiteral("Q") << QByteArray("p;\"q;r\";s\r\n")
-            << latin1({"p|\"q;r\"|s"});
+        row("unprintable bytes", "", "", QByteArray("x\x01\\y\r\n", 6), {"x\\01\\5Cy"});
+        row("whole, separator shown", "WM", "", "a\r\nb", {"a\\0D\\0A", "b"});
+        row("whole, joined separators: one dropped", "W", "", "a\r\n\r\nb", {"a\\0D\\0A", "b"});
+        row("whole, separators apart", "WS", "", "a\r\n\r\nb\rc\n", {"a", "", "b\\0Dc\\0A"});
+        row("whole, no data: one empty row", "W", "", "", {""});
+        row("fewer fields leave cells empty", "", ",", "f1,f2,f3\r\ng1\r\n", {"f1|f2|f3", "g1||"});
+        row("field separator shown", "F", ";", "a;b;c\r\n", {"a;|b;|c"});
+        row("message separator shown", "M", ";", "x;y\r\n", {"x|y\\0D\\0A"});
+        row("quoted separators ignored", "Q", ";", "p;\"q;r\";s\r\n", {"p|\"q;r\"|s"});
         // Each row shows its own message, never a previous one.
-        QTest::newRow("empty separator: the whole message")
-            << QByteArray() << QString() << QByteArray("first,message\r\nsecond\r\nthird")
-            << latin1({"first,message", "second", "third"});
+        row("empty separator: the whole message", "", "", "first,message\r\nsecond\r\nthird",
+            {"first,message", "second", "third"});
         // The last column the list allows shows the rest of the message unsplit.
         QByteArrayList fields;
         for (int i = 1; i <= SupportClass::kMaxFieldColumns + 50; ++i)

@@ -716,51 +716,43 @@ private Q_SLOTS:
     {
         QTest::addColumn<Strings>("strings");
         QTest::addColumn<QByteArray>("message");
-        QTest::addColumn<bool>("caseSensitive");
-        QTest::addColumn<bool>("passes");
-
-        const QByteArray get = "get /index.html HTTP/1.0\r\n";
-        QTest::newRow("GET, insensitive: get passes") << Strings{"GET"} << get << false << true;
-        QTest::newRow("GET, sensitive: get fails") << Strings{"GET"} << get << true << false;
-        QTest::newRow("GET: POST fails") << Strings{"GET"} << QByteArray("POST /\r\n") << false << false;
-        QTest::newRow("fourth box matches")
-            << Strings{"x", "y", "", "POST"} << QByteArray("POST /") << true << true;
-        QTest::newRow("all boxes empty: nothing passes") << Strings{} << get << false << false;
-        QTest::newRow("blanks only are ignored")
-            << Strings{"   ", "", " "} << QByteArray("a b") << false << false;
-        QTest::newRow("blank kept: ' a' matches 'x a'") << Strings{" a"} << QByteArray("x a") << true << true;
-        QTest::newRow("blank kept: ' a' misses 'xa'") << Strings{" a"} << QByteArray("xa") << true << false;
-        QTest::newRow("separator typed in the box")
-            << Strings{"end\r\n"} << QByteArray("the end\r\n") << true << true;
-        QTest::newRow("NUL and 255 compare as bytes")
-            << Strings{QByteArray("\x00\xFF", 2)} << QByteArray("a\x00\xFFz", 4) << true << true;
+        QTest::addColumn<bool>("passesInsensitive");
+        QTest::addColumn<bool>("passesSensitive");
+        const auto row = [](const char *name, const Strings &strings, const QByteArray &message,
+                            bool insensitive, bool sensitive) {
+            QTest::newRow(name) << strings << message << insensitive << sensitive;
+        };
+        row("GET: get", {"GET"}, "get /index.html HTTP/1.0\r\n", true, false);
+        row("GET: POST fails", {"GET"}, "POST /\r\n", false, false);
+        row("fourth box matches", {"x", "y", "", "POST"}, "POST /", true, true);
+        row("all boxes empty: nothing passes", {}, "get /\r\n", false, false);
+        row("blanks only are ignored", {"   ", "", " "}, "a b", false, false);
+        row("blank kept: ' a' matches 'x a'", {" a"}, "x a", true, true);
+        row("blank kept: ' a' misses 'xa'", {" a"}, "xa", false, false);
+        row("separator typed in the box", {"end\r\n"}, "the end\r\n", true, true);
+        row("NUL and 255 compare as bytes", {QByteArray("\x00\xFF", 2)}, QByteArray("a\x00\xFFz", 4), true,
+            true);
         // Latin-1 letters above 127 fold without regard to case, and only then.
-        QTest::newRow("E acute, insensitive")
-            << Strings{"\xC9T\xC9"} << QByteArray("l'\xE9t\xE9") << false << true;
-        QTest::newRow("E acute, sensitive")
-            << Strings{"\xC9T\xC9"} << QByteArray("l'\xE9t\xE9") << true << false;
-        QTest::newRow("A tilde folds like a letter")
-            << Strings{"\xC3"} << QByteArray("\xE3\xA9") << false << true;
-        QTest::newRow("times and divide never fold")
-            << Strings{"\xD7"} << QByteArray("\xF7") << false << false;
-        QTest::newRow("sharp s and y diaeresis stay")
-            << Strings{"\xDF"} << QByteArray("\xFF") << false << false;
-        QTest::newRow("@ and ` are not letters") << Strings{"@["} << QByteArray("`{") << false << false;
+        row("E acute", {"\xC9T\xC9"}, "l'\xE9t\xE9", true, false);
+        row("A tilde folds like a letter", {"\xC3"}, "\xE3\xA9", true, false);
+        row("times and divide never fold", {"\xD7"}, "\xF7", false, false);
+        row("sharp s and y diaeresis stay", {"\xDF"}, "\xFF", false, false);
+        row("@ and ` are not letters", {"@["}, "`{", false, false);
     }
 
     void caseRules()
     {
         QFETCH(Strings, strings);
         QFETCH(QByteArray, message);
-        QFETCH(bool, caseSensitive);
-        QFETCH(bool, passes);
         MessageFilter filter;
         for (int i = 0; i < strings.size(); ++i)
             filter.setString(i, strings[i]);
-        QCOMPARE(filter.passes(message, caseSensitive), passes);
         // A large message is folded in a buffer of its own, with the same result.
         const QByteArray padded = QByteArray(100 * 1024, '-') + message;
-        QCOMPARE(filter.passes(padded, caseSensitive), passes);
+        QTEST(filter.passes(message, false), "passesInsensitive");
+        QTEST(filter.passes(padded, false), "passesInsensitive");
+        QTEST(filter.passes(message, true), "passesSensitive");
+        QTEST(filter.passes(padded, true), "passesSensitive");
     }
 
     void foldingIsLatin1Lowering()
