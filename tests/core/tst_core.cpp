@@ -259,29 +259,25 @@ private Q_SLOTS:
         QTest::addColumn<QByteArrayList>("expected");
         QTest::addColumn<bool>("unclosed");
 
-        QTest::newRow("empty") << QByteArray() << QByteArrayList{} << false;
-        QTest::newRow("only blanks and breaks") << QByteArray(" \t\r\n\n\r ") << QByteArrayList{} << false;
-        QTest::newRow("commas") << QByteArray("a,b,c") << QByteArrayList{"a", "b", "c"} << false;
-        QTest::newRow("blanks before kept out, trailing blanks dropped")
-            << QByteArray("  a  ,\tb c\t,c") << QByteArrayList{"a", "b c", "c"} << false;
-        QTest::newRow("two commas make an empty item")
-            << QByteArray("a,,b") << QByteArrayList{"a", "", "b"} << false;
-        QTest::newRow("quoted empty item") << QByteArray("\"\",b") << QByteArrayList{"", "b"} << false;
-        QTest::newRow("quoted keeps commas, blanks and line breaks")
-            << QByteArray("\" x, y \",\"GET /\r\nHost: h\r\n\r\n\"\r\n")
-            << QByteArrayList{" x, y ", "GET /\r\nHost: h\r\n\r\n"} << false;
-        QTest::newRow("after the closing quote up to the separator is ignored")
-            << QByteArray("\"a\" junk,b") << QByteArrayList{"a", "b"} << false;
-        QTest::newRow("blank lines and a text on the next line")
-            << QByteArray("G,n,\r\n\r\n\"text\"\n\nH") << QByteArrayList{"G", "n", "text", "H"} << false;
-        QTest::newRow("trailing comma at the end adds nothing")
-            << QByteArray("a,b,") << QByteArrayList{"a", "b"} << false;
-        QTest::newRow("comma at a line start is an empty item")
-            << QByteArray("a\n,b") << QByteArrayList{"a", "", "b"} << false;
-        QTest::newRow("bytes above 127 and NUL kept")
-            << QByteArray("\xE9t\xE9,\"\x00\xFF\"", 9)
-            << QByteArrayList{"\xE9t\xE9", QByteArray("\x00\xFF", 2)} << false;
-        QTest::newRow("quote that never closes") << QByteArray("a,\"b,c\r\nd") << QByteArrayList{"a"} << true;
+        using L = QByteArrayList;
+        const auto row = [](const char *name, const QByteArray &data, const L &items, bool unclosed = false) {
+            QTest::newRow(name) << data << items << unclosed;
+        };
+        row("empty", "", {});
+        row("only blanks and breaks", " \t\r\n\n\r ", {});
+        row("commas", "a,b,c", {"a", "b", "c"});
+        row("blanks before kept out, trailing blanks dropped", "  a  ,\tb c\t,c", {"a", "b c", "c"});
+        row("two commas make an empty item", "a,,b", {"a", "", "b"});
+        row("quoted empty item", "\"\",b", {"", "b"});
+        row("quoted keeps commas, blanks and line breaks", "\" x, y \",\"GET /\r\nHost: h\r\n\r\n\"\r\n",
+            {" x, y ", "GET /\r\nHost: h\r\n\r\n"});
+        row("after the closing quote up to the separator is ignored", "\"a\" junk,b", {"a", "b"});
+        row("blank lines and a text on the next line", "G,n,\r\n\r\n\"text\"\n\nH", {"G", "n", "text", "H"});
+        row("trailing comma at the end adds nothing", "a,b,", {"a", "b"});
+        row("comma at a line start is an empty item", "a\n,b", {"a", "", "b"});
+        row("bytes above 127 and NUL kept", QByteArray("\xE9t\xE9,\"\x00\xFF\"", 9),
+            {"\xE9t\xE9", QByteArray("\x00\xFF", 2)});
+        row("quote that never closes", "a,\"b,c\r\nd", {"a"}, true);
     }
 
     void items()
