@@ -63,6 +63,25 @@ public:
             out << text(r, c);
         return out;
     }
+    // The message or its fields, joined by "|".
+    QStringList messages() const
+    {
+        QStringList out;
+        for (int r = 0; r < rowCount(); ++r) {
+            QStringList cells;
+            for (int c = ColMessage; c < columnCount(); ++c)
+                cells << text(r, c);
+            out << cells.join(u'|');
+        }
+        return out;
+    }
+    QByteArray tags() const
+    {
+        QByteArray out;
+        for (int r = 0; r < rowCount(); ++r)
+            out += rawTag(r);
+        return out;
+    }
     void add(const QByteArray &message, bool incoming = true, Icon rowIcon = Icon::None)
     {
         NewRow r;
@@ -257,29 +276,6 @@ constexpr int kClient = 0;
 constexpr int kServer = 1;
 using Col = DataListModel::Column;
 
-// One column's texts; by default the message or its fields, joined by "|".
-QStringList messages(const DataListModel &m, int column = -1)
-{
-    const int first = column < 0 ? int(Col::ColMessage) : column;
-    const int last = column < 0 ? m.columnCount() - 1 : column;
-    QStringList out;
-    for (int r = 0; r < m.rowCount(); ++r) {
-        QStringList cells;
-        for (int c = first; c <= last; ++c)
-            cells << m.data(m.index(r, c), Qt::DisplayRole).toString();
-        out << cells.join(QLatin1Char('|'));
-    }
-    return out;
-}
-
-QByteArray tags(const DataListModel &m)
-{
-    QByteArray out;
-    for (int r = 0; r < m.rowCount(); ++r)
-        out += m.rawTag(r);
-    return out;
-}
-
 QByteArray crlfMessages(int count, const QByteArray &prefix = "m")
 {
     QByteArray data;
@@ -379,8 +375,8 @@ private Q_SLOTS:
     {
         display("a\r\nb\r\n", true, kClient, true, QStringLiteral("7"));
         display("c\r\n", false);
-        QCOMPARE(messages(list(), Col::ColNumber), latin1({"001", "002", "003"}));
-        QCOMPARE(messages(list(), Col::ColSocket), latin1({"7", "7", "NA"}));
+        QCOMPARE(list().column(Col::ColNumber), latin1({"001", "002", "003"}));
+        QCOMPARE(list().column(Col::ColSocket), latin1({"7", "7", "NA"}));
         QVERIFY(text().isIncomingAt(0) && !text().isIncomingAt(text().length() - 1));
     }
 
@@ -396,8 +392,8 @@ private Q_SLOTS:
         QCOMPARE(m_events.lines,
                  QStringList(
                      2, QStringLiteral("Cleared the window because the amount of data exceeded 100 rows.")));
-        QCOMPARE(messages(list()).constFirst(), QStringLiteral("n100"));
-        QCOMPARE(messages(list(), Col::ColNumber).constLast(), QStringLiteral("050"));
+        QCOMPARE(list().messages().constFirst(), QStringLiteral("n100"));
+        QCOMPARE(list().column(Col::ColNumber).constLast(), QStringLiteral("050"));
         QCOMPARE(text().bytes(), next);
 
         // Escapes count in their shown length: 1018 + 3 + 2 is one short of the limit.
@@ -412,8 +408,8 @@ private Q_SLOTS:
         display("fresh\r\n");
         QCOMPARE(m_events.lines, QStringList{QStringLiteral(
                                      "Cleared the window because the amount of data exceeded 1024 bytes.")});
-        QCOMPARE(messages(list()), latin1({"fresh"}));
-        QCOMPARE(messages(list(), Col::ColNumber), latin1({"001"}));
+        QCOMPARE(list().messages(), latin1({"fresh"}));
+        QCOMPARE(list().column(Col::ColNumber), latin1({"001"}));
         QCOMPARE(text().bytes(), QByteArray("fresh\r\n"));
 
         // A limit lowered while a display lets events run applies to its rest.
@@ -424,7 +420,7 @@ private Q_SLOTS:
         display(crlfMessages(3000));
         QVERIFY(!m_events.lines.isEmpty());
         QVERIFY(list().rowCount() <= 10);
-        QCOMPARE(messages(list()).constLast(), QStringLiteral("m2999"));
+        QCOMPARE(list().messages().constLast(), QStringLiteral("m2999"));
     }
 
     void messageRows_data()
@@ -475,9 +471,9 @@ private Q_SLOTS:
         m_options.ignoreBetween = flags.contains(QLatin1Char('Q'));
         m_options.concat = !flags.contains(QLatin1Char('S'));
         display(data);
-        QTEST(messages(list()), "rows");
+        QTEST(list().messages(), "rows");
         // Tags are whole: together they are the data.
-        QCOMPARE(tags(list()), data);
+        QCOMPARE(list().tags(), data);
         QCOMPARE(text().bytes(), Bytes::GetChar2(data));
         if (!m_options.splitFields)
             return;
@@ -498,14 +494,14 @@ private Q_SLOTS:
         m_host->filter = true;
         m_host->filterText = "match";
         display("none\r\na match\r\nnot\r\n");
-        QCOMPARE(messages(list()), latin1({"a match"}));
+        QCOMPARE(list().messages(), latin1({"a match"}));
         QCOMPARE(text().bytes(), QByteArray("none\r\na match\r\nnot\r\n"));
 
         // Without the caller asking, or with the filter off, everything shows.
         display("not asked\r\n", true, kClient, false);
         m_host->filter = false;
         display("filter off\r\n");
-        QCOMPARE(messages(list()), latin1({"a match", "not asked", "filter off"}));
+        QCOMPARE(list().messages(), latin1({"a match", "not asked", "filter off"}));
 
         // With nothing passing, the text view still keeps to its size limit.
         m_options.maxListSize = 1024;
@@ -535,7 +531,7 @@ private Q_SLOTS:
         const QByteArray first = crlfMessages(3000);
         display(first);
         QVERIFY(rowsWhenSecondArrived > 0 && rowsWhenSecondArrived < 3000);
-        QCOMPARE(messages(list()).mid(2999), latin1({"m2999", "second", "third"}));
+        QCOMPARE(list().messages().mid(2999), latin1({"m2999", "second", "third"}));
         QCOMPARE(text().bytes(), first + "second\r\nthird\r\n");
 
         // An arrival from inside the display itself (not through the event loop) waits its turn too.
@@ -544,7 +540,7 @@ private Q_SLOTS:
                 display("inner\r\n");
         };
         display(crlfMessages(3));
-        QCOMPARE(messages(list()).mid(3002), latin1({"m0", "m1", "m2", "inner"}));
+        QCOMPARE(list().messages().mid(3002), latin1({"m0", "m1", "m2", "inner"}));
     }
 
     void viewsOrSupportGoneDuringADisplay()
@@ -1591,7 +1587,7 @@ private:
         m_host->onFilter = [](const QByteArray &) { QThread::usleep(20); };
     }
 
-    DataListModel &list(int mode = kClient) { return *m_host->lists[size_t(mode)]; }
+    Model &list(int mode = kClient) { return *m_host->lists[size_t(mode)]; }
     DataTextView &text(int mode = kClient) { return *m_host->texts[size_t(mode)]; }
     void display(const QByteArray &data, bool incoming = true, int mode = kClient, bool filter = true,
                  const QString &label = QString())
