@@ -150,23 +150,6 @@ QByteArray randomData(quint32 seed, qsizetype size)
     return out;
 }
 
-// A row of a list and a text view, as a data tab holds them.
-struct Tab
-{
-    Tab()
-    {
-        model.attachView(&list);
-        for (const char *message : {"r0", "r1", "r2"})
-            model.add(message);
-        text.append(QByteArray(200, 'a') + QByteArray(200, 'b'), true);
-        list.setCurrentIndex(QModelIndex());
-    }
-    frmDetails::DataTab tab(bool listView) { return {listView, &list, &text}; }
-    Model model;
-    QTreeView list;
-    DataTextView text;
-};
-
 // The main window as the display and data path see it: three lists and text
 // views, a filter that can be switched and slowed, and sockets whose states
 // the test sets and whose writes and log calls are recorded.
@@ -1453,23 +1436,28 @@ private Q_SLOTS:
         QFETCH(QString, call);
         QFETCH(bool, listView);
         QFETCH(int, at);
-        Tab tab;
+        QTreeView view;
+        list().attachView(&view);
+        for (const char *message : {"r0", "r1", "r2"})
+            list().add(message);
+        view.setCurrentIndex(QModelIndex());
+        const frmDetails::DataTab tab{listView, &view, &text()};
         frmDetails window;
         window.AddDetails("before");
         if (call == QLatin1String("open")) {
+            text().append(QByteArray(200, 'a') + QByteArray(200, 'b'), true);
             if (listView && at >= 0)
-                tab.list.setCurrentIndex(tab.model.index(at, 0));
+                view.setCurrentIndex(list().index(at, 0));
             if (!listView)
-                tab.text.setCaretOffset(tab.text.length() - at);
-            window.OpenDetails(tab.tab(listView));
+                text().setCaretOffset(text().length() - at);
+            window.OpenDetails(tab);
         } else {
-            tab.text.clear();
-            tab.text.append(QByteArray(qMin(at, 200), 'a') + QByteArray(qMax(0, at - 200), 'b'), true);
-            tab.list.setCurrentIndex(tab.model.index(0, 0));
+            text().append(QByteArray(qMin(at, 200), 'a') + QByteArray(qMax(0, at - 200), 'b'), true);
+            view.setCurrentIndex(list().index(0, 0));
             window.chkTrackLatestData->setChecked(call == QLatin1String("ticked"));
-            window.LatestDataAdded(tab.tab(listView));
+            window.LatestDataAdded(tab);
             if (call == QLatin1String("ticked") && !listView)
-                QCOMPARE(tab.text.caretOffset(), qMax(0, at - 300));
+                QCOMPARE(text().caretOffset(), qMax(0, at - 300));
         }
         QTEST(window.currentText(), "expected");
         QTEST(window.isVisible(), "shown");
