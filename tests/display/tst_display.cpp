@@ -1108,68 +1108,55 @@ private Q_SLOTS:
         QTRY_COMPARE(m.column(0), latin1({"001"}));
     }
 
-    void lengthCountsBytes_data()
+    void textViewBytesAndCaret_data()
     {
         QTest::addColumn<QList<QByteArray>>("appends");
-        QTest::addColumn<bool>("renderBetween");
-        QTest::newRow("CR LF, lone CR and LF, blank lines")
-            << QList<QByteArray>{"a\r\nb\rc\n\r\n\n\r"} << false;
-        QTest::newRow("escapes and empty appends")
-            << QList<QByteArray>{"", "x\\0D", "", "y\\5C\r\n"} << false;
+        QTest::addColumn<int>("renderEvery"); // shown after every n-th append, or only at the end
+        QTest::newRow("CR LF, lone CR and LF, blank lines") << QList<QByteArray>{"a\r\nb\rc\n\r\n\n\r"} << 0;
+        QTest::newRow("escapes and empty appends") << QList<QByteArray>{"", "x\\0D", "", "y\\5C\r\n"} << 0;
         // A CR LF whose halves arrive apart is still one line break.
         const QList<QByteArray> split{"one\r", "\ntwo\r", "\r\nthree"};
-        QTest::newRow("CR LF split") << split << false;
-        QTest::newRow("CR LF split, shown between") << split << true;
+        QTest::newRow("CR LF split") << split << 0;
+        QTest::newRow("CR LF split, shown between") << split << 1;
         // Clearing drops what is shown and what waits to be.
-        QTest::newRow("cleared") << QList<QByteArray>{"abc\r\ndef", "<clear>", "\nnew"} << true;
+        QTest::newRow("cleared") << QList<QByteArray>{"abc\r\ndef", "<clear>", "\nnew"} << 1;
+        QRandomGenerator rng(7);
+        static const char *const kPieces[] = {"\r\n", "\r", "\n", "ab", "\\0D", "xyz", "\r\n\r\n"};
+        QList<QByteArray> pieces;
+        for (int i = 0; i < 60; ++i)
+            pieces << kPieces[rng.bounded(7)];
+        QTest::newRow("random pieces") << pieces << 13;
     }
 
-    void lengthCountsBytes()
+    void textViewBytesAndCaret()
     {
         QFETCH(QList<QByteArray>, appends);
-        QFETCH(bool, renderBetween);
+        QFETCH(int, renderEvery);
         DataTextView view;
         QByteArray all;
-        bool incoming = true;
-        for (const QByteArray &a : appends) {
-            if (a == "<clear>") {
+        for (qsizetype i = 0; i < appends.size(); ++i) {
+            if (appends[i] == "<clear>") {
                 view.append("pending", true);
                 view.clear();
                 QVERIFY(!view.hasPendingRender());
                 all.clear();
                 continue;
             }
-            view.append(a, incoming);
-            incoming = !incoming;
-            all += a;
-            if (renderBetween)
+            view.append(appends[i], i % 2 == 0);
+            all += appends[i];
+            if (renderEvery && i % renderEvery == 0)
                 view.renderAll();
         }
         QCOMPARE(view.bytes(), all);
-        view.renderAll();
-        QCOMPARE(documentLines(view), expectedLines(all));
         QCOMPARE(view.caretOffset(), all.size());
-    }
-
-    void caretRoundTripsEveryOffset()
-    {
-        QRandomGenerator rng(7);
-        static const char *const kPieces[] = {"\r\n", "\r", "\n", "ab", "\\0D", "xyz", "\r\n\r\n"};
-        DataTextView view;
-        QByteArray all;
-        for (int i = 0; i < 60; ++i) {
-            const QByteArray piece = kPieces[rng.bounded(7)];
-            view.append(piece, rng.bounded(2) == 0);
-            all += piece;
-            if (i % 13 == 0)
-                view.renderAll();
-        }
         for (qsizetype offset = 0; offset <= all.size(); ++offset) {
             view.setCaretOffset(offset);
             QCOMPARE(view.caretOffset(), offset);
             QCOMPARE(view.textAfterCaret(300), all.mid(offset, 300));
             QCOMPARE(view.textAfterCaret(3), all.mid(offset, 3));
         }
+        view.renderAll();
+        QCOMPARE(documentLines(view), expectedLines(all));
         // From the document side, as a click or a key places the caret: every
         // position is one byte, but a CR LF is one position (at its CR).
         QList<qsizetype> expected, offsets;
