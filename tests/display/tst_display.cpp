@@ -56,25 +56,19 @@ public:
                     {QStringLiteral("Message"), 6180}});
     }
     QString text(int row, int column) const { return data(index(row, column), Qt::DisplayRole).toString(); }
-    QStringList column(int c) const
-    {
-        QStringList out;
-        for (int r = 0; r < rowCount(); ++r)
-            out << text(r, c);
-        return out;
-    }
-    // The message or its fields, joined by "|".
-    QStringList messages() const
+    // One column's texts, or by default the message or its fields, joined by "|".
+    QStringList messages(int first = ColMessage, int last = -1) const
     {
         QStringList out;
         for (int r = 0; r < rowCount(); ++r) {
             QStringList cells;
-            for (int c = ColMessage; c < columnCount(); ++c)
+            for (int c = first; c <= (last < 0 ? columnCount() - 1 : last); ++c)
                 cells << text(r, c);
             out << cells.join(u'|');
         }
         return out;
     }
+    QStringList column(int c) const { return messages(c, c); }
     QByteArray tags() const
     {
         QByteArray out;
