@@ -515,8 +515,7 @@ private Q_SLOTS:
             m_host->lists[kClient].reset();
             m_host->texts[kClient].reset();
         });
-        m_support->DisplayData(true, crlfMessages(3000), m_host->lists[kClient].get(),
-                               m_host->texts[kClient].get(), true, false, true);
+        display(crlfMessages(3000));
         QVERIFY(!m_host->lists[kClient]);
 
         // The support object itself goes away, with an arrival waiting.
@@ -526,7 +525,7 @@ private Q_SLOTS:
             queued = list(kServer).heldRowCount() < 3000;
             m_support.reset();
         });
-        m_support->DisplayData(true, crlfMessages(3000), &list(kServer), &text(kServer), true, false, true);
+        display(crlfMessages(3000), true, kServer);
         QVERIFY(queued);
         QVERIFY(!m_support);
         // The rows made so far reached the view; the waiting arrival never ran.
@@ -656,11 +655,9 @@ private Q_SLOTS:
         QTEST(m_host->writes, "writes");
         QTEST(m_host->logs, "logs");
         static const char *const icons[] = {"none", "tick", "unplugged"};
-        QStringList rows;
-        for (int r = 0; r < list(mode).rowCount(); ++r)
-            rows << QString::fromLatin1(icons[int(list(mode).icon(r))]) + QLatin1Char('|') +
-                        list(mode).index(r, DataListModel::ColDirection).data().toString() +
-                        QLatin1Char('|') + list(mode).index(r, DataListModel::ColSocket).data().toString();
+        QStringList rows = list(mode).messages(Col::ColDirection, Col::ColSocket);
+        for (int r = 0; r < rows.size(); ++r)
+            rows[r].prepend(QString::fromLatin1(icons[int(list(mode).icon(r))]) + u'|');
         QTEST(rows, "row");
         const QString events = m_events.lines.join(QLatin1Char('\n'));
         if (event.startsWith(QLatin1Char('!')))
@@ -821,10 +818,9 @@ private Q_SLOTS:
             QCOMPARE(m_support->stopped(), !cancel);
             QCOMPARE(label, QStringLiteral("Preparing data..."));
             QVERIFY(percent > 0 && percent < 100);
-            QCOMPARE(m_ui.messages(), cancel
-                                          ? QStringList{QStringLiteral(
-                                                "You have cancelled the operation.  No data will be sent.")}
-                                          : QStringList());
+            const QString cancelled =
+                QStringLiteral("You have cancelled the operation.  No data will be sent.");
+            QCOMPARE(m_ui.messages(), cancel ? QStringList{cancelled} : QStringList());
             QVERIFY(!cancel || m_ui.prompts[0].icon == UiService::Icon::Information);
             // What was converted before is a true prefix of the result.
             const QByteArray full = Bytes::FromEscaped(text);
