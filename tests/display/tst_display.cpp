@@ -137,13 +137,6 @@ QByteArray randomData(quint32 seed, qsizetype size)
 class FakeSupportHost : public SupportHost
 {
 public:
-    FakeSupportHost()
-    {
-        for (int i = 0; i < 3; ++i) {
-            lists[i] = std::make_unique<Model>();
-            texts[i] = std::make_unique<DataTextView>();
-        }
-    }
     int currentMode() const override { return mode; }
     int showPosition(int) const override { return 0; }
     DataListModel *dataList(int m) const override { return lists[size_t(m)].get(); }
@@ -216,8 +209,10 @@ public:
     void UpdateReceivePauseBufferIndicator() override { ++gauge; }
 
     int mode = 0;
-    std::array<std::unique_ptr<Model>, 3> lists;
-    std::array<std::unique_ptr<DataTextView>, 3> texts;
+    std::array<std::unique_ptr<Model>, 3> lists{std::make_unique<Model>(), std::make_unique<Model>(),
+                                                std::make_unique<Model>()};
+    std::array<std::unique_ptr<DataTextView>, 3> texts{
+        std::make_unique<DataTextView>(), std::make_unique<DataTextView>(), std::make_unique<DataTextView>()};
     bool filter = false;
     QByteArray filterText;
     std::function<void(const QByteArray &)> onFilter;
