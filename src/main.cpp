@@ -1,4 +1,5 @@
 #include "controller/frmtarnwell.h"
+#include "core/allocator.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    settleAllocator();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarnwell"));
     // The installed desktop entry and icon carry this name.

@@ -5,6 +5,7 @@
 // first quarter by at most kGrowthMiB.
 
 #include "controller/mainwindowfixture.h"
+#include "core/allocator.h"
 #include "display/supportclass.h"
 #include "logging/datalogger.h"
 #include "sending/bytetextedit.h"
@@ -249,6 +250,8 @@ int main(int argc, char **argv)
     // The one test function is the whole soak: the watchdog must not cut it short.
     if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
         qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(48 * 3600 * 1000));
+    // The allocator as the program sets it up: its memory is what is measured.
+    settleAllocator();
     QApplication app(argc, argv);
     Soak soak;
     return QTest::qExec(&soak, argc, argv);
