@@ -109,42 +109,10 @@ int neededWidth(QWidget *w, QString &caption)
            (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
 }
 
-// "where: control 'caption' needs n, has m" for the title and every visible caption that is cut.
-QStringList cutCaptions(QWidget *window, const QString &where)
-{
-    QStringList cut;
-    auto check = [&](const QString &name, const QString &caption, int need, int has) {
-        if (need > has)
-            cut << QStringLiteral("%1: %2 '%3' needs %4, has %5")
-                       .arg(where, name, caption, QString::number(need), QString::number(has));
-    };
-    // A title bar shows the title beside the window's icon and its buttons
-    // (minimise, maximise, close): roughly 28 pixels each, and a margin.
-    QFont titleFont = QApplication::font();
-    titleFont.setBold(true);
-    if (!(window->windowFlags() & Qt::FramelessWindowHint))
-        check(QStringLiteral("title"), window->windowTitle(),
-              QFontMetrics(titleFont).horizontalAdvance(window->windowTitle()) + 4 * 28 + 16,
-              window->width());
-    const QList<QWidget *> all = window->findChildren<QWidget *>();
-    for (QWidget *w : all) {
-        QString caption;
-        if (!w->isVisibleTo(window) || w->window() != window || neededWidth(w, caption) < 0)
-            continue;
-        check(w->objectName(), caption, neededWidth(w, caption), w->width());
-        // A caption is covered when a neighbour lies over it.
-        for (QWidget *o : all) {
-            if (o != w && o->parentWidget() == w->parentWidget() && o->isVisibleTo(window) &&
-                o->geometry().intersects(w->geometry()))
-                cut << QStringLiteral("%1: %2 overlaps %3").arg(where, w->objectName(), o->objectName());
-        }
-    }
-    return cut;
-}
-
 // Every face of a window at its default size and at its smallest: each page
 // of each of its tab bars, and each title it takes (a details viewer's
-// representations, the help's pages).
+// representations, the help's pages). Gives "where: control 'caption' needs n,
+// has m" for the title and every visible caption that is cut or covered.
 QStringList checkAtSizes(QWidget *window)
 {
     QList<std::pair<QString, std::function<void()>>> faces{{QString(), [] {}}};
@@ -162,6 +130,16 @@ QStringList checkAtSizes(QWidget *window)
             faces.append({pages->item(i)->text(), [pages, i] { Q_EMIT pages->itemClicked(pages->item(i)); }});
     }
     QStringList cut;
+    QString where;
+    auto check = [&](const QString &name, const QString &caption, int need, int has) {
+        if (need > has)
+            cut << QStringLiteral("%1: %2 '%3' needs %4, has %5")
+                       .arg(where, name, caption, QString::number(need), QString::number(has));
+    };
+    // A title bar shows the title beside the window's icon and its buttons
+    // (minimise, maximise, close): roughly 28 pixels each, and a margin.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
     window->show();
     QApplication::processEvents();
     const QSize normal = window->size();
@@ -170,8 +148,26 @@ QStringList checkAtSizes(QWidget *window)
             show();
             window->resize(size);
             QApplication::processEvents();
-            cut += cutCaptions(window, window->objectName() + QLatin1Char('/') + face +
-                                           (size == normal ? QString() : QStringLiteral(" (smallest)")));
+            where = window->objectName() + QLatin1Char('/') + face +
+                    (size == normal ? QString() : QStringLiteral(" (smallest)"));
+            if (!(window->windowFlags() & Qt::FramelessWindowHint))
+                check(QStringLiteral("title"), window->windowTitle(),
+                      QFontMetrics(titleFont).horizontalAdvance(window->windowTitle()) + 4 * 28 + 16,
+                      window->width());
+            const QList<QWidget *> all = window->findChildren<QWidget *>();
+            for (QWidget *w : all) {
+                QString caption;
+                if (!w->isVisibleTo(window) || w->window() != window || neededWidth(w, caption) < 0)
+                    continue;
+                check(w->objectName(), caption, neededWidth(w, caption), w->width());
+                // A caption is covered when a neighbour lies over it.
+                for (QWidget *o : all) {
+                    if (o != w && o->parentWidget() == w->parentWidget() && o->isVisibleTo(window) &&
+                        o->geometry().intersects(w->geometry()))
+                        cut << QStringLiteral("%1: %2 overlaps %3")
+                                   .arg(where, w->objectName(), o->objectName());
+                }
+            }
         }
     }
     window->hide();
@@ -593,7 +589,7 @@ private Q_SLOTS:
     // an entry of a send list reopens that saved state, and every save
     // refreshes both lists. The entries that were greyed out before the
     // protocols and options windows existed now open them.
-    void buttonsOpenTheirWindows()
+    void buttonsOpenTheirWindowsAndTheFontReachesThem()
     {
         MainWindow m;
         frmTarnwell &w = *m.w;
@@ -633,14 +629,10 @@ private Q_SLOTS:
         }
         w.protocolsWindow()->cmdPreferences->click();
         QVERIFY(frmOptions::instance()->isVisible());
-    }
+        frmOptions::instance()->cmdOK->click();
 
-    // A font chosen in the options window reaches every data window open at
-    // that moment, and every data window opened afterwards.
-    void fontReachesEveryDataWindow()
-    {
-        MainWindow m;
-        frmTarnwell &w = *m.w;
+        // A font chosen in the options window reaches every data window open at
+        // that moment, and every data window opened afterwards.
         frmSend *before = frmSend::OpenNewWindow();
         w.eventHistory()->show();
         frmProtocol *protocols = w.protocols();
@@ -651,7 +643,7 @@ private Q_SLOTS:
         QVERIFY(entry->isEnabled());
         entry->trigger();
         frmOptions *options = frmOptions::instance();
-        QVERIFY(options && options->isVisible());
+        QVERIFY(options->isVisible());
         QCOMPARE(options->lblFont->text(), UserFont::describe(w.tabs[0].txtReceived->font()));
 
         QFont chosen(QStringLiteral("DejaVu Serif"), 13);
@@ -1179,6 +1171,21 @@ private Q_SLOTS:
         Harness h;
         WizardTargets::current().timeHost = QStringLiteral("127.0.0.1");
         WizardTargets::current().ports[13] = peer.port();
+        // Not while the socket listens.
+        h.w->tabMode->setCurrentIndex(1);
+        h.listen(1);
+        h.w->mnuCommonConfigs_Click();
+        QCOMPARE(h.ui.messages(),
+                 QStringList{QStringLiteral(
+                     "It is not possible to show the common configurations while the socket is "
+                     "listening or connected.")});
+        QCOMPARE(h.ui.prompts.first().icon, UiService::Icon::Information);
+        QVERIFY(!h.w->findChild<frmConfigurations *>());
+        h.w->tabs[1].cmdListen->click();
+        h.w->mnuCommonConfigs_Click();
+        auto *fromMenu = h.w->findChild<frmConfigurations *>();
+        QVERIFY(fromMenu && fromMenu->isVisible());
+        fromMenu->cmdCancel->click();
         h.w->setEnabled(false); // as at start-up
         QPointer<frmConfigurations> window =
             new frmConfigurations(std::make_unique<MainWizardHost>(h.w.get()));
@@ -1217,28 +1224,6 @@ private Q_SLOTS:
         QCOMPARE(h.settings.store().Read(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations")),
                  QStringLiteral("1"));
         QTRY_VERIFY(!peer.perConnection.isEmpty());
-    }
-
-    void busySocketRefusesTheWindow()
-    {
-        Harness h;
-        h.w->tabMode->setCurrentIndex(1);
-        h.w->tabs[1].txtPort->setText(QStringLiteral("0"));
-        h.w->cmdListen_Click(1);
-        QCOMPARE(h.w->sckServer[0]->State(), int(SocketControl::sckListening));
-        h.w->mnuCommonConfigs_Click();
-        QCOMPARE(h.ui.messages(),
-                 QStringList{QStringLiteral(
-                     "It is not possible to show the common configurations while the socket is "
-                     "listening or connected.")});
-        QCOMPARE(h.ui.prompts.first().icon, UiService::Icon::Information);
-        QVERIFY(!h.w->findChild<frmConfigurations *>());
-
-        h.w->cmdListen_Click(1);
-        h.w->mnuCommonConfigs_Click();
-        auto *window = h.w->findChild<frmConfigurations *>();
-        QVERIFY(window && window->isVisible());
-        window->cmdCancel->click();
     }
 
     // Last: closing the main window ends the application's event loops.
