@@ -217,7 +217,15 @@ struct Harness : MainWindow
     }
 };
 
+// A guided client set-up: see clientSetups_data.
+struct SetupRow
+{
+    const char *name, *key, *answers, *asked, *steps, *mentions, *host, *timing;
+    QString sendText;
+};
 } // namespace
+
+Q_DECLARE_METATYPE(SetupRow)
 
 class TestWindows : public QObject
 {
@@ -386,31 +394,10 @@ private Q_SLOTS:
         QCOMPARE(ui.messages().size(), 2);
     }
 
-    // Without the files beside the program: no help, told, and the program goes
-    // on; no animation, told, and start-up ends.
-    void missingFilesAreTold()
-    {
-        MainWindow m;
-        ScriptedUi &ui = m.ui;
-        QTemporaryDir empty;
-        const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
-        qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
-        m.w->mnuHelpTarnwell_Click();
-        StartupOptions options;
-        options.showSplash = false;
-        const bool started = StartUp(options) != nullptr;
-        qputenv("TARNWELL_DATA_DIR", saved);
-        QVERIFY(!started);
-        QCOMPARE(ui.messages().size(), 2);
-        QVERIFY(ui.messages()[0].startsWith(QStringLiteral(
-            "An error occurred while attempting to load the help file.  The operating system reports: 2, ")));
-        QVERIFY(ui.messages()[1].startsWith(QStringLiteral("An essential Tarnwell file '") + empty.path()));
-        QVERIFY(ui.messages()[1].endsWith(QStringLiteral("' cannot be found. Tarnwell cannot continue.")));
-        QCOMPARE(ui.prompts[1].icon, UiService::Icon::Exclamation);
-        QCOMPARE(ui.prompts[1].title, QStringLiteral("Tarnwell III"));
-    }
-
-    void configurationsDisableTheMainWindow()
+    // Set-ups shown at start-up hold the main window until they close. Without
+    // the files beside the program: no help, told, and the program goes on; no
+    // animation, told, and start-up ends.
+    void startUpShowsSetupsOrTellsWhatIsMissing()
     {
         TempSettings t;
         ScriptedUi ui;
@@ -438,6 +425,20 @@ private Q_SLOTS:
         auto again = StartUp(options);
         QVERIFY(again);
         QVERIFY(again->isEnabled());
+        QTemporaryDir empty;
+        const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
+        qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
+        again->mnuHelpTarnwell_Click();
+        const bool started = StartUp(options) != nullptr;
+        qputenv("TARNWELL_DATA_DIR", saved);
+        QVERIFY(!started);
+        QCOMPARE(ui.messages().size(), 2);
+        QVERIFY(ui.messages()[0].startsWith(QStringLiteral(
+            "An error occurred while attempting to load the help file.  The operating system reports: 2, ")));
+        QVERIFY(ui.messages()[1].startsWith(QStringLiteral("An essential Tarnwell file '") + empty.path()));
+        QVERIFY(ui.messages()[1].endsWith(QStringLiteral("' cannot be found. Tarnwell cannot continue.")));
+        QCOMPARE(ui.prompts[1].icon, UiService::Icon::Exclamation);
+        QCOMPARE(ui.prompts[1].title, QStringLiteral("Tarnwell III"));
     }
 
     void helpShowsItsTopics()
@@ -734,7 +735,6 @@ private Q_SLOTS:
 
         QTest::newRow("every record, window hidden") << "all" << 5 << "every record has been sent";
         QTest::newRow("Stop Sending") << "stop" << 1 << "stopped by the user";
-        QTest::newRow("connection refused") << "refused" << 0 << "the connection failed";
         QTest::newRow("user disconnects") << "user" << 1 << "the client was disconnected";
         QTest::newRow("mode changes") << "mode" << 1 << "the mode was changed";
     }
@@ -756,13 +756,7 @@ private Q_SLOTS:
 
         Peer server;
         server.oneMessage = true;
-        quint16 port = server.server.serverPort();
-        if (course == QLatin1String("refused")) {
-            QTcpServer gone;
-            QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
-            port = gone.serverPort();
-        }
-        m.target(port);
+        m.target(server.server.serverPort());
 
         const QList<QByteArray> records{"RECORD 1 alpha\r\n", "RECORD 2 beta\r\n", "RECORD 3 gamma\r\n",
                                         "RECORD 4 delta\r\n", "RECORD 5 epsilon\r\n"};
@@ -967,9 +961,7 @@ private Q_SLOTS:
         // the step titles, each with "Next >>" but the last with "Finish"; mentions: a text one of the steps
         // holds; host: txtServer(0) afterwards; timing of the send window: "" plain, "pause", "periodic",
         // "none": no window.
-        for (const char *column :
-             {"key", "answers", "asked", "steps", "mentions", "host", "timing", "sendText"})
-            QTest::addColumn<QString>(column);
+        QTest::addColumn<SetupRow>("row");
 
         const QString request = QStringLiteral(
             " HTTP/1.1\r\nAccept: application/vnd.ms-excel, application/msword, "
@@ -989,11 +981,7 @@ private Q_SLOTS:
         const char *browser =
             "Web Browser Setup - Step 1|Web Browser Setup - Step 3|Web Browser Setup - Step 4";
         const char *sendOnce = "close this window and press 'Send' to request the web page.";
-        const struct
-        {
-            const char *name, *key, *answers, *asked, *steps, *mentions, *host, *timing;
-            QString sendText;
-        } rows[] = {
+        const SetupRow rows[] = {
             {"web browser", "WebBrowser", "127.0.0.1", "Web Browser Setup - Step 2", browser, sendOnce,
              "127.0.0.1", "", QStringLiteral("GET /") + request},
             {"web browser, site question cancelled", "WebBrowser", "CANCEL", "Web Browser Setup - Step 2",
@@ -1018,26 +1006,16 @@ private Q_SLOTS:
              "disconnects.\r\n\r\nPress Finish to start retrieving the Time of Day.", "127.0.0.1", "none",
              QString()},
         };
-        const QString proxyPort = QStringLiteral("Web Browser Setup (via Proxy) - Step 4");
-        for (const auto &r : rows)
-            QTest::newRow(r.name) << QString::fromLatin1(r.key) << QString::fromLatin1(r.answers)
-                                  << QString::fromLatin1(r.asked).replace(QStringLiteral("|P"),
-                                                                          QLatin1Char('|') + proxyPort)
-                                  << QString::fromLatin1(r.steps) << QString::fromLatin1(r.mentions)
-                                  << QString::fromLatin1(r.host) << QString::fromLatin1(r.timing)
-                                  << r.sendText;
+        for (const SetupRow &r : rows)
+            QTest::newRow(r.name) << r;
     }
 
     void clientSetups()
     {
-        QFETCH(QString, key);
-        QFETCH(QString, answers);
-        QFETCH(QString, asked);
-        QFETCH(QString, steps);
-        QFETCH(QString, mentions);
-        QFETCH(QString, host);
-        QFETCH(QString, timing);
-        QFETCH(QString, sendText);
+        QFETCH(SetupRow, row);
+        const QString key = QLatin1String(row.key), host = QLatin1String(row.host),
+                      timing = QLatin1String(row.timing);
+        QString sendText = row.sendText;
 
         Peer peer;
         const bool timeService = key == QLatin1String("Quote") || key == QLatin1String("TimeOfDay");
@@ -1050,7 +1028,8 @@ private Q_SLOTS:
             targets.ports[fixed] = peer.port();
         const QString longSite = QString(300, QLatin1Char('w')) + QStringLiteral(".example");
         sendText.replace(QStringLiteral("LONG"), longSite);
-        for (const QString &a : answers.isEmpty() ? QStringList() : answers.split(QLatin1Char('|'))) {
+        for (const QString &a :
+             *row.answers ? QString::fromLatin1(row.answers).split(QLatin1Char('|')) : QStringList()) {
             if (a == QLatin1String("CANCEL"))
                 h.ui.inputAnswers.enqueue(std::nullopt);
             else
@@ -1061,15 +1040,17 @@ private Q_SLOTS:
 
         QVERIFY(h.run(key));
 
-        QStringList expected = steps.split(QLatin1Char('|'));
+        QStringList expected = QString::fromLatin1(row.steps).split(QLatin1Char('|'));
         for (qsizetype i = 0; i < expected.size(); ++i)
             expected[i] += i + 1 < expected.size() ? QStringLiteral("|Next >>") : QStringLiteral("|Finish");
         QCOMPARE(h.steps, expected);
         const QString described = h.descriptions.join(QLatin1Char('|'));
-        QVERIFY2(described.contains(mentions), qPrintable(described));
+        QVERIFY2(described.contains(QLatin1String(row.mentions)), qPrintable(described));
         QStringList boxes;
         for (const ScriptedUi::Prompt &p : h.ui.prompts)
             boxes << p.title;
+        const QString asked = QString::fromLatin1(row.asked).replace(
+            QStringLiteral("|P"), QStringLiteral("|Web Browser Setup (via Proxy) - Step 4"));
         QCOMPARE(boxes.join(QLatin1Char('|')), asked);
         if (asked.contains(QStringLiteral("Tarnwell III")))
             QVERIFY(h.ui.messages().contains(QStringLiteral("The Proxy port number must be numeric.")));
