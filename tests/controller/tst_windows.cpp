@@ -371,38 +371,35 @@ private Q_SLOTS:
         QVERIFY(again.tabs[2].chkReceivedFields->isChecked());
     }
 
-    void settingsThatCannotBeSavedAreTold()
+    // Settings that cannot be saved are told at start-up and at exit. Set-ups
+    // shown at start-up hold the main window until they close. Without the
+    // files beside the program: no help, told, and the program goes on; no
+    // animation, told, and start-up ends.
+    void startUpTellsItsFailuresAndShowsSetups()
     {
         TempSettings t;
-        UnwritableSettings blocked(t);
         ScriptedUi ui;
         StartupOptions options;
         options.showSplash = false;
         options.allowConfigurations = false;
-        auto w = StartUp(options);
-        QVERIFY(w);
-        const QString told = UnwritableSettings::told();
-        QCOMPARE(ui.messages(), QStringList{told});
-        QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
-        // An edited send window cannot save either: the exit tells it once with its own.
-        QPointer<frmSend> send = frmSend::OpenNewWindow();
-        send->txtTitle->setText(QStringLiteral("edited"));
-        w->close();
-        QCOMPARE(ui.messages(), QStringList({told, told}));
-        QVERIFY(!send || !send->isVisible()); // and it closed all the same
-        w.reset();
-        QCOMPARE(ui.messages().size(), 2);
-    }
-
-    // Set-ups shown at start-up hold the main window until they close. Without
-    // the files beside the program: no help, told, and the program goes on; no
-    // animation, told, and start-up ends.
-    void startUpShowsSetupsOrTellsWhatIsMissing()
-    {
-        TempSettings t;
-        ScriptedUi ui;
-        StartupOptions options;
-        options.showSplash = false;
+        {
+            UnwritableSettings blocked(t);
+            auto w = StartUp(options);
+            QVERIFY(w);
+            const QString told = UnwritableSettings::told();
+            QCOMPARE(ui.messages(), QStringList{told});
+            QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
+            // An edited send window cannot save either: the exit tells it once with its own.
+            QPointer<frmSend> send = frmSend::OpenNewWindow();
+            send->txtTitle->setText(QStringLiteral("edited"));
+            w->close();
+            QCOMPARE(ui.messages(), QStringList({told, told}));
+            QVERIFY(!send || !send->isVisible()); // and it closed all the same
+            w.reset();
+            QCOMPARE(ui.messages().size(), 2);
+        }
+        ui.clear();
+        options.allowConfigurations = true;
         {
             auto w = StartUp(options);
             QVERIFY(w);
