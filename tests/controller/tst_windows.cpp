@@ -109,42 +109,10 @@ int neededWidth(QWidget *w, QString &caption)
            (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
 }
 
-// "where: control 'caption' needs n, has m" for the title and every visible caption that is cut.
-QStringList cutCaptions(QWidget *window, const QString &where)
-{
-    QStringList cut;
-    auto check = [&](const QString &name, const QString &caption, int need, int has) {
-        if (need > has)
-            cut << QStringLiteral("%1: %2 '%3' needs %4, has %5")
-                       .arg(where, name, caption, QString::number(need), QString::number(has));
-    };
-    // A title bar shows the title beside the window's icon and its buttons
-    // (minimise, maximise, close): roughly 28 pixels each, and a margin.
-    QFont titleFont = QApplication::font();
-    titleFont.setBold(true);
-    if (!(window->windowFlags() & Qt::FramelessWindowHint))
-        check(QStringLiteral("title"), window->windowTitle(),
-              QFontMetrics(titleFont).horizontalAdvance(window->windowTitle()) + 4 * 28 + 16,
-              window->width());
-    const QList<QWidget *> all = window->findChildren<QWidget *>();
-    for (QWidget *w : all) {
-        QString caption;
-        if (!w->isVisibleTo(window) || w->window() != window || neededWidth(w, caption) < 0)
-            continue;
-        check(w->objectName(), caption, neededWidth(w, caption), w->width());
-        // A caption is covered when a neighbour lies over it.
-        for (QWidget *o : all) {
-            if (o != w && o->parentWidget() == w->parentWidget() && o->isVisibleTo(window) &&
-                o->geometry().intersects(w->geometry()))
-                cut << QStringLiteral("%1: %2 overlaps %3").arg(where, w->objectName(), o->objectName());
-        }
-    }
-    return cut;
-}
-
 // Every face of a window at its default size and at its smallest: each page
 // of each of its tab bars, and each title it takes (a details viewer's
-// representations, the help's pages).
+// representations, the help's pages). Gives "where: control 'caption' needs n,
+// has m" for the title and every visible caption that is cut or covered.
 QStringList checkAtSizes(QWidget *window)
 {
     QList<std::pair<QString, std::function<void()>>> faces{{QString(), [] {}}};
@@ -162,6 +130,16 @@ QStringList checkAtSizes(QWidget *window)
             faces.append({pages->item(i)->text(), [pages, i] { Q_EMIT pages->itemClicked(pages->item(i)); }});
     }
     QStringList cut;
+    QString where;
+    auto check = [&](const QString &name, const QString &caption, int need, int has) {
+        if (need > has)
+            cut << QStringLiteral("%1: %2 '%3' needs %4, has %5")
+                       .arg(where, name, caption, QString::number(need), QString::number(has));
+    };
+    // A title bar shows the title beside the window's icon and its buttons
+    // (minimise, maximise, close): roughly 28 pixels each, and a margin.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
     window->show();
     QApplication::processEvents();
     const QSize normal = window->size();
@@ -170,8 +148,26 @@ QStringList checkAtSizes(QWidget *window)
             show();
             window->resize(size);
             QApplication::processEvents();
-            cut += cutCaptions(window, window->objectName() + QLatin1Char('/') + face +
-                                           (size == normal ? QString() : QStringLiteral(" (smallest)")));
+            where = window->objectName() + QLatin1Char('/') + face +
+                    (size == normal ? QString() : QStringLiteral(" (smallest)"));
+            if (!(window->windowFlags() & Qt::FramelessWindowHint))
+                check(QStringLiteral("title"), window->windowTitle(),
+                      QFontMetrics(titleFont).horizontalAdvance(window->windowTitle()) + 4 * 28 + 16,
+                      window->width());
+            const QList<QWidget *> all = window->findChildren<QWidget *>();
+            for (QWidget *w : all) {
+                QString caption;
+                if (!w->isVisibleTo(window) || w->window() != window || neededWidth(w, caption) < 0)
+                    continue;
+                check(w->objectName(), caption, neededWidth(w, caption), w->width());
+                // A caption is covered when a neighbour lies over it.
+                for (QWidget *o : all) {
+                    if (o != w && o->parentWidget() == w->parentWidget() && o->isVisibleTo(window) &&
+                        o->geometry().intersects(w->geometry()))
+                        cut << QStringLiteral("%1: %2 overlaps %3")
+                                   .arg(where, w->objectName(), o->objectName());
+                }
+            }
         }
     }
     window->hide();
@@ -221,7 +217,15 @@ struct Harness : MainWindow
     }
 };
 
+// A guided client set-up: see clientSetups_data.
+struct SetupRow
+{
+    const char *name, *key, *answers, *asked, *steps, *mentions, *host, *timing;
+    QString sendText;
+};
 } // namespace
+
+Q_DECLARE_METATYPE(SetupRow)
 
 class TestWindows : public QObject
 {
@@ -367,59 +371,35 @@ private Q_SLOTS:
         QVERIFY(again.tabs[2].chkReceivedFields->isChecked());
     }
 
-    void settingsThatCannotBeSavedAreTold()
+    // Settings that cannot be saved are told at start-up and at exit. Set-ups
+    // shown at start-up hold the main window until they close. Without the
+    // files beside the program: no help, told, and the program goes on; no
+    // animation, told, and start-up ends.
+    void startUpTellsItsFailuresAndShowsSetups()
     {
         TempSettings t;
-        UnwritableSettings blocked(t);
         ScriptedUi ui;
         StartupOptions options;
         options.showSplash = false;
         options.allowConfigurations = false;
-        auto w = StartUp(options);
-        QVERIFY(w);
-        const QString told = UnwritableSettings::told();
-        QCOMPARE(ui.messages(), QStringList{told});
-        QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
-        // An edited send window cannot save either: the exit tells it once with its own.
-        QPointer<frmSend> send = frmSend::OpenNewWindow();
-        send->txtTitle->setText(QStringLiteral("edited"));
-        w->close();
-        QCOMPARE(ui.messages(), QStringList({told, told}));
-        QVERIFY(!send || !send->isVisible()); // and it closed all the same
-        w.reset();
-        QCOMPARE(ui.messages().size(), 2);
-    }
-
-    // Without the files beside the program: no help, told, and the program goes
-    // on; no animation, told, and start-up ends.
-    void missingFilesAreTold()
-    {
-        MainWindow m;
-        ScriptedUi &ui = m.ui;
-        QTemporaryDir empty;
-        const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
-        qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
-        m.w->mnuHelpTarnwell_Click();
-        StartupOptions options;
-        options.showSplash = false;
-        const bool started = StartUp(options) != nullptr;
-        qputenv("TARNWELL_DATA_DIR", saved);
-        QVERIFY(!started);
-        QCOMPARE(ui.messages().size(), 2);
-        QVERIFY(ui.messages()[0].startsWith(QStringLiteral(
-            "An error occurred while attempting to load the help file.  The operating system reports: 2, ")));
-        QVERIFY(ui.messages()[1].startsWith(QStringLiteral("An essential Tarnwell file '") + empty.path()));
-        QVERIFY(ui.messages()[1].endsWith(QStringLiteral("' cannot be found. Tarnwell cannot continue.")));
-        QCOMPARE(ui.prompts[1].icon, UiService::Icon::Exclamation);
-        QCOMPARE(ui.prompts[1].title, QStringLiteral("Tarnwell III"));
-    }
-
-    void configurationsDisableTheMainWindow()
-    {
-        TempSettings t;
-        ScriptedUi ui;
-        StartupOptions options;
-        options.showSplash = false;
+        {
+            UnwritableSettings blocked(t);
+            auto w = StartUp(options);
+            QVERIFY(w);
+            const QString told = UnwritableSettings::told();
+            QCOMPARE(ui.messages(), QStringList{told});
+            QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
+            // An edited send window cannot save either: the exit tells it once with its own.
+            QPointer<frmSend> send = frmSend::OpenNewWindow();
+            send->txtTitle->setText(QStringLiteral("edited"));
+            w->close();
+            QCOMPARE(ui.messages(), QStringList({told, told}));
+            QVERIFY(!send || !send->isVisible()); // and it closed all the same
+            w.reset();
+            QCOMPARE(ui.messages().size(), 2);
+        }
+        ui.clear();
+        options.allowConfigurations = true;
         {
             auto w = StartUp(options);
             QVERIFY(w);
@@ -442,6 +422,20 @@ private Q_SLOTS:
         auto again = StartUp(options);
         QVERIFY(again);
         QVERIFY(again->isEnabled());
+        QTemporaryDir empty;
+        const QByteArray saved = qgetenv("TARNWELL_DATA_DIR");
+        qputenv("TARNWELL_DATA_DIR", empty.path().toLocal8Bit());
+        again->mnuHelpTarnwell_Click();
+        const bool started = StartUp(options) != nullptr;
+        qputenv("TARNWELL_DATA_DIR", saved);
+        QVERIFY(!started);
+        QCOMPARE(ui.messages().size(), 2);
+        QVERIFY(ui.messages()[0].startsWith(QStringLiteral(
+            "An error occurred while attempting to load the help file.  The operating system reports: 2, ")));
+        QVERIFY(ui.messages()[1].startsWith(QStringLiteral("An essential Tarnwell file '") + empty.path()));
+        QVERIFY(ui.messages()[1].endsWith(QStringLiteral("' cannot be found. Tarnwell cannot continue.")));
+        QCOMPARE(ui.prompts[1].icon, UiService::Icon::Exclamation);
+        QCOMPARE(ui.prompts[1].title, QStringLiteral("Tarnwell III"));
     }
 
     void helpShowsItsTopics()
@@ -593,7 +587,7 @@ private Q_SLOTS:
     // an entry of a send list reopens that saved state, and every save
     // refreshes both lists. The entries that were greyed out before the
     // protocols and options windows existed now open them.
-    void buttonsOpenTheirWindows()
+    void buttonsOpenTheirWindowsAndTheFontReachesThem()
     {
         MainWindow m;
         frmTarnwell &w = *m.w;
@@ -633,14 +627,10 @@ private Q_SLOTS:
         }
         w.protocolsWindow()->cmdPreferences->click();
         QVERIFY(frmOptions::instance()->isVisible());
-    }
+        frmOptions::instance()->cmdOK->click();
 
-    // A font chosen in the options window reaches every data window open at
-    // that moment, and every data window opened afterwards.
-    void fontReachesEveryDataWindow()
-    {
-        MainWindow m;
-        frmTarnwell &w = *m.w;
+        // A font chosen in the options window reaches every data window open at
+        // that moment, and every data window opened afterwards.
         frmSend *before = frmSend::OpenNewWindow();
         w.eventHistory()->show();
         frmProtocol *protocols = w.protocols();
@@ -651,7 +641,7 @@ private Q_SLOTS:
         QVERIFY(entry->isEnabled());
         entry->trigger();
         frmOptions *options = frmOptions::instance();
-        QVERIFY(options && options->isVisible());
+        QVERIFY(options->isVisible());
         QCOMPARE(options->lblFont->text(), UserFont::describe(w.tabs[0].txtReceived->font()));
 
         QFont chosen(QStringLiteral("DejaVu Serif"), 13);
@@ -742,7 +732,6 @@ private Q_SLOTS:
 
         QTest::newRow("every record, window hidden") << "all" << 5 << "every record has been sent";
         QTest::newRow("Stop Sending") << "stop" << 1 << "stopped by the user";
-        QTest::newRow("connection refused") << "refused" << 0 << "the connection failed";
         QTest::newRow("user disconnects") << "user" << 1 << "the client was disconnected";
         QTest::newRow("mode changes") << "mode" << 1 << "the mode was changed";
     }
@@ -764,13 +753,7 @@ private Q_SLOTS:
 
         Peer server;
         server.oneMessage = true;
-        quint16 port = server.server.serverPort();
-        if (course == QLatin1String("refused")) {
-            QTcpServer gone;
-            QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
-            port = gone.serverPort();
-        }
-        m.target(port);
+        m.target(server.server.serverPort());
 
         const QList<QByteArray> records{"RECORD 1 alpha\r\n", "RECORD 2 beta\r\n", "RECORD 3 gamma\r\n",
                                         "RECORD 4 delta\r\n", "RECORD 5 epsilon\r\n"};
@@ -975,9 +958,7 @@ private Q_SLOTS:
         // the step titles, each with "Next >>" but the last with "Finish"; mentions: a text one of the steps
         // holds; host: txtServer(0) afterwards; timing of the send window: "" plain, "pause", "periodic",
         // "none": no window.
-        for (const char *column :
-             {"key", "answers", "asked", "steps", "mentions", "host", "timing", "sendText"})
-            QTest::addColumn<QString>(column);
+        QTest::addColumn<SetupRow>("row");
 
         const QString request = QStringLiteral(
             " HTTP/1.1\r\nAccept: application/vnd.ms-excel, application/msword, "
@@ -997,11 +978,7 @@ private Q_SLOTS:
         const char *browser =
             "Web Browser Setup - Step 1|Web Browser Setup - Step 3|Web Browser Setup - Step 4";
         const char *sendOnce = "close this window and press 'Send' to request the web page.";
-        const struct
-        {
-            const char *name, *key, *answers, *asked, *steps, *mentions, *host, *timing;
-            QString sendText;
-        } rows[] = {
+        const SetupRow rows[] = {
             {"web browser", "WebBrowser", "127.0.0.1", "Web Browser Setup - Step 2", browser, sendOnce,
              "127.0.0.1", "", QStringLiteral("GET /") + request},
             {"web browser, site question cancelled", "WebBrowser", "CANCEL", "Web Browser Setup - Step 2",
@@ -1026,26 +1003,16 @@ private Q_SLOTS:
              "disconnects.\r\n\r\nPress Finish to start retrieving the Time of Day.", "127.0.0.1", "none",
              QString()},
         };
-        const QString proxyPort = QStringLiteral("Web Browser Setup (via Proxy) - Step 4");
-        for (const auto &r : rows)
-            QTest::newRow(r.name) << QString::fromLatin1(r.key) << QString::fromLatin1(r.answers)
-                                  << QString::fromLatin1(r.asked).replace(QStringLiteral("|P"),
-                                                                          QLatin1Char('|') + proxyPort)
-                                  << QString::fromLatin1(r.steps) << QString::fromLatin1(r.mentions)
-                                  << QString::fromLatin1(r.host) << QString::fromLatin1(r.timing)
-                                  << r.sendText;
+        for (const SetupRow &r : rows)
+            QTest::newRow(r.name) << r;
     }
 
     void clientSetups()
     {
-        QFETCH(QString, key);
-        QFETCH(QString, answers);
-        QFETCH(QString, asked);
-        QFETCH(QString, steps);
-        QFETCH(QString, mentions);
-        QFETCH(QString, host);
-        QFETCH(QString, timing);
-        QFETCH(QString, sendText);
+        QFETCH(SetupRow, row);
+        const QString key = QLatin1String(row.key), host = QLatin1String(row.host),
+                      timing = QLatin1String(row.timing);
+        QString sendText = row.sendText;
 
         Peer peer;
         const bool timeService = key == QLatin1String("Quote") || key == QLatin1String("TimeOfDay");
@@ -1058,7 +1025,8 @@ private Q_SLOTS:
             targets.ports[fixed] = peer.port();
         const QString longSite = QString(300, QLatin1Char('w')) + QStringLiteral(".example");
         sendText.replace(QStringLiteral("LONG"), longSite);
-        for (const QString &a : answers.isEmpty() ? QStringList() : answers.split(QLatin1Char('|'))) {
+        for (const QString &a :
+             *row.answers ? QString::fromLatin1(row.answers).split(QLatin1Char('|')) : QStringList()) {
             if (a == QLatin1String("CANCEL"))
                 h.ui.inputAnswers.enqueue(std::nullopt);
             else
@@ -1069,15 +1037,17 @@ private Q_SLOTS:
 
         QVERIFY(h.run(key));
 
-        QStringList expected = steps.split(QLatin1Char('|'));
+        QStringList expected = QString::fromLatin1(row.steps).split(QLatin1Char('|'));
         for (qsizetype i = 0; i < expected.size(); ++i)
             expected[i] += i + 1 < expected.size() ? QStringLiteral("|Next >>") : QStringLiteral("|Finish");
         QCOMPARE(h.steps, expected);
         const QString described = h.descriptions.join(QLatin1Char('|'));
-        QVERIFY2(described.contains(mentions), qPrintable(described));
+        QVERIFY2(described.contains(QLatin1String(row.mentions)), qPrintable(described));
         QStringList boxes;
         for (const ScriptedUi::Prompt &p : h.ui.prompts)
             boxes << p.title;
+        const QString asked = QString::fromLatin1(row.asked).replace(
+            QStringLiteral("|P"), QStringLiteral("|Web Browser Setup (via Proxy) - Step 4"));
         QCOMPARE(boxes.join(QLatin1Char('|')), asked);
         if (asked.contains(QStringLiteral("Tarnwell III")))
             QVERIFY(h.ui.messages().contains(QStringLiteral("The Proxy port number must be numeric.")));
@@ -1179,6 +1149,21 @@ private Q_SLOTS:
         Harness h;
         WizardTargets::current().timeHost = QStringLiteral("127.0.0.1");
         WizardTargets::current().ports[13] = peer.port();
+        // Not while the socket listens.
+        h.w->tabMode->setCurrentIndex(1);
+        h.listen(1);
+        h.w->mnuCommonConfigs_Click();
+        QCOMPARE(h.ui.messages(),
+                 QStringList{QStringLiteral(
+                     "It is not possible to show the common configurations while the socket is "
+                     "listening or connected.")});
+        QCOMPARE(h.ui.prompts.first().icon, UiService::Icon::Information);
+        QVERIFY(!h.w->findChild<frmConfigurations *>());
+        h.w->tabs[1].cmdListen->click();
+        h.w->mnuCommonConfigs_Click();
+        auto *fromMenu = h.w->findChild<frmConfigurations *>();
+        QVERIFY(fromMenu && fromMenu->isVisible());
+        fromMenu->cmdCancel->click();
         h.w->setEnabled(false); // as at start-up
         QPointer<frmConfigurations> window =
             new frmConfigurations(std::make_unique<MainWizardHost>(h.w.get()));
@@ -1217,28 +1202,6 @@ private Q_SLOTS:
         QCOMPARE(h.settings.store().Read(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations")),
                  QStringLiteral("1"));
         QTRY_VERIFY(!peer.perConnection.isEmpty());
-    }
-
-    void busySocketRefusesTheWindow()
-    {
-        Harness h;
-        h.w->tabMode->setCurrentIndex(1);
-        h.w->tabs[1].txtPort->setText(QStringLiteral("0"));
-        h.w->cmdListen_Click(1);
-        QCOMPARE(h.w->sckServer[0]->State(), int(SocketControl::sckListening));
-        h.w->mnuCommonConfigs_Click();
-        QCOMPARE(h.ui.messages(),
-                 QStringList{QStringLiteral(
-                     "It is not possible to show the common configurations while the socket is "
-                     "listening or connected.")});
-        QCOMPARE(h.ui.prompts.first().icon, UiService::Icon::Information);
-        QVERIFY(!h.w->findChild<frmConfigurations *>());
-
-        h.w->cmdListen_Click(1);
-        h.w->mnuCommonConfigs_Click();
-        auto *window = h.w->findChild<frmConfigurations *>();
-        QVERIFY(window && window->isVisible());
-        window->cmdCancel->click();
     }
 
     // Last: closing the main window ends the application's event loops.
