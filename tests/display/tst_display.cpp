@@ -1140,7 +1140,7 @@ private Q_SLOTS:
         QCOMPARE(documentLines(view), expectedLines("ab\r\ncdx\ref\ngh" + big));
     }
 
-    void indicators()
+    void pauseGaugeScale()
     {
         // The gauge's scale grows by tens to hold the buffer and shrinks back when it empties.
         PauseGaugeScale scale;
@@ -1148,13 +1148,6 @@ private Q_SLOTS:
         for (const qint64 length : {10, 30, 60, 1000, 1001, 2500, 12345678, 0, 500})
             seen << scale.percentFor(length);
         QCOMPARE(seen, (QList<int>{1, 3, 6, 100, 10, 25, 12, 0, 50}));
-
-        Lamp lamp(QStringLiteral("Data received"));
-        const QColor idle = lamp.colour();
-        lamp.light(Lamp::kReceived);
-        QCOMPARE(lamp.colour(), QColor(255, 0, 0));
-        lamp.dim();
-        QCOMPARE(lamp.colour(), idle);
     }
 
     void representations_data()
