@@ -121,6 +121,8 @@ private Q_SLOTS:
             "tarnwell-" + QByteArray::number(QRandomGenerator::global()->generate()) + ".invalid";
         row("host not found", "0", nowhere.constData(), QStringLiteral("80"), 11001,
             SocketControl::sckResolvingHost);
+        row("a blank inside the host name", "0", "no such host", QStringLiteral("80"), 11001,
+            SocketControl::sckResolvingHost);
     }
     void failures()
     {
