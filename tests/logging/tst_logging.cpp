@@ -111,14 +111,6 @@ QStringList spied(const QSignalSpy &spy)
         out << args.at(0).toString();
     return out;
 }
-
-QStringList strings(std::initializer_list<const char *> texts)
-{
-    QStringList out;
-    for (const char *t : texts)
-        out << QString::fromLatin1(t);
-    return out;
-}
 } // namespace
 
 class TestLogging : public QObject
@@ -593,7 +585,7 @@ private Q_SLOTS:
         for (const QString &next : {QStringLiteral("next"), QStringLiteral("after")}) {
             logged.clear();
             m_events->AddEvent(next);
-            QCOMPARE(column(*m_events, frmEvent::ColNumber), strings({"001", "002"}));
+            QCOMPARE(column(*m_events, frmEvent::ColNumber), texts({"001", "002"}));
             QCOMPARE(m_events->eventTexts(), QStringList({frmEvent::kClearedNotice, next}));
             QCOMPARE(spied(logged), QStringList({frmEvent::kClearedNotice, next}));
             if (limit > 1)
@@ -609,9 +601,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QStringList>("sockets");
         QTest::addColumn<QString>("logText");
-        QTest::newRow("no mode source") << -1 << strings({"NA", "NA"}) << QStringLiteral("Connected");
-        QTest::newRow("server") << 1 << strings({"3", "4"}) << QStringLiteral("3#, Connected");
-        QTest::newRow("pass through") << 2 << strings({"3", "4"}) << QStringLiteral("3#, Connected");
+        QTest::newRow("no mode source") << -1 << texts({"NA", "NA"}) << QStringLiteral("Connected");
+        QTest::newRow("server") << 1 << texts({"3", "4"}) << QStringLiteral("3#, Connected");
+        QTest::newRow("pass through") << 2 << texts({"3", "4"}) << QStringLiteral("3#, Connected");
     }
 
     void stateRowsByMode()
@@ -665,18 +657,18 @@ private Q_SLOTS:
         };
 
         clickHeader(frmEvent::ColEvent);
-        QCOMPARE(column(*m_events, frmEvent::ColEvent), strings({"alpha", "alpha", "bravo", "Charlie"}));
+        QCOMPARE(column(*m_events, frmEvent::ColEvent), texts({"alpha", "alpha", "bravo", "Charlie"}));
         // Equal texts keep the order they were added in.
-        QCOMPARE(column(*m_events, frmEvent::ColNumber), strings({"002", "004", "001", "003"}));
+        QCOMPARE(column(*m_events, frmEvent::ColNumber), texts({"002", "004", "001", "003"}));
         clickHeader(frmEvent::ColEvent);
-        QCOMPARE(column(*m_events, frmEvent::ColEvent), strings({"Charlie", "bravo", "alpha", "alpha"}));
+        QCOMPARE(column(*m_events, frmEvent::ColEvent), texts({"Charlie", "bravo", "alpha", "alpha"}));
 
         // The list stays sorted: a new row takes its place and, the newest, is selected.
         m_events->AddEvent(QStringLiteral("delta"));
         QCOMPARE(m_events->model()->text(0, frmEvent::ColEvent), QStringLiteral("delta"));
         QCoreApplication::processEvents();
         QCOMPARE(m_events->list()->currentIndex().row(), 0);
-        QCOMPARE(m_events->eventTexts(), strings({"bravo", "alpha", "Charlie", "alpha", "delta"}));
+        QCOMPARE(m_events->eventTexts(), texts({"bravo", "alpha", "Charlie", "alpha", "delta"}));
     }
 
     // Closing only hides: the history goes on filling while hidden.

@@ -31,14 +31,6 @@ struct Folders
     }
 };
 
-QStringList texts(std::initializer_list<const char *> items)
-{
-    QStringList out;
-    for (const char *t : items)
-        out << QString::fromLatin1(t);
-    return out;
-}
-
 frmAlmanac *shared(const QString &which)
 {
     return which == QLatin1String("server") ? static_cast<frmAlmanac *>(frmServer::shared(nullptr))
