@@ -564,9 +564,8 @@ private Q_SLOTS:
     void endings_data()
     {
         QTest::addColumn<QString>("ending");
-        QTest::newRow("OK") << QStringLiteral("OK");
-        QTest::newRow("Cancel") << QStringLiteral("Cancel");
-        QTest::newRow("close box") << QStringLiteral("close");
+        for (const char *ending : {"OK", "Cancel", "close"})
+            QTest::newRow(ending) << QString::fromLatin1(ending);
     }
 
     void endings()

@@ -84,8 +84,6 @@ private Q_SLOTS:
             {"110|POP3", "21|FTP", "7|Echo"});
         row("a user's copy wins over the shipped file", "port", "both", "", "8080,Mine\n", {"8080|Mine"});
         row("the user's copy alone", "server", "user", "", "a.example,Web,A\n", {"a.example|Web|A"});
-        row("extra and missing fields run on", "port", "shipped", "", "7,Echo,9\nDiscard\n13,Daytime\n",
-            {"7|Echo", "9|Discard", "13|Daytime"});
         row("record cut short", "server", "shipped",
             "61, The record that begins on line 2 is cut short by the end of the file.",
             "b.example,Web,B\r\na.example,Web\r\n", {"b.example|Web|B"});
