@@ -517,16 +517,6 @@ private Q_SLOTS:
         QCOMPARE(w->cmdSend->text(), QStringLiteral("&Start Sending"));
         QVERIFY(w->chkBinary->isEnabled() && w->cboSecs->isEnabled());
         QVERIFY(!w->tmrPauseAfterData->isRunning());
-
-        // Message by message: the first message at once, the next after the pause; closing stops it.
-        w->chkPause->setChecked(true);
-        w->txtPause->setText(QStringLiteral("150"));
-        w->cmdSend_Click();
-        QCOMPARE(m_sent.last(), QByteArray("A\r\n"));
-        QVERIFY(w->tmrPauseAfterMessage->isRunning());
-        w->IsModified = false;
-        QVERIFY(closeAndWait(w));
-        QCOMPARE(m_sent.size(), 2);
     }
 
     void linkedFileChangeIsPickedUp()
