@@ -209,9 +209,8 @@ private Q_SLOTS:
             });
             QVERIFY(w->isVisible() && w->isModal());
             QCOMPARE(w->result(), QString());
-            const int row = action.section(QLatin1Char(' '), 1).isEmpty()
-                                ? -1
-                                : action.section(QLatin1Char(' '), 1).toInt();
+            const QString at = action.section(QLatin1Char(' '), 1);
+            const int row = at.isEmpty() ? -1 : at.toInt();
             if (row >= 0)
                 w->lstDetails->setCurrentItem(w->lstDetails->topLevelItem(row));
             if (action.startsWith(QLatin1String("ok")))
