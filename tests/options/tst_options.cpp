@@ -90,19 +90,6 @@ struct FakeViewer : frmOptions::SeparatorViewer
     QByteArray shown = "untouched";
     bool asCharacters = false;
 };
-
-void leave(QWidget *box)
-{
-    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
-    QCoreApplication::sendEvent(box, &out);
-}
-
-QLineEdit *editOf(QWidget *control)
-{
-    if (auto *c = qobject_cast<QComboBox *>(control))
-        return c->lineEdit();
-    return qobject_cast<QLineEdit *>(control);
-}
 } // namespace
 
 // The settings store, the options model over it and the options window.
@@ -114,6 +101,7 @@ private:
     std::optional<RecordingEvents> m_log;
     std::optional<ScriptedUi> m_ui;
     frmOptions *m_w = nullptr;
+    FakeViewer *m_viewer = nullptr; // the last one the window made
 
     // Stores "key=value" lines through the store itself, then reopens it as a new run would.
     void writeOptions(const QString &lines)
@@ -150,7 +138,11 @@ private Q_SLOTS:
         m_log.emplace();
         m_ui.emplace();
         dropOptions();
-        frmOptions::setViewerFactory([](QWidget *owner) { return std::make_unique<FakeViewer>(owner); });
+        frmOptions::setViewerFactory([this](QWidget *owner) {
+            auto v = std::make_unique<FakeViewer>(owner);
+            m_viewer = v.get();
+            return v;
+        });
     }
 
     void cleanup()
@@ -158,6 +150,7 @@ private Q_SLOTS:
         frmOptions::setViewerFactory({});
         dropOptions();
         m_w = nullptr;
+        m_viewer = nullptr;
         m_ui.reset();
         m_log.reset();
         m_settings.reset();
@@ -540,11 +533,13 @@ private Q_SLOTS:
         } else if (auto *spinner = qobject_cast<UpDown *>(w)) {
             (input == QLatin1String("up") ? spinner->upButton() : spinner->downButton())->click();
         } else {
-            QLineEdit *edit = editOf(w);
+            auto *combo = qobject_cast<QComboBox *>(w);
+            QLineEdit *edit = combo ? combo->lineEdit() : qobject_cast<QLineEdit *>(w);
             edit->clear();
             QTest::keyClicks(edit, input);
             QVERIFY(takeLines().isEmpty()); // typing alone announces nothing
-            leave(w);
+            QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+            QCoreApplication::sendEvent(w, &out);
         }
         QCOMPARE(takeLines(), QStringList{line});
     }
@@ -661,22 +656,16 @@ private Q_SLOTS:
         QFETCH(QString, button);
         QFETCH(QString, combo);
         QFETCH(QString, text);
-        FakeViewer *made = nullptr;
-        frmOptions::setViewerFactory([&made](QWidget *owner) {
-            auto v = std::make_unique<FakeViewer>(owner);
-            made = v.get();
-            return v;
-        });
         openWindow();
         m_w->findChild<QComboBox *>(combo)->setEditText(text);
         m_w->findChild<QPushButton *>(button)->click();
-        QVERIFY(made);
-        QVERIFY(made->w->isVisible());
-        QVERIFY(made->asCharacters);
-        QTEST(made->shown, "shown");
+        QVERIFY(m_viewer);
+        QVERIFY(m_viewer->w->isVisible());
+        QVERIFY(m_viewer->asCharacters);
+        QTEST(m_viewer->shown, "shown");
         // OK hides the viewers with the window.
         m_w->cmdOK->click();
-        QVERIFY(!made->w->isVisible());
+        QVERIFY(!m_viewer->w->isVisible());
     }
 };
 

@@ -55,15 +55,6 @@ private:
         m_w = std::make_unique<frmProtocol>(&m_host);
         return *m_w;
     }
-    // A window over a template, merging the file of these bytes.
-    frmProtocol &merging(const QByteArray &templ, const QByteArray &records)
-    {
-        open();
-        m_w->txtMessage->setData(templ);
-        m_w->txtReplaceFileName->setText(writeData(QStringLiteral("list.txt"), records));
-        m_w->chkReplaceEscapedChars->click();
-        return *m_w;
-    }
 
 private Q_SLOTS:
     void init()
@@ -239,7 +230,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, records);
         QFETCH(QByteArray, sent);
         QFETCH(QString, told);
-        frmProtocol &w = merging(templ, records);
+        frmProtocol &w = open();
+        w.txtMessage->setData(templ);
+        w.txtReplaceFileName->setText(writeData(QStringLiteral("list.txt"), records));
+        w.chkReplaceEscapedChars->click();
         w.cmdSend->click();
         QCOMPARE(m_host.sent, sent.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{sent});
         QCOMPARE(m_ui->messages(), told.isEmpty() ? QStringList() : QStringList{told});
