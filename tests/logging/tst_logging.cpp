@@ -325,8 +325,7 @@ private Q_SLOTS:
         QCOMPARE(info(f.log, Type::ClientToServer),
                  (QStringList{QStringLiteral("1"), QStringLiteral("0"),
                               folder + QStringLiteral("/ClientToServer.log")}));
-        QCOMPARE(info(f.log, Type::Input), (QStringList{QStringLiteral("0"), QStringLiteral("1"),
-                                                        QStringLiteral("/elsewhere/in.log")}));
+        QCOMPARE(info(f.log, Type::Input), texts({"0", "1", "/elsewhere/in.log"}));
         QCOMPARE(info(f.log, Type::AllEvents).last(), folder + QStringLiteral("/Tarnwell.log"));
         QVERIFY(f.log.IsLogInHex());
 
@@ -483,22 +482,22 @@ private Q_SLOTS:
         QTest::addColumn<bool>("directory"); // the file name names a folder
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("left"); // what the file holds afterwards ("-" when gone)
-        QTest::newRow("view") << QStringLiteral("cmdView") << true << false << QString() << QByteArray("AB");
-        QTest::newRow("no viewer") << QStringLiteral("cmdView") << false << false
-                                   << QStringLiteral(
-                                          "An error occurred while attempting to view the file.  The "
-                                          "operating system reports: 2, No program to show text files "
-                                          "was found on this desktop.")
-                                   << QByteArray("AB");
-        QTest::newRow("delete") << QStringLiteral("cmdDelete") << true << false << QString()
-                                << QByteArray("-");
-        QTest::newRow("delete, No") << QStringLiteral("cmdDelete") << false << false << QString()
-                                    << QByteArray("AB");
-        QTest::newRow("delete a folder")
-            << QStringLiteral("cmdDelete") << true << true
-            << QStringLiteral("An error occured while attempting to delete the file.  "
-                              "The operating system reports: 21, Is a directory")
-            << QByteArray("AB");
+        const auto row = [](const char *name, const char *button, bool answer, bool directory,
+                            const char *message, const char *left) {
+            QTest::newRow(name) << QString::fromLatin1(button) << answer << directory
+                                << QString::fromLatin1(message) << QByteArray(left);
+        };
+        row("view", "cmdView", true, false, "", "AB");
+        row("no viewer", "cmdView", false, false,
+            "An error occurred while attempting to view the file.  The operating system reports: 2, No "
+            "program to show text files was found on this desktop.",
+            "AB");
+        row("delete", "cmdDelete", true, false, "", "-");
+        row("delete, No", "cmdDelete", false, false, "", "AB");
+        row("delete a folder", "cmdDelete", true, true,
+            "An error occured while attempting to delete the file.  The operating system reports: 21, Is a "
+            "directory",
+            "AB");
     }
     void windowViewAndDelete()
     {

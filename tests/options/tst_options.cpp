@@ -570,8 +570,7 @@ private Q_SLOTS:
         m.announce(Text::MaxListLength);
         m.setText(Text::ReconnectPeriod, QStringLiteral(" 7 ms"));
         m.setText(Text::MessageSeparator, QStringLiteral("\\09"));
-        QCOMPARE(takeLines(), QStringList({QStringLiteral("Verbose logging is ON"),
-                                           QStringLiteral("The maximum list length is 200 rows")}));
+        QCOMPARE(takeLines(), texts({"Verbose logging is ON", "The maximum list length is 200 rows"}));
         QVERIFY(tw::options().VerboseLogging());
         QCOMPARE(tw::options().GetMaxListLength(), 200);
         QCOMPARE(m_settings->store().ReadAll(OptionsModel::kSection).size(), 1);
@@ -613,10 +612,8 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("No") << false << QStringList{};
         QTest::newRow("Yes") << true
-                             << QStringList{
-                                    QStringLiteral("Auto reconnection is ON"),
-                                    QStringLiteral("Allowing multiple client to connect in Pass Through mode "
-                                                   "is OFF")};
+                             << texts({"Auto reconnection is ON",
+                                       "Allowing multiple client to connect in Pass Through mode is OFF"});
     }
 
     void httpPassThrough()
