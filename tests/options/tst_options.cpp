@@ -581,6 +581,8 @@ private Q_SLOTS:
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QVERIFY(!w);
             m_w = frmOptions::open();
+            // The dropped model went with its window: one model, the new one.
+            QCOMPARE(QCoreApplication::instance()->findChildren<OptionsModel *>().size(), 1);
         } else {
             (ok ? m_w->cmdOK : m_w->cmdCancel)->click();
             QVERIFY(w && !w->isVisible());
