@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QTabBar>
 #include <QTreeView>
 #include <QtTest>
 #include <csignal>
@@ -232,17 +231,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fileName"); // "@" stands for the temporary folder
         QTest::addColumn<QString>("message");  // after "An error occurred while attempting to "
-        QTest::newRow("folder is a file") << QStringLiteral("@/plain/x.log")
-                                          << QStringLiteral("open '@/plain/x.log'.  The operating system "
-                                                            "reports: 20, Not a directory");
-        QTest::newRow("missing folder")
-            << QStringLiteral("@/no such folder/\u00e9t\u00e9 log.log")
-            << QStringLiteral("open '@/no such folder/\u00e9t\u00e9 log.log'.  The "
-                              "operating system reports: 2, No such file or directory");
-        QTest::newRow("full disk") << QStringLiteral("/dev/full")
-                                   << QStringLiteral(
-                                          "write to '/dev/full'.  The operating system reports: 28, No "
-                                          "space left on device");
+        const auto row = [](const char *name, const char *verb, const QString &file, const char *reason) {
+            QTest::newRow(name) << file
+                                << QString::fromLatin1(verb) + QStringLiteral(" '") + file +
+                                       QStringLiteral("'.  The operating system reports: ") +
+                                       QString::fromLatin1(reason);
+        };
+        row("folder is a file", "open", QStringLiteral("@/plain/x.log"), "20, Not a directory");
+        row("missing folder", "open", QStringLiteral("@/no such folder/\u00e9t\u00e9 log.log"),
+            "2, No such file or directory");
+        row("full disk", "write to", QStringLiteral("/dev/full"), "28, No space left on device");
     }
     void failuresTurnTheLogOff()
     {

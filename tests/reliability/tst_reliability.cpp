@@ -15,7 +15,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QRegularExpression>
-#include <QTabBar>
 #include <numeric>
 
 namespace {
