@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QTabBar>
 #include <QTreeView>
 #include <QtTest>
 #include <csignal>
@@ -109,14 +108,6 @@ QStringList spied(const QSignalSpy &spy)
     QStringList out;
     for (const QList<QVariant> &args : spy)
         out << args.at(0).toString();
-    return out;
-}
-
-QStringList strings(std::initializer_list<const char *> texts)
-{
-    QStringList out;
-    for (const char *t : texts)
-        out << QString::fromLatin1(t);
     return out;
 }
 } // namespace
@@ -240,17 +231,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fileName"); // "@" stands for the temporary folder
         QTest::addColumn<QString>("message");  // after "An error occurred while attempting to "
-        QTest::newRow("folder is a file") << QStringLiteral("@/plain/x.log")
-                                          << QStringLiteral("open '@/plain/x.log'.  The operating system "
-                                                            "reports: 20, Not a directory");
-        QTest::newRow("missing folder")
-            << QStringLiteral("@/no such folder/\u00e9t\u00e9 log.log")
-            << QStringLiteral("open '@/no such folder/\u00e9t\u00e9 log.log'.  The "
-                              "operating system reports: 2, No such file or directory");
-        QTest::newRow("full disk") << QStringLiteral("/dev/full")
-                                   << QStringLiteral(
-                                          "write to '/dev/full'.  The operating system reports: 28, No "
-                                          "space left on device");
+        const auto row = [](const char *name, const char *verb, const QString &file, const char *reason) {
+            QTest::newRow(name) << file
+                                << QString::fromLatin1(verb) + QStringLiteral(" '") + file +
+                                       QStringLiteral("'.  The operating system reports: ") +
+                                       QString::fromLatin1(reason);
+        };
+        row("folder is a file", "open", QStringLiteral("@/plain/x.log"), "20, Not a directory");
+        row("missing folder", "open", QStringLiteral("@/no such folder/\u00e9t\u00e9 log.log"),
+            "2, No such file or directory");
+        row("full disk", "write to", QStringLiteral("/dev/full"), "28, No space left on device");
     }
     void failuresTurnTheLogOff()
     {
@@ -333,8 +323,7 @@ private Q_SLOTS:
         QCOMPARE(info(f.log, Type::ClientToServer),
                  (QStringList{QStringLiteral("1"), QStringLiteral("0"),
                               folder + QStringLiteral("/ClientToServer.log")}));
-        QCOMPARE(info(f.log, Type::Input), (QStringList{QStringLiteral("0"), QStringLiteral("1"),
-                                                        QStringLiteral("/elsewhere/in.log")}));
+        QCOMPARE(info(f.log, Type::Input), texts({"0", "1", "/elsewhere/in.log"}));
         QCOMPARE(info(f.log, Type::AllEvents).last(), folder + QStringLiteral("/Tarnwell.log"));
         QVERIFY(f.log.IsLogInHex());
 
@@ -491,22 +480,22 @@ private Q_SLOTS:
         QTest::addColumn<bool>("directory"); // the file name names a folder
         QTest::addColumn<QString>("message");
         QTest::addColumn<QByteArray>("left"); // what the file holds afterwards ("-" when gone)
-        QTest::newRow("view") << QStringLiteral("cmdView") << true << false << QString() << QByteArray("AB");
-        QTest::newRow("no viewer") << QStringLiteral("cmdView") << false << false
-                                   << QStringLiteral(
-                                          "An error occurred while attempting to view the file.  The "
-                                          "operating system reports: 2, No program to show text files "
-                                          "was found on this desktop.")
-                                   << QByteArray("AB");
-        QTest::newRow("delete") << QStringLiteral("cmdDelete") << true << false << QString()
-                                << QByteArray("-");
-        QTest::newRow("delete, No") << QStringLiteral("cmdDelete") << false << false << QString()
-                                    << QByteArray("AB");
-        QTest::newRow("delete a folder")
-            << QStringLiteral("cmdDelete") << true << true
-            << QStringLiteral("An error occured while attempting to delete the file.  "
-                              "The operating system reports: 21, Is a directory")
-            << QByteArray("AB");
+        const auto row = [](const char *name, const char *button, bool answer, bool directory,
+                            const char *message, const char *left) {
+            QTest::newRow(name) << QString::fromLatin1(button) << answer << directory
+                                << QString::fromLatin1(message) << QByteArray(left);
+        };
+        row("view", "cmdView", true, false, "", "AB");
+        row("no viewer", "cmdView", false, false,
+            "An error occurred while attempting to view the file.  The operating system reports: 2, No "
+            "program to show text files was found on this desktop.",
+            "AB");
+        row("delete", "cmdDelete", true, false, "", "-");
+        row("delete, No", "cmdDelete", false, false, "", "AB");
+        row("delete a folder", "cmdDelete", true, true,
+            "An error occured while attempting to delete the file.  The operating system reports: 21, Is a "
+            "directory",
+            "AB");
     }
     void windowViewAndDelete()
     {
@@ -593,7 +582,7 @@ private Q_SLOTS:
         for (const QString &next : {QStringLiteral("next"), QStringLiteral("after")}) {
             logged.clear();
             m_events->AddEvent(next);
-            QCOMPARE(column(*m_events, frmEvent::ColNumber), strings({"001", "002"}));
+            QCOMPARE(column(*m_events, frmEvent::ColNumber), texts({"001", "002"}));
             QCOMPARE(m_events->eventTexts(), QStringList({frmEvent::kClearedNotice, next}));
             QCOMPARE(spied(logged), QStringList({frmEvent::kClearedNotice, next}));
             if (limit > 1)
@@ -609,9 +598,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QStringList>("sockets");
         QTest::addColumn<QString>("logText");
-        QTest::newRow("no mode source") << -1 << strings({"NA", "NA"}) << QStringLiteral("Connected");
-        QTest::newRow("server") << 1 << strings({"3", "4"}) << QStringLiteral("3#, Connected");
-        QTest::newRow("pass through") << 2 << strings({"3", "4"}) << QStringLiteral("3#, Connected");
+        QTest::newRow("no mode source") << -1 << texts({"NA", "NA"}) << QStringLiteral("Connected");
+        QTest::newRow("server") << 1 << texts({"3", "4"}) << QStringLiteral("3#, Connected");
+        QTest::newRow("pass through") << 2 << texts({"3", "4"}) << QStringLiteral("3#, Connected");
     }
 
     void stateRowsByMode()
@@ -665,18 +654,18 @@ private Q_SLOTS:
         };
 
         clickHeader(frmEvent::ColEvent);
-        QCOMPARE(column(*m_events, frmEvent::ColEvent), strings({"alpha", "alpha", "bravo", "Charlie"}));
+        QCOMPARE(column(*m_events, frmEvent::ColEvent), texts({"alpha", "alpha", "bravo", "Charlie"}));
         // Equal texts keep the order they were added in.
-        QCOMPARE(column(*m_events, frmEvent::ColNumber), strings({"002", "004", "001", "003"}));
+        QCOMPARE(column(*m_events, frmEvent::ColNumber), texts({"002", "004", "001", "003"}));
         clickHeader(frmEvent::ColEvent);
-        QCOMPARE(column(*m_events, frmEvent::ColEvent), strings({"Charlie", "bravo", "alpha", "alpha"}));
+        QCOMPARE(column(*m_events, frmEvent::ColEvent), texts({"Charlie", "bravo", "alpha", "alpha"}));
 
         // The list stays sorted: a new row takes its place and, the newest, is selected.
         m_events->AddEvent(QStringLiteral("delta"));
         QCOMPARE(m_events->model()->text(0, frmEvent::ColEvent), QStringLiteral("delta"));
         QCoreApplication::processEvents();
         QCOMPARE(m_events->list()->currentIndex().row(), 0);
-        QCOMPARE(m_events->eventTexts(), strings({"bravo", "alpha", "Charlie", "alpha", "delta"}));
+        QCOMPARE(m_events->eventTexts(), texts({"bravo", "alpha", "Charlie", "alpha", "delta"}));
     }
 
     // Closing only hides: the history goes on filling while hidden.

@@ -15,7 +15,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QRegularExpression>
-#include <QTabBar>
 #include <numeric>
 
 namespace {
@@ -51,7 +50,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("list"); // the list with fields, else the text view
         QTest::addColumn<QList<int>>("logs");
         QTest::newRow("nothing shown") << 3 << false << QList<int>{};
-        QTest::newRow("both directions in the list") << 0 << true << QList<int>{};
         QTest::newRow("both directions in the text view") << 0 << false << QList<int>{};
         QTest::newRow("raw logs") << 3 << false
                                   << QList<int>{DataLogger::ClientToServer, DataLogger::ServerToClient};
@@ -106,13 +104,12 @@ private Q_SLOTS:
         }
         QVERIFY(m.ui.prompts.isEmpty());
         const QByteArray up = peers.link(server).in;
-        if (logFiles.contains(DataLogger::ClientToServer)) {
-            QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(logFiles[DataLogger::ClientToServer]).size(), up.size(),
-                                      20000);
-            QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(logFiles[DataLogger::ServerToClient]).size(), down.size(),
-                                      20000);
-            QVERIFY(fileBytes(logFiles[DataLogger::ClientToServer]) == up);
-            QVERIFY(fileBytes(logFiles[DataLogger::ServerToClient]) == down);
+        for (const auto &[type, passed] :
+             {std::pair(DataLogger::ClientToServer, up), {DataLogger::ServerToClient, down}}) {
+            if (!logFiles.contains(type))
+                continue;
+            QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(logFiles[type]).size(), passed.size(), 20000);
+            QVERIFY(fileBytes(logFiles[type]) == passed);
         }
     }
 
@@ -184,24 +181,20 @@ private Q_SLOTS:
     void faults_data()
     {
         QTest::addColumn<QString>("course");
-        QTest::addColumn<QString>("event"); // an event line that must be there, or empty
+        QTest::addColumn<QString>("event"); // an event line that must be there
         const auto row = [](const char *course, const char *event) {
             QTest::newRow(course) << QString::fromLatin1(course) << QString::fromLatin1(event);
         };
         row("client: the server resets mid-stream", "Socket closed (Local port");
         row("pass through: a client resets mid-stream", "Socket client 1 closed their connection.");
         row("pass through: a client half-closes", "Socket client 1 closed their connection.");
-        row("client: a blank inside the host name", "An error occurred on the socket - '11001, ");
         row("client: the server vanishes during a periodic send", "Socket closed (Local port");
         row("client: a send meets the server's close", "Socket closed (Local port");
-        row("merge with reconnection: the server vanishes",
-            "The merge with reconnection has ended: the connection failed.");
         row("server: clients reset while a broadcast goes out", "Socket client 2 closed their connection.");
-        row("client: the log is on a full disk", ""); // the one failure told
     }
 
-    // A peer that fails or goes, a name that cannot be, a disk that is full: the
-    // program says what happened, keeps everything that came before, and goes on.
+    // A peer that fails or goes: the program says what happened, keeps
+    // everything that came before, and goes on.
     void faults()
     {
         QFETCH(QString, course);
@@ -234,32 +227,16 @@ private Q_SLOTS:
             QVERIFY2(logged.size() >= before && sent.startsWith(logged),
                      qPrintable(QString::number(logged.size())));
             QVERIFY(m.connectClient(server));
-        } else if (is("client: the log is on a full disk")) {
-            m.logTo(DataLogger::Input, QStringLiteral("/dev/full"));
-            std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
-            QVERIFY(peer);
-            for (const char *line : {"first\r\n", "second\r\n"}) {
-                peer->write(line);
-                QTRY_COMPARE(
-                    m.w->tabs[0].model->cell(m.w->tabs[0].model->rowCount() - 1, DataListModel::ColMessage),
-                    QByteArray(line).chopped(2));
-                QTRY_COMPARE(m.ui.messages().size(), 1);
-            }
-            QVERIFY(m.ui.messages().first().startsWith(
-                QStringLiteral("An error occurred while attempting to write to '/dev/full'.  The operating "
-                               "system reports: 28, ")));
-            QVERIFY(!m.w->logging()->hasTick(DataLogger::Input));
         } else if (passThrough) {
             std::unique_ptr<QTcpSocket> upstream = m.connectClient(server, 2);
             QVERIFY(upstream);
             const quint16 port = quint16(m.w->sckServer[0]->LocalPort());
             QTcpSocket a, b;
-            a.connectToHost(QHostAddress::LocalHost, port);
-            QVERIFY(a.waitForConnected(5000));
-            QTRY_COMPARE(m.w->intClientCount, qint16(1));
-            b.connectToHost(QHostAddress::LocalHost, port);
-            QVERIFY(b.waitForConnected(5000));
-            QTRY_COMPARE(m.w->intClientCount, qint16(2));
+            for (QTcpSocket *s : {&a, &b}) {
+                s->connectToHost(QHostAddress::LocalHost, port);
+                QVERIFY(s->waitForConnected(5000));
+                QTRY_COMPARE(m.w->intClientCount, qint16(s == &a ? 1 : 2));
+            }
             const bool half = is("pass through: a client half-closes");
             const QByteArray sent = randomBytes(22, half ? 256 * 1024 : 8 * kMiB);
             a.write(sent);
@@ -305,12 +282,6 @@ private Q_SLOTS:
             QTRY_COMPARE_WITH_TIMEOUT(m.w->intClientCount, qint16(got.size() / 2), 20000);
             for (size_t c = 0; c < got.size(); c += 2)
                 QTRY_VERIFY_WITH_TIMEOUT(got[c].size() == block.size() && got[c] == block, 20000);
-        } else if (is("client: a blank inside the host name")) {
-            m.w->tabs[0].txtServer->setText(QStringLiteral("no such host"));
-            m.w->tabs[0].txtPortConnectTo->setText(QStringLiteral("80"));
-            m.w->tabs[0].cmdConnect->click();
-            QTRY_VERIFY_WITH_TIMEOUT(m.w->tabs[0].cmdConnect->text() == QStringLiteral("&Connect"), 5000);
-            QVERIFY(m.connectClient(server));
         } else if (is("client: a send meets the server's close")) {
             std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
             QVERIFY(peer);
@@ -354,40 +325,10 @@ private Q_SLOTS:
             QVERIFY(!send->isSending());
             send->IsModified = false;
             send->close();
-        } else if (is("merge with reconnection: the server vanishes")) {
-            m.opts.autoReconnect = true;
-            m.opts.reconnectPeriod = 1;
-            QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-            m.target(server.serverPort());
-            QByteArray first;
-            QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
-                QTcpSocket *s = server.nextPendingConnection();
-                QObject::connect(s, &QTcpSocket::readyRead, s, [&, s] {
-                    first += s->readAll();
-                    if (!first.endsWith("\r\n"))
-                        return;
-                    server.close(); // no one will answer again
-                    s->abort();
-                });
-            });
-            const QString list = putFile(m.settings.path(QStringLiteral("list.txt")), "1\r\n2\r\n3\r\n");
-            frmProtocol *p = m.w->protocols();
-            p->txtMessage->setData("RECORD %1\r\n");
-            p->txtReplaceFileName->setText(list);
-            p->chkReplaceEscapedChars->click();
-            p->chkDisconnectAfterMsgTx->click();
-            p->cmdSend->click();
-            QVERIFY(p->MergeActive);
-            QTRY_VERIFY_WITH_TIMEOUT(!p->MergeActive, 20000);
-            QCOMPARE(first, QByteArray("RECORD 1\r\n"));
-            QTRY_COMPARE_WITH_TIMEOUT(m.w->sckClient->State(), 0, 10000);
-            QCOMPARE(fileBytes(list), QByteArray("1\r\n2\r\n3\r\n"));
         }
-        if (!event.isEmpty())
-            QVERIFY2(m.events().join(QLatin1Char('\n')).contains(event),
-                     qPrintable(m.events().join(QLatin1Char('\n'))));
-        if (!is("client: the log is on a full disk"))
-            QVERIFY2(m.ui.prompts.isEmpty(), qPrintable(m.ui.messages().join(QLatin1Char('\n'))));
+        QVERIFY2(m.events().join(QLatin1Char('\n')).contains(event),
+                 qPrintable(m.events().join(QLatin1Char('\n'))));
+        QVERIFY2(m.ui.prompts.isEmpty(), qPrintable(m.ui.messages().join(QLatin1Char('\n'))));
     }
 
     void badFiles_data()

@@ -19,14 +19,6 @@
 #include <optional>
 
 namespace {
-QStringList strings(std::initializer_list<const char *> texts)
-{
-    QStringList out;
-    for (const char *t : texts)
-        out << QString::fromUtf8(t);
-    return out;
-}
-
 struct FakeHost : ProtocolHost
 {
     int mode = 0;
@@ -61,15 +53,6 @@ private:
     frmProtocol &open()
     {
         m_w = std::make_unique<frmProtocol>(&m_host);
-        return *m_w;
-    }
-    // A window over a template, merging the file of these bytes.
-    frmProtocol &merging(const QByteArray &templ, const QByteArray &records)
-    {
-        open();
-        m_w->txtMessage->setData(templ);
-        m_w->txtReplaceFileName->setText(writeData(QStringLiteral("list.txt"), records));
-        m_w->chkReplaceEscapedChars->click();
         return *m_w;
     }
 
@@ -109,11 +92,11 @@ private Q_SLOTS:
             QTest::newRow(name) << file << shape << QString::fromLatin1(told);
         };
         row("groups", "A,x,\"GET / HTTP/1.1\r\n\r\n\"\nA,y,\r\n\"two\"\rB,z,\"a, b\"\r\n\r\nA,w,\"\"\r\n",
-            strings({"R1 A: L1=x L2=y", "R3 B: L3=z", "R4 A: L4=w"}), "");
+            texts({"R1 A: L1=x L2=y", "R3 B: L3=z", "R4 A: L4=w"}), "");
         row("missing", std::nullopt, {}, "The operating system reports: 2, ");
         row("empty", QByteArray(), {}, "");
-        row("unclosed quote", "A,x,\"1\"\r\nA,y,\"never\r\n", strings({"R1 A: L1=x"}), "begins on line 2 of");
-        row("record cut short", "A,x,\"1\"\r\nA,y\r\n", strings({"R1 A: L1=x"}),
+        row("unclosed quote", "A,x,\"1\"\r\nA,y,\"never\r\n", texts({"R1 A: L1=x"}), "begins on line 2 of");
+        row("record cut short", "A,x,\"1\"\r\nA,y\r\n", texts({"R1 A: L1=x"}),
             "is cut short by the end of the file.");
     }
 
@@ -247,7 +230,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, records);
         QFETCH(QByteArray, sent);
         QFETCH(QString, told);
-        frmProtocol &w = merging(templ, records);
+        frmProtocol &w = open();
+        w.txtMessage->setData(templ);
+        w.txtReplaceFileName->setText(writeData(QStringLiteral("list.txt"), records));
+        w.chkReplaceEscapedChars->click();
         w.cmdSend->click();
         QCOMPARE(m_host.sent, sent.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{sent});
         QCOMPARE(m_ui->messages(), told.isEmpty() ? QStringList() : QStringList{told});
@@ -281,7 +267,7 @@ private Q_SLOTS:
         row("reconnect in Server mode merges all", "send reconnect 1 0 file", {"<a><b>"}, "&Start Sending");
         row("reconnect, connected: first record", "send reconnect 0 7 file", {"<a>"}, "Stop Sending");
         row("reconnect, closed: connect first", "send reconnect 0 0 file", {}, "Stop Sending", "",
-            strings({"connect"}));
+            texts({"connect"}));
         row("reconnect, connecting: told, nothing changes", "send reconnect 0 6 file", {}, "&Start Sending",
             "The socket is neither connected or closed.  Place the socket into one of these states");
         row("preview", "preview merge 0 7 file", {"<a><b>"}, "&Send");

@@ -206,8 +206,7 @@ private Q_SLOTS:
         QTest::newRow("no stamp counts as now") << ten << missing << 2;
         QTest::newRow("other keys count") << (QStringList(ten) << QStringLiteral("InitReadDir"))
                                           << (QStringList(stamps) << QString()) << 10;
-        QTest::newRow("gap") << QStringList{QStringLiteral("0"), QStringLiteral("2")}
-                             << QStringList{stamps[0], stamps[2]} << 1;
+        QTest::newRow("gap") << texts({"0", "2"}) << QStringList{stamps[0], stamps[2]} << 1;
     }
 
     void findFreeStateNumber()

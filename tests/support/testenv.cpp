@@ -21,6 +21,14 @@ QString putFile(const QString &path, const QByteArray &bytes)
     return path;
 }
 
+QStringList texts(std::initializer_list<const char *> items)
+{
+    QStringList out;
+    for (const char *t : items)
+        out << QString::fromLatin1(t);
+    return out;
+}
+
 void dropOptions()
 {
     delete frmOptions::instance();

@@ -3,6 +3,7 @@
 #include "options/settingsstore.h"
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -10,6 +11,9 @@
 QByteArray fileBytes(const QString &path);
 /// Writes a test's input file whole and gives its path; a test that cannot stops at once.
 QString putFile(const QString &path, const QByteArray &bytes);
+
+/// The given ASCII texts as a list.
+QStringList texts(std::initializer_list<const char *> items);
 
 /// Puts away the options window and every options model made so far; the
 /// program is left on its built-in option values.
