@@ -17,7 +17,6 @@
 #include <QToolButton>
 #include <fcntl.h>
 #include <optional>
-#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -659,19 +658,7 @@ private Q_SLOTS:
             m.w->tabs[0].cmdReceivedPause->click();
         }
         QByteArray got;
-        auto logged = [&] {
-            if (!slowLog)
-                return (got = fileBytes(path)).size();
-            // Reads for as long as the writer keeps the pipe busy.
-            char buffer[65536];
-            for (pollfd p{reader, POLLIN, 0}; ::poll(&p, 1, 10) > 0;) {
-                const ssize_t n = ::read(reader, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                got.append(buffer, n);
-            }
-            return got.size();
-        };
+        auto logged = [&] { return slowLog ? drainPipe(reader, got) : (got = fileBytes(path)).size(); };
         QTRY_COMPARE_WITH_TIMEOUT(logged(), held + stream.size(), 30000);
         QVERIFY(got == stream.left(held) + stream);
         QTRY_VERIFY(!m.w->sckClient->readingPaused());

@@ -23,7 +23,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <numeric>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -397,17 +396,7 @@ private Q_SLOTS:
 
         // Once the file has taken most of it, the data may flow again.
         QByteArray got;
-        // Reads for as long as the writer keeps the pipe busy.
-        auto readSome = [&] {
-            char buffer[65536];
-            for (pollfd p{reader, POLLIN, 0}; ::poll(&p, 1, 10) > 0;) {
-                const ssize_t n = ::read(reader, buffer, sizeof buffer);
-                if (n <= 0)
-                    break;
-                got.append(buffer, n);
-            }
-            return got.size();
-        };
+        auto readSome = [&] { return drainPipe(reader, got); };
         QTRY_VERIFY_WITH_TIMEOUT((readSome(), backlog.size() == 2), 20000);
         QCOMPARE(backlog[1][0].toBool(), false);
         QTRY_COMPARE_WITH_TIMEOUT(readSome(), stream.size(), 20000);

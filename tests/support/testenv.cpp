@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <poll.h>
+#include <unistd.h>
 
 QByteArray fileBytes(const QString &path)
 {
@@ -19,6 +21,18 @@ QString putFile(const QString &path, const QByteArray &bytes)
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
         qFatal("cannot write test file %s", qPrintable(path));
     return path;
+}
+
+qsizetype drainPipe(int fd, QByteArray &into)
+{
+    char buffer[65536];
+    for (pollfd p{fd, POLLIN, 0}; ::poll(&p, 1, 10) > 0;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        into.append(buffer, n);
+    }
+    return into.size();
 }
 
 QStringList texts(std::initializer_list<const char *> items)

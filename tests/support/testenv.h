@@ -12,6 +12,10 @@ QByteArray fileBytes(const QString &path);
 /// Writes a test's input file whole and gives its path; a test that cannot stops at once.
 QString putFile(const QString &path, const QByteArray &bytes);
 
+/// Appends what a pipe holds, reading for as long as its writer keeps it
+/// busy; gives the size of what has been read so far.
+qsizetype drainPipe(int fd, QByteArray &into);
+
 /// The given ASCII texts as a list.
 QStringList texts(std::initializer_list<const char *> items);
 
