@@ -5,7 +5,11 @@
 // written to /dev/null) and the bare loopback; and what each relay adds to
 // the round trip of a 100-byte request. With logging: the two relay logs
 // (no date, no hex) and all seven logs with date stamps, beside socat
-// writing its raw dump of each direction to files.
+// writing its raw dump of each direction to files. The log files of both go
+// to a folder in memory (/dev/shm where there is one, TARNWELL_BENCH_LOGS
+// to choose another): the figures are about the programs, and on a disk
+// the one that must write four times the bytes (the logs' own layout in
+// the server-to-client direction) would measure the disk's sustained speed.
 //
 // The display figures are taken on the platform of this process (offscreen
 // unless told) and, when an X display is at hand, again on xcb by a child
@@ -37,9 +41,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -267,6 +273,15 @@ struct Setup
     qint64 bytes = 0;
 };
 
+QString logsFolder()
+{
+    const QString chosen = qEnvironmentVariable("TARNWELL_BENCH_LOGS");
+    if (!chosen.isEmpty())
+        return chosen;
+    const QFileInfo memory(QStringLiteral("/dev/shm"));
+    return memory.isDir() && memory.isWritable() ? memory.filePath() : QDir::tempPath();
+}
+
 // A main window in Pass Through mode with its own options and scripted dialogs.
 struct WindowRelay
 {
@@ -323,7 +338,7 @@ std::unique_ptr<Path> openPath(const Setup &setup)
         return nullptr;
 
     if (setup.logs != Logs::None)
-        path->logs = std::make_unique<QTemporaryDir>();
+        path->logs = std::make_unique<QTemporaryDir>(logsFolder() + QStringLiteral("/bench_relay-XXXXXX"));
     if (setup.via == Via::Direct) {
         path->client = connectLoopback(upstreamPort);
         path->server = acceptWithin(upstream.get(), kSetupTimeoutMs);
