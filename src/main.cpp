@@ -9,6 +9,7 @@ int main(int argc, char *argv[])
 {
     settleAllocator();
     QApplication app(argc, argv);
+    keepHeapTrimmed(&app);
     QApplication::setApplicationName(QStringLiteral("tarnwell"));
     // The installed desktop entry and icon carry this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tarnwell.Tarnwell"));

@@ -1,11 +1,14 @@
+#include "core/allocator.h"
 #include "core/bytes.h"
 #include "core/framing.h"
 #include "core/frmtimer.h"
 #include "core/itemreader.h"
+#include "support/testenv.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <memory>
 #include <numeric>
 
 using Problem = ItemReader::Records::Problem;
@@ -393,6 +396,26 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(laps, (QList<int>{30, 40, 40, 40}));
         QVERIFY(clock.elapsed() >= 150);
+    }
+    // A flood leaves free pieces between buffers still in use; they must go
+    // back to the system, or the process keeps the size of its worst moment.
+    void freeHeapGoesBackToTheSystem()
+    {
+#if defined(__SANITIZE_ADDRESS__) || !defined(__GLIBC__)
+        QSKIP("the heap is not the system allocator's");
+#endif
+        constexpr int kBlocks = 1024, kBlock = 64 * 1024;
+        std::vector<std::unique_ptr<char[]>> blocks;
+        for (int i = 0; i < kBlocks; ++i) {
+            blocks.emplace_back(new char[kBlock]);
+            std::fill_n(blocks.back().get(), kBlock, char(i));
+        }
+        for (int i = 0; i < kBlocks; i += 2)
+            blocks[i].reset();
+        const double before = statusMiB("VmRSS:");
+        QVERIFY(trimHeap());
+        QVERIFY2(before - statusMiB("VmRSS:") >= 24, qPrintable(QString::number(before - statusMiB("VmRSS:"))));
+        QCOMPARE(blocks[1][kBlock - 1], char(1)); // what is in use stays
     }
 };
 

@@ -11,6 +11,7 @@
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
 #include "support/streampeers.h"
+#include "support/testenv.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -24,18 +25,6 @@ constexpr qint64 kKiB = 1024;
 constexpr qint64 kMiB = 1024 * kKiB;
 constexpr double kGrowthMiB = 8;
 constexpr int kWaitMs = 120000;
-
-// A figure of this process's memory from the system, in MB.
-double statusMiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
 
 double residentMiB()
 {
@@ -253,6 +242,7 @@ int main(int argc, char **argv)
     // The allocator as the program sets it up: its memory is what is measured.
     settleAllocator();
     QApplication app(argc, argv);
+    keepHeapTrimmed(&app);
     Soak soak;
     return QTest::qExec(&soak, argc, argv);
 }

@@ -85,3 +85,11 @@ QString TempSettings::underAFile(const QString &name)
         putFile(plain, {});
     return plain + QLatin1Char('/') + name;
 }
+
+double statusMiB(const char *field)
+{
+    for (const QByteArray &line : fileBytes(QStringLiteral("/proc/self/status")).split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}

@@ -16,6 +16,9 @@ QString putFile(const QString &path, const QByteArray &bytes);
 /// busy; gives the size of what has been read so far.
 qsizetype drainPipe(int fd, QByteArray &into);
 
+/// A figure of this process's memory from the system ("VmRSS:", "VmHWM:"), in MB.
+double statusMiB(const char *field);
+
 /// The given ASCII texts as a list.
 QStringList texts(std::initializer_list<const char *> items);
 
