@@ -249,12 +249,6 @@ bool noWaitWindow()
     return std::none_of(all.begin(), all.end(), [](QWidget *w) { return qobject_cast<frmWait *>(w); });
 }
 
-// Escape-dense text: escapes, doubled and lone backslashes and plain characters.
-QByteArray escapedText(int repeats)
-{
-    return QByteArray("\\0D\\0A\\5c\\\\abc\\G1\\ffx").repeated(repeats);
-}
-
 // Sees a progress window shown, by the events that reach it, and runs the
 // action on it then. Until one shows, every turn of the event loop sleeps,
 // so the conversion outlasts the second before it appears.
@@ -400,8 +394,7 @@ private Q_SLOTS:
         m_options.displayMessageSep = flags.contains(QLatin1Char('M'));
         m_options.ignoreBetween = flags.contains(QLatin1Char('Q'));
         m_options.ignoreText = "'";
-        if (flags.contains(QLatin1Char('P')))
-            m_options.messageSeparator = "|";
+        m_options.messageSeparator = flags.contains(QLatin1Char('P')) ? "|" : "\r\n";
         m_options.concat = !flags.contains(QLatin1Char('S'));
         display(data);
         QTEST(list().messages(), "rows");
@@ -722,10 +715,12 @@ private Q_SLOTS:
         QVERIFY(!watcher.shown);
         QCOMPARE(same, Bytes::FromEscaped(longer));
 
-        // A long conversion shows its progress and may be cancelled or stopped.
+        // A long conversion (of escapes, doubled and lone backslashes and plain
+        // text) shows its progress and may be cancelled or stopped.
+        const QByteArray escapes("\\0D\\0A\\5c\\\\abc\\G1\\ffx");
         for (bool cancel : {true, false}) {
             m_ui.clear();
-            const QByteArray text = escapedText(1 << 20);
+            const QByteArray text = escapes.repeated(1 << 20);
             QString label;
             int percent = -1;
             WaitWindowWatcher watcher([&](frmWait *wait) {
@@ -760,7 +755,7 @@ private Q_SLOTS:
         m_ui.clear();
         QTimer::singleShot(0, this, [this] { m_support.reset(); });
         QByteArray out;
-        QVERIFY(!m_support->GetRaw(escapedText(160 << 10), true, out));
+        QVERIFY(!m_support->GetRaw(escapes.repeated(160 << 10), true, out));
         QVERIFY(!m_support);
         QVERIFY(m_ui.prompts.isEmpty());
         QVERIFY(noWaitWindow());
@@ -1059,9 +1054,7 @@ private Q_SLOTS:
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("b\r\ncdx\ref\ng"));
 
         // A large append while shown reaches the document in slices, in order.
-        QByteArray big;
-        for (int i = 0; i < 20000; ++i)
-            big += "message " + QByteArray::number(i) + "\r\n";
+        const QByteArray big = crlfMessages(20000, "message ");
         view.append(big, false);
         QTRY_VERIFY(!view.hasPendingRender());
         QCOMPARE(documentLines(view), expectedLines("ab\r\ncdx\ref\ngh" + big));
@@ -1087,25 +1080,24 @@ private Q_SLOTS:
         // The worked example, A CR LF, and random data, in each representation.
         struct Case
         {
-            const char *name;
             const char *caption;
             QByteArray aCrLf;
             QByteArray (*convert)(QByteArrayView);
         };
         const Case cases[] = {
-            {"WYSIWYG", "Details - WYSIWYG", "A\r\n", nullptr},
-            {"Chr", "Details - Character", "A\\0D\\0A", Bytes::GetChar},
-            {"Dec", "Details - AscII (Decimal)", "065 013 010 ", Bytes::GetAscII},
-            {"Hex", "Details - AscII (Hexadecimal)", "41 0D 0A ", Bytes::GetHex},
-            {"Bin", "Details - AscII (Binary)", "01000001 00001101 00001010 ", Bytes::GetBinary},
-            {"Oct", "Details - AscII (Octal)", "101 015 012 ", Bytes::GetOctal},
+            {"Details - WYSIWYG", "A\r\n", nullptr},
+            {"Details - Character", "A\\0D\\0A", Bytes::GetChar},
+            {"Details - AscII (Decimal)", "065 013 010 ", Bytes::GetAscII},
+            {"Details - AscII (Hexadecimal)", "41 0D 0A ", Bytes::GetHex},
+            {"Details - AscII (Binary)", "01000001 00001101 00001010 ", Bytes::GetBinary},
+            {"Details - AscII (Octal)", "101 015 012 ", Bytes::GetOctal},
         };
         const QByteArray random = randomData(14, 3000);
         for (int r = 0; r < DetailsLayout::kRepresentationCount; ++r) {
             const Case &c = cases[r];
             const QString caption = QString::fromLatin1(c.caption);
-            QTest::addRow("%s of A CR LF", c.name) << r << QByteArray("A\r\n") << c.aCrLf << caption;
-            QTest::addRow("%s of random", c.name)
+            QTest::addRow("%s: A CR LF", c.caption) << r << QByteArray("A\r\n") << c.aCrLf << caption;
+            QTest::addRow("%s: random", c.caption)
                 << r << random << (c.convert ? c.convert(random) : random) << caption;
         }
         QTest::newRow("Hex of nothing") << int(Rep::Hex) << QByteArray() << QByteArray()
