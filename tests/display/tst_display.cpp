@@ -1210,62 +1210,47 @@ private Q_SLOTS:
         }
     }
 
-    void openAndFollow_data()
-    {
-        QTest::addColumn<QString>("call"); // "open", or the newest data with tracking "ticked" or "unticked"
-        QTest::addColumn<bool>("listView");
-        // open: the list's row (-1 none) or the caret from the end; else the text's length
-        QTest::addColumn<int>("at");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::addColumn<bool>("shown");
-        const QByteArray a200(200, 'a'), b100(100, 'b');
-        QTest::newRow("list: the selected row's message")
-            << "open" << true << 1 << QByteArray("r1\r\n") << true;
-        QTest::newRow("list: no row selected, text kept")
-            << "open" << true << -1 << QByteArray("before") << true;
-        QTest::newRow("text: caret 100 before the end") << "open" << false << 100 << b100 << true;
-        QTest::newRow("text: 300 after the caret") << "open" << false << 400 << a200 + b100 << true;
-        QTest::newRow("text: caret at the end") << "open" << false << 0 << QByteArray() << true;
-        QTest::newRow("not ticked: nothing") << "unticked" << true << 400 << QByteArray("before") << false;
-        QTest::newRow("list: the last row, window not shown")
-            << "ticked" << true << 400 << QByteArray("r2\r\n") << false;
-        QTest::newRow("text: the last 300, window shown")
-            << "ticked" << false << 400 << QByteArray(100, 'a') + QByteArray(200, 'b') << true;
-        QTest::newRow("text: shorter than 300, all") << "ticked" << false << 5 << QByteArray("aaaaa") << true;
-    }
-
     // Opening takes the selected row or the text after the caret; tracking the
     // newest data takes the last row or the last 300 characters.
     void openAndFollow()
     {
-        QFETCH(QString, call);
-        QFETCH(bool, listView);
-        QFETCH(int, at);
         QTreeView view;
         list().attachView(&view);
         for (const char *message : {"r0", "r1", "r2"})
             list().add(message);
         view.setCurrentIndex(QModelIndex());
-        const frmDetails::DataTab tab{listView, &view, &text()};
+        const QByteArray all = QByteArray(200, 'a') + QByteArray(200, 'b');
+        text().append(all, true);
+        const frmDetails::DataTab rows{true, &view, &text()}, chars{false, &view, &text()};
         frmDetails window;
         window.AddDetails("before");
-        if (call == QLatin1String("open")) {
-            text().append(QByteArray(200, 'a') + QByteArray(200, 'b'), true);
-            if (listView && at >= 0)
-                view.setCurrentIndex(list().index(at, 0));
-            if (!listView)
-                text().setCaretOffset(text().length() - at);
-            window.OpenDetails(tab);
-        } else {
-            text().append(QByteArray(qMin(at, 200), 'a') + QByteArray(qMax(0, at - 200), 'b'), true);
-            view.setCurrentIndex(list().index(0, 0));
-            window.chkTrackLatestData->setChecked(call == QLatin1String("ticked"));
-            window.LatestDataAdded(tab);
-            if (call == QLatin1String("ticked") && !listView)
-                QCOMPARE(text().caretOffset(), qMax(0, at - 300));
+        window.OpenDetails(rows); // no row selected: the text is kept
+        QCOMPARE(window.currentText(), QByteArray("before"));
+        QVERIFY(window.isVisible());
+        view.setCurrentIndex(list().index(1, 0));
+        window.OpenDetails(rows);
+        QCOMPARE(window.currentText(), QByteArray("r1\r\n"));
+        for (int caret : {400, 300, 0}) {
+            text().setCaretOffset(caret);
+            window.OpenDetails(chars);
+            QCOMPARE(window.currentText(), all.mid(caret, 300));
         }
-        QTEST(window.currentText(), "expected");
-        QTEST(window.isVisible(), "shown");
+
+        window.hide();
+        window.LatestDataAdded(rows); // not ticked: nothing
+        QCOMPARE(window.currentText(), all.first(300));
+        window.chkTrackLatestData->setChecked(true);
+        window.LatestDataAdded(rows); // the last row, whichever is selected, the window not shown
+        QCOMPARE(window.currentText(), QByteArray("r2\r\n"));
+        QVERIFY(!window.isVisible());
+        window.LatestDataAdded(chars); // the window shown, the caret at the start of what it shows
+        QCOMPARE(window.currentText(), all.last(300));
+        QVERIFY(window.isVisible());
+        QCOMPARE(text().caretOffset(), 100);
+        text().clear();
+        text().append("aaaaa", true);
+        window.LatestDataAdded(chars);
+        QCOMPARE(window.currentText(), QByteArray("aaaaa"));
     }
 
     void caseRules_data()
