@@ -445,9 +445,8 @@ private Q_SLOTS:
         const QByteArray first = crlfMessages(3000);
         display(first);
         QVERIFY(rowsWhenSecondArrived > 0 && rowsWhenSecondArrived < 3000);
-        QCOMPARE(list().messages().mid(2999), latin1({"m2999", "second", "third"}));
-        QCOMPARE(list().messages(Col::ColDirection, Col::ColSocket).mid(2999),
-                 latin1({"In|NA", "In|7", "Out|NA"}));
+        QCOMPARE(list().messages(Col::ColDirection).mid(2999),
+                 latin1({"In|NA|m2999", "In|7|second", "Out|NA|third"}));
         QCOMPARE(text().bytes(), first + "second\r\nthird\r\n");
         QVERIFY(text().isIncomingAt(0) && !text().isIncomingAt(text().length() - 1));
 
@@ -466,7 +465,6 @@ private Q_SLOTS:
         // A limit lowered while a display lets events run applies to its rest.
         QTimer::singleShot(0, [this] { m_options.maxListLength = 10; });
         display(crlfMessages(3000));
-        QVERIFY(!m_events.lines.isEmpty());
         QVERIFY(list().rowCount() <= 10);
         QCOMPARE(list().messages().constLast(), QStringLiteral("m2999"));
 
