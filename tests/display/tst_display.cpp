@@ -103,13 +103,9 @@ QStringList documentLines(const DataTextView &view)
 
 QColor colourAt(const DataTextView &view, int position)
 {
-    const QTextBlock block = view.document()->findBlock(position);
-    for (const QTextLayout::FormatRange &r : block.textFormats()) {
-        const int start = block.position() + r.start;
-        if (position >= start && position < start + r.length)
-            return r.format.foreground().color();
-    }
-    return {};
+    QTextCursor after(view.document());
+    after.setPosition(position + 1); // a cursor has the format of the character before it
+    return after.charFormat().foreground().color();
 }
 
 using Rep = DetailsLayout::Representation;
