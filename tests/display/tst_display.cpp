@@ -187,14 +187,14 @@ public:
     void closeClient() override {}
     void closeServer(int) override {}
     void holdReceiving(bool hold) override { held = hold; }
+    void log(const QString &tag, const QByteArray &d) { logs << tag + QString::fromLatin1(d); }
     void IncomingDataArrived(const QString &s, const QByteArray &d) override
     {
-        logs << QStringLiteral("in[") + s + QStringLiteral("]") + QString::fromLatin1(d);
+        log(QStringLiteral("in[%1]").arg(s), d);
     }
-    void log(const char *tag, const QByteArray &d) { logs << QLatin1String(tag) + QString::fromLatin1(d); }
-    void OutgoingDataArrived(const QByteArray &d) override { log("out ", d); }
-    void ClientToServerDataArrived(const QByteArray &d) override { log("c2s ", d); }
-    void ServerToClientDataArrived(const QByteArray &d) override { log("s2c ", d); }
+    void OutgoingDataArrived(const QByteArray &d) override { log(QStringLiteral("out "), d); }
+    void ClientToServerDataArrived(const QByteArray &d) override { log(QStringLiteral("c2s "), d); }
+    void ServerToClientDataArrived(const QByteArray &d) override { log(QStringLiteral("s2c "), d); }
     void SentDataAdded() override {}
     void ReceivedDataAdded() override
     {
@@ -679,14 +679,12 @@ private Q_SLOTS:
             QCOMPARE(m_host->heldSockets, (QSet<int>{1, 2, 3}));
         };
         m_host->arrive(1, "a1\r\n");
-        QCOMPARE(m_host->logs,
-                 (QStringList{QStringLiteral("in[1#: ]a1\r\n"), QStringLiteral("out typed\r\n")}));
+        QCOMPARE(m_host->logs, latin1({"in[1#: ]a1\r\n", "out typed\r\n"}));
         QCOMPARE(m_support->bytesHeld(), qint64(0));
         // Then one read per socket and turn, in the order their data arrived.
         QTRY_COMPARE(m_host->logs.size(), 6);
         QCOMPARE(m_host->logs.mid(2),
-                 (QStringList{QStringLiteral("in[2#: ]b1\r\n"), QStringLiteral("in[3#: ]c1\r\n"),
-                              QStringLiteral("in[1#: ]a2\r\n"), QStringLiteral("in[2#: ]b2\r\n")}));
+                 latin1({"in[2#: ]b1\r\n", "in[3#: ]c1\r\n", "in[1#: ]a2\r\n", "in[2#: ]b2\r\n"}));
         QVERIFY(m_host->heldSockets.isEmpty());
         QCOMPARE(m_support->mostBytesHeld(), qint64(4 + 7));
         QCOMPARE(list(1).cell(5, DataListModel::ColMessage), QByteArray("b2"));
