@@ -481,7 +481,6 @@ private Q_SLOTS:
         });
         display(crlfMessages(3000), true, kServer);
         QVERIFY(queued);
-        QVERIFY(!m_support);
         // The rows made so far reached the view; the waiting arrival never ran.
         QCOMPARE(list(kServer).rowCount(), list(kServer).heldRowCount());
         QVERIFY(list(kServer).rowCount() < 3000);
@@ -887,10 +886,9 @@ private Q_SLOTS:
         for (int c : clicks)
             m.sortByHeader(c);
         QTEST(m.column(column), "expected");
-        // Indexes held elsewhere follow their rows; a new row goes at the end,
-        // numbered from the row count.
+        // Indexes held elsewhere follow their rows (the first is 001); a new
+        // row goes at the end, numbered from the row count.
         QCOMPARE(m.text(kept.row(), 0), QStringLiteral("001"));
-        QCOMPARE(kept.data(DataListModel::WholeTextRole).toString(), QString::fromLatin1(prefix + "b"));
         m.add("z");
         QCOMPARE(m.text(5, 0), QStringLiteral("006"));
     }
