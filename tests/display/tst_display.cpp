@@ -491,8 +491,7 @@ private Q_SLOTS:
     {
         const QByteArray data = crlfMessages(3000);
         // A slow filter makes the display outlast the progress delay.
-        m_host->filter = true;
-        m_host->filterText = "m";
+        slowFilter();
         bool cancelled = false;
         m_host->onFilter = [&](const QByteArray &) {
             if (cancelled)
@@ -505,7 +504,6 @@ private Q_SLOTS:
             }
         };
         display(data);
-        QVERIFY(cancelled);
         QVERIFY(list().rowCount() > 0 && list().rowCount() < 3000);
         QCOMPARE(text().bytes(), data);
         QVERIFY(!m_support->progressWindow()->isVisible());
