@@ -1175,7 +1175,6 @@ private Q_SLOTS:
             QVERIFY(layout.rowCount() > 40);
             QCOMPARE(layout.complete(), rep == Rep::Bin);
             const qsizetype end = layout.rowEnd(39);
-            QVERIFY(end < big.size() / 16);
             QCOMPARE(layout.textBetween({0, 0}, {end, 0}), DetailsLayout::render(big.first(end), rep));
             window.txtDetails->grab();
 
@@ -1306,13 +1305,11 @@ private Q_SLOTS:
         QVERIFY(!window.PassesFilter(" CAF\xC9 au lait"));
 
         // Each edit while on adds one enabled event.
-        m_events.lines.clear();
         QTest::keyClicks(window.txtFilter[3], QStringLiteral("ab"));
-        QCOMPARE(m_events.lines.size(), 2);
-        QCOMPARE(m_events.lines.last(),
-                 QStringLiteral("The filtering has been enabled. ('GET', ' caf\u00E9', '' or 'ab')"));
         window.chkFilterOn->click();
-        QCOMPARE(m_events.lines.last(), off);
+        const QString typed = on.chopped(2); // up to the fourth box's text
+        QCOMPARE(m_events.lines.mid(3),
+                 (QStringList{typed + QStringLiteral("a')"), typed + QStringLiteral("ab')"), off}));
 
         // Only Close saves; the next run restores exactly what was saved.
         settings.reopen();
