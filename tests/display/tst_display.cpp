@@ -1060,7 +1060,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<QString>("caption");
 
-        // The worked example, A CR LF, and random data, in each representation.
+        // The worked example, A CR LF, random data and no data, in each representation.
         struct Case
         {
             const char *caption;
@@ -1082,9 +1082,8 @@ private Q_SLOTS:
             QTest::addRow("%s: A CR LF", c.caption) << r << QByteArray("A\r\n") << c.aCrLf << caption;
             QTest::addRow("%s: random", c.caption)
                 << r << random << (c.convert ? c.convert(random) : random) << caption;
+            QTest::addRow("%s: nothing", c.caption) << r << QByteArray() << QByteArray() << caption;
         }
-        QTest::newRow("Hex of nothing") << int(Rep::Hex) << QByteArray() << QByteArray()
-                                        << QStringLiteral("Details - AscII (Hexadecimal)");
     }
 
     void representations()
