@@ -178,7 +178,6 @@ private Q_SLOTS:
                                                   // 0", "cancel", "escape", "close"
         QTest::addColumn<QStringList>("results"); // what the caller was given after each showing
 
-        QTest::newRow("OK gives the first column") << "server" << texts({"ok 1"}) << texts({"B"});
         QTest::newRow("a double click is OK") << "port" << texts({"double 2"}) << texts({"110"});
         QTest::newRow("OK with no row chosen gives nothing") << "port" << texts({"ok"}) << texts({""});
         QTest::newRow("Cancel after an earlier OK")
