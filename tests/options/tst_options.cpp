@@ -612,7 +612,6 @@ private Q_SLOTS:
         m_ui->yesNoAnswers.enqueue(yes);
         m_w->cmdHTTPPassThrough->click();
         QCOMPARE(m_ui->prompts.size(), 1);
-        QCOMPARE(m_ui->prompts[0].icon, UiService::Icon::Question);
         QTEST(takeLines(), "lines");
         QCOMPARE(m_w->txtReconnectPeriod->text(), yes ? QStringLiteral("1000") : QStringLiteral("500"));
         QCOMPARE(m_w->txtReconnectPeriod->isEnabled(), yes);

@@ -161,8 +161,6 @@ private Q_SLOTS:
                               QDir::toNativeSeparators(read) +
                               QStringLiteral(". The operating system reports: ") + problem};
         QCOMPARE(ui.messages(), expected);
-        if (!problem.isEmpty())
-            QCOMPARE(ui.prompts.first().icon, UiService::Icon::Exclamation);
 
         // The list is read once: a later showing keeps it, whatever the file says now.
         putFile(read, "9,Later\n");
