@@ -22,7 +22,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
-#include <numeric>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,13 +38,6 @@ const QByteArray kEventBytes = "Gr\xfc\xdf"
 QByteArray spaces(int n)
 {
     return QByteArray(n, ' ');
-}
-
-QByteArray everyByte()
-{
-    QByteArray data(256, Qt::Uninitialized);
-    std::iota(data.begin(), data.end(), char(0));
-    return data;
 }
 
 void fixClock(DataLogger &log)

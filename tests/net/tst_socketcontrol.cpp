@@ -1,6 +1,7 @@
 #include "net/socketcontrol.h"
 #include "net/socketerrors.h"
 #include "support/streampeers.h"
+#include "support/testenv.h"
 
 #include <QMetaEnum>
 #include <QRandomGenerator>
@@ -392,9 +393,7 @@ private Q_SLOTS:
         qint64 written = 0;
         QObject::connect(&l.sck, &SocketControl::BytesWritten, &l.sck, [&](qint64 n) { written += n; });
         QSignalSpy complete(&l.sck, &SocketControl::SendComplete);
-        QByteArray bytes;
-        for (int i = 0; i < 400 * 256; ++i)
-            bytes += char(i);
+        const QByteArray bytes = everyByte().repeated(400);
 
         // More than the system takes at once, then more: what waits is sent
         // before what follows, and every byte is told written, once the

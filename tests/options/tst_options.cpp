@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 using Changes = SettingsStore::Changes;
 using Check = OptionsModel::Check;
@@ -119,12 +120,7 @@ private:
     QStringList &lines() { return m_log->lines; }
 
     OptionsModel &model() { return *m_w->model(); }
-    QStringList takeLines()
-    {
-        const QStringList l = m_log->lines;
-        m_log->lines.clear();
-        return l;
-    }
+    QStringList takeLines() { return std::exchange(m_log->lines, {}); }
     void openWindow()
     {
         m_w = frmOptions::open();

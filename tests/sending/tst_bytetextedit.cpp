@@ -1,4 +1,5 @@
 #include "sending/bytetextedit.h"
+#include "support/testenv.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -37,10 +38,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("mixed breaks") << QByteArray("\r\n\n\r\r\n\n\ra\rb\r");
-        QByteArray all;
-        for (int b = 0; b < 256; ++b)
-            all.append(char(b));
-        QTest::newRow("every byte") << all;
+        QTest::newRow("every byte") << everyByte();
     }
 
     void holdsBytesExactly()

@@ -213,9 +213,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("shown");
         QTest::addColumn<bool>("binaryAfter");
         QTest::addColumn<QString>("notice"); // a part of the one notice, or empty for none
-        QByteArray all(256, Qt::Uninitialized);
-        for (int b = 0; b < 256; ++b)
-            all[b] = char(b);
         const auto row = [](const char *name, const char *kind, const QByteArray &file, bool before,
                             const QByteArray &shown, bool after, const char *notice) {
             QTest::newRow(name) << QString::fromLatin1(kind) << file << before << shown << after
@@ -227,7 +224,7 @@ private Q_SLOTS:
             "unprintable");
         row("DEL alone, option off", "file", "a\x7F", false, "a\\7F", true, "unprintable");
         // Line ends stay as they are, every other unprintable byte is escaped.
-        row("every byte, option on", "file", all, true, Bytes::GetChar2(all), true, "");
+        row("every byte, option on", "file", everyByte(), true, Bytes::GetChar2(everyByte()), true, "");
         row("empty, option on", "file", "", true, "", false, "ASCII");
         row("vanished", "missing", "", true, "previous", true,
             "load the file.  The operating system reports: 2, ");

@@ -16,6 +16,9 @@ QString putFile(const QString &path, const QByteArray &bytes);
 /// busy; gives the size of what has been read so far.
 qsizetype drainPipe(int fd, QByteArray &into);
 
+/// The 256 byte values in order.
+QByteArray everyByte();
+
 /// The given ASCII texts as a list.
 QStringList texts(std::initializer_list<const char *> items);
 
