@@ -9,19 +9,11 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <memory>
-#include <numeric>
 
 using Problem = ItemReader::Records::Problem;
 Q_DECLARE_METATYPE(ItemReader::Records::Problem)
 
 namespace {
-
-QByteArray allBytes()
-{
-    QByteArray out(256, Qt::Uninitialized);
-    std::iota(out.begin(), out.end(), char(0));
-    return out;
-}
 
 struct Scan
 {
@@ -72,7 +64,7 @@ private Q_SLOTS:
                 QCOMPARE(Bytes::GetChar2(text), "abcdefghijklmnopqrs" + kept(v) + kept(w) + "vwxy");
             }
         }
-        const QByteArray raw = allBytes();
+        const QByteArray raw = everyByte();
         QCOMPARE(Bytes::GetHex(raw), hex);
         QCOMPARE(Bytes::GetAscII(raw), ascii);
         QCOMPARE(Bytes::GetOctal(raw), octal);
@@ -128,7 +120,7 @@ private Q_SLOTS:
     void textMapping()
     {
         // Every byte survives the trip through text, one character each.
-        const QByteArray raw = allBytes();
+        const QByteArray raw = everyByte();
         const QString text = Bytes::toText(raw);
         QCOMPARE(text, QString::fromLatin1(raw));
         QCOMPARE(Bytes::fromText(text), raw);

@@ -1,6 +1,7 @@
 #include "net/socketcontrol.h"
 #include "net/socketerrors.h"
 #include "support/streampeers.h"
+#include "support/testenv.h"
 
 #include <QMetaEnum>
 #include <QRandomGenerator>
@@ -141,7 +142,6 @@ private Q_SLOTS:
         if (stateAfterCall < 0) {
             QCOMPARE(result.number, number);
             QCOMPARE(result.description, SocketErrors::description(number));
-            QVERIFY(!result.description.isEmpty());
         } else {
             QVERIFY(!result.isError());
             QCOMPARE(l.sck.State(), stateAfterCall);
@@ -183,7 +183,6 @@ private Q_SLOTS:
         QFETCH(bool, reset);
         Link l;
         QVERIFY(l.open());
-        QCOMPARE(l.sck.peerInput(), SocketControl::PeerInput::Open);
         if (holders >= 1)
             l.sck.setReadingPaused(true, Holder::Path);
         if (holders >= 2)
@@ -374,6 +373,7 @@ private Q_SLOTS:
         QVERIFY2(l.maxAnnounced <= kBound, qPrintable(QString::number(l.maxAnnounced)));
     }
 
+    // (Every byte the other way is the paused reader's and the peer close's stream.)
     void connectsAndCarriesEveryByte_data()
     {
         QTest::addColumn<QString>("host");
@@ -392,9 +392,7 @@ private Q_SLOTS:
         qint64 written = 0;
         QObject::connect(&l.sck, &SocketControl::BytesWritten, &l.sck, [&](qint64 n) { written += n; });
         QSignalSpy complete(&l.sck, &SocketControl::SendComplete);
-        QByteArray bytes;
-        for (int i = 0; i < 400 * 256; ++i)
-            bytes += char(i);
+        const QByteArray bytes = everyByte().repeated(400);
 
         // More than the system takes at once, then more: what waits is sent
         // before what follows, and every byte is told written, once the
@@ -405,12 +403,8 @@ private Q_SLOTS:
         QCOMPARE(written, 0); // told from the event loop, never while sending
         const QByteArray all = readAllOf(*l.peer, first.size() + bytes.size());
         QVERIFY(all == first + bytes);
-        const QByteArray atPeer = all.sliced(first.size());
         QTRY_VERIFY_WITH_TIMEOUT(complete.count() > 0, kWaitMs);
         QCOMPARE(written, first.size() + bytes.size());
-        l.peer->write(atPeer);
-        QTRY_COMPARE_WITH_TIMEOUT(l.data.size(), bytes.size(), kWaitMs);
-        QVERIFY(l.data == bytes);
         QVERIFY(l.errors.isEmpty());
     }
 

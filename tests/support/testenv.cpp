@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <numeric>
 #include <poll.h>
 #include <unistd.h>
 
@@ -33,6 +34,13 @@ qsizetype drainPipe(int fd, QByteArray &into)
         into.append(buffer, n);
     }
     return into.size();
+}
+
+QByteArray everyByte()
+{
+    QByteArray data(256, Qt::Uninitialized);
+    std::iota(data.begin(), data.end(), char(0));
+    return data;
 }
 
 QStringList texts(std::initializer_list<const char *> items)

@@ -19,6 +19,9 @@ qsizetype drainPipe(int fd, QByteArray &into);
 /// A figure of this process's memory from the system ("VmRSS:", "VmHWM:"), in MB.
 double statusMiB(const char *field);
 
+/// The 256 byte values in order.
+QByteArray everyByte();
+
 /// The given ASCII texts as a list.
 QStringList texts(std::initializer_list<const char *> items);
 
