@@ -251,6 +251,7 @@ int main(int argc, char **argv)
 {
     bench::prepareProcess();
     QApplication app(argc, argv);
+    keepHeapTrimmed(&app);
     const bench::Options options = bench::parseOptions(app.arguments(), bench::Options{0, 3, {}});
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i)

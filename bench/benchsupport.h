@@ -5,6 +5,7 @@
 // loopback sockets for the traffic ends, the text stream they carry, the
 // process's resident memory and a private settings file.
 
+#include "core/allocator.h"
 #include "options/settingsstore.h"
 
 #include <QCoreApplication>
@@ -30,11 +31,12 @@
 
 namespace bench {
 
-/// What every benchmark does before its QApplication: the offscreen
-/// platform unless another is asked for, and a write to a peer that has
-/// closed fails instead of ending the program.
+/// What every benchmark does before its QApplication: the allocator as the
+/// program sets it up, the offscreen platform unless another is asked for,
+/// and a write to a peer that has closed fails instead of ending the program.
 inline void prepareProcess()
 {
+    settleAllocator();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::signal(SIGPIPE, SIG_IGN);

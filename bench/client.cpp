@@ -149,6 +149,7 @@ int main(int argc, char **argv)
 {
     bench::prepareProcess();
     QApplication app(argc, argv);
+    keepHeapTrimmed(&app);
 
     const bench::Options options =
         bench::parseOptions(app.arguments(), bench::Options{g_streamBytes, g_repeats, QString()});

@@ -274,6 +274,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    keepHeapTrimmed(&app);
     QuietEvents events;
     tw::setEventLog(&events);
 

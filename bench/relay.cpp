@@ -736,6 +736,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::signal(SIGPIPE, SIG_IGN);
     QApplication app(argc, argv);
+    keepHeapTrimmed(&app);
 
     const bench::Options options =
         bench::parseOptions(app.arguments(), bench::Options{g_streamBytes, g_repeats, QString()});

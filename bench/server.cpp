@@ -267,6 +267,7 @@ int main(int argc, char **argv)
 {
     bench::prepareProcess();
     QApplication app(argc, argv);
+    keepHeapTrimmed(&app);
     const bench::Options options =
         bench::parseOptions(app.arguments(), bench::Options{50 * 1024 * 1024, 1, {}});
     auto wanted = [&](const char *part) {
