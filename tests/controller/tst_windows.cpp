@@ -448,19 +448,15 @@ private Q_SLOTS:
         // F1 in each window opens the window's own topic.
         frmOptions *options = frmOptions::open();
         frmConfigurations configs(std::make_unique<MainWizardHost>(&w));
-        const struct
-        {
-            QWidget *window;
-            int tab; // of the options window
-            int topic;
-        } windows[] = {{w.clientStateHistory(), -1, 11},
-                       {w.eventHistory(), -1, 12},
-                       {options, 0, 13},
-                       {options, 1, 14},
-                       {options, 2, 15},
-                       {w.logging(), -1, 16},
-                       {&configs, -1, 20},
-                       {frmServer::shared(&w), -1, 21}};
+        // The window, the options window's tab (-1: none) and the topic.
+        const std::tuple<QWidget *, int, int> windows[] = {{w.clientStateHistory(), -1, 11},
+                                                           {w.eventHistory(), -1, 12},
+                                                           {options, 0, 13},
+                                                           {options, 1, 14},
+                                                           {options, 2, 15},
+                                                           {w.logging(), -1, 16},
+                                                           {&configs, -1, 20},
+                                                           {frmServer::shared(&w), -1, 21}};
         for (const auto &[window, tab, topic] : windows) {
             if (tab >= 0)
                 options->tabOption->setCurrentIndex(tab);
