@@ -274,7 +274,6 @@ private Q_SLOTS:
         frmTarnwell w;
         QVERIFY(w.Load());
         QCOMPARE(w.tabMode->currentIndex(), mode);
-        QCOMPARE(w.intCurrentMode, mode);
         const QStringList told = w.eventHistory()->eventTexts();
         QCOMPARE(told.filter(QStringLiteral("Tarnwell has been")), events);
         if (!damaged.isEmpty()) {
