@@ -746,22 +746,22 @@ private Q_SLOTS:
         p->chkReplaceEscapedChars->click();
         p->chkDisconnectAfterMsgTx->click();
 
-        if (course == QLatin1String("user") || course == QLatin1String("stop")) {
-            // Connected first: Send puts out the first record at once, and the
-            // user disconnects, or stops, before the send is even reported.
+        // Connected first: Send puts out the first record at once, and the
+        // user disconnects, or stops, before the send is even reported.
+        const bool connected = course == QLatin1String("user") || course == QLatin1String("stop");
+        if (connected) {
             m.w->tabs[0].cmdConnect->click();
             QTRY_COMPARE_WITH_TIMEOUT(w.intLastClientState, qint16(7), 10000);
-            p->cmdSend->click();
-            QVERIFY(p->MergeActive);
+        }
+        p->show();
+        p->cmdSend->click();
+        QVERIFY(p->MergeActive);
+        if (connected)
             (course == QLatin1String("user") ? static_cast<QAbstractButton *>(w.tabs[0].cmdConnect)
                                              : p->cmdSend)
                 ->click();
-        } else {
-            p->show();
-            p->cmdSend->click();
-            QVERIFY(p->MergeActive);
+        else
             p->close(); // hiding the window does not end the merge
-        }
         if (course == QLatin1String("mode")) {
             // Without automatic reconnection the merge waits after its first
             // record; the user then leaves Client mode.
@@ -772,7 +772,6 @@ private Q_SLOTS:
         }
 
         QTRY_VERIFY_WITH_TIMEOUT(!p->MergeActive, 20000);
-        QCOMPARE(p->cmdSend->text(), QStringLiteral("&Start Sending"));
         QCOMPARE(m.events().filter(QStringLiteral("The merge with reconnection has ended")),
                  QStringList{QStringLiteral("The merge with reconnection has ended: ") + event +
                              QLatin1Char('.')});
@@ -780,8 +779,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(w.sckClient->State(), 0, 10000);
         QVERIFY(!w.blnClientOpen);
         QVERIFY(!w.tmrReconnectTimer->isRunning());
-        QTRY_COMPARE_WITH_TIMEOUT(server.messages().size(), delivered, 10000);
-        QCOMPARE(server.messages(), records.first(delivered));
+        QTRY_COMPARE_WITH_TIMEOUT(server.messages(), records.first(delivered), 10000);
         QVERIFY(m.ui.messages().isEmpty());
     }
 
