@@ -1142,10 +1142,9 @@ private Q_SLOTS:
         frmHelp::shared()->close();
 
         list->setCurrentRow(6);
+        bool shownDuringAStep = false; // the window is hidden while its set-up runs
         h.atStep = [&](int n, frmInstruction &step) {
-            // The window is hidden while its set-up runs.
-            if (window && window->isVisible())
-                qWarning("the configurations window is on show during a step");
+            shownDuringAStep |= window && window->isVisible();
             // Escape answers a step like its button.
             if (n == 1)
                 QTest::keyClick(&step, Qt::Key_Escape);
@@ -1157,7 +1156,7 @@ private Q_SLOTS:
             window->cmdOK->click();
         QCOMPARE(h.steps.size(), 2);
         QCOMPARE(h.steps.first(), QStringLiteral("Time of Day Setup - Step 1|Next >>"));
-        QVERIFY(h.w->isEnabled());
+        QVERIFY(!shownDuringAStep && h.w->isEnabled());
         QTRY_VERIFY(!window);
         QCOMPARE(h.settings.store().Read(QStringLiteral("StartUp"), QStringLiteral("ShowConfigurations")),
                  QStringLiteral("1"));
