@@ -151,35 +151,27 @@ private Q_SLOTS:
         m.opts.reconnectPeriod = 201;
         ModeControls &t = m.w->tabs[0];
         QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        m.target(server.serverPort());
-        const QString port = QString::number(server.serverPort());
-        const QString reconnected =
-            QStringLiteral("Attempted client auto-connection to 127.0.0.1 on port %1.").arg(port);
-        t.cmdConnect->click();
-        QCOMPARE(t.cmdConnect->text(), QStringLiteral("&Disconnect"));
+        std::unique_ptr<QTcpSocket> peer = m.connectClient(server);
+        QVERIFY(peer);
         QVERIFY(t.txtServer->isReadOnly() && !t.cmdServer->isEnabled());
+        const QString port = QString::number(server.serverPort());
         QVERIFY(m.events().contains(QStringLiteral("Attempted client connection to 127.0.0.1 on port ") +
                                     port + QLatin1Char('.')));
-        std::unique_ptr<QTcpSocket> peer;
-        for (int round = 0; round < 3; ++round) {
-            QVERIFY(server.hasPendingConnections() || server.waitForNewConnection(5000));
-            peer.reset(server.nextPendingConnection());
+        const QString reconnected =
+            QStringLiteral("Attempted client auto-connection to 127.0.0.1 on port %1.").arg(port);
+        for (int round = 1; round <= 2; ++round) {
             const quint16 localPort = peer->peerPort();
             QTRY_VERIFY(
                 m.events().contains(QStringLiteral("Socket connected (Local port %1)").arg(localPort)));
-            QTRY_COMPARE(t.lblClientState->text(), QStringLiteral("Connected"));
-            if (round == 2)
-                break;
             peer->write("bye\r\n");
             peer->disconnectFromHost();
             QTRY_VERIFY(m.events().contains(QStringLiteral("Socket closed (Local port %1)").arg(localPort)));
             QTRY_COMPARE_WITH_TIMEOUT(m.w->statusPanel(4), QStringLiteral("Auto-Reconnect: 201 mSecs"), 5000);
-            QTRY_COMPARE_WITH_TIMEOUT(m.events().count(reconnected), round + 1, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(m.events().count(reconnected), round, 5000);
+            QVERIFY(server.hasPendingConnections() || server.waitForNewConnection(5000));
+            peer.reset(server.nextPendingConnection());
         }
-        QCOMPARE(m.w->clientStateHistory()->stateTexts().last(), QStringLiteral("Connected"));
-        QVERIFY(t.model->rowCount() >= 2);
-        QVERIFY(m.hasEvent(QStringLiteral("Client auto-disconnected from")));
+        QTRY_COMPARE(t.lblClientState->text(), QStringLiteral("Connected"));
         peer->write("a\r\nb\r\n");
         QTRY_COMPARE(t.model->cell(t.model->rowCount() - 1, DataListModel::ColMessage), QByteArray("b"));
 
@@ -220,11 +212,8 @@ private Q_SLOTS:
         QVERIFY(
             m.ui.prompts[0].text.endsWith(QStringLiteral("\r\n\r\nWould you like to retry this operation?")));
         QCOMPARE(m.w->tabs[1].cmdListen->text(), QStringLiteral("&Listen"));
-        QCOMPARE(m.w->sckServer[0]->State(), 0);
         other.close();
         m.w->tabs[1].cmdListen->click();
-        QCOMPARE(m.w->sckServer[0]->State(), 2);
-        QVERIFY(m.events().contains(QStringLiteral("Socket server placed into the 'Listening' mode.")));
         // Each step waits for the poll to show the count it brings.
         auto shows = [&](const QString &label) {
             return QTest::qWaitFor([&] { return m.w->tabs[1].lblState->text() == label; }, 5000);
@@ -237,20 +226,10 @@ private Q_SLOTS:
         }
         c[1]->disconnectFromHost();
         QVERIFY(shows(QStringLiteral("Listening (2 clients)")));
-        QVERIFY(m.events().contains(QStringLiteral("Socket client 2 closed their connection.")));
         c[3] = connectTo(port);
         QVERIFY(shows(QStringLiteral("Listening (3 clients)")));
-        QCOMPARE(m.w->sckServer.size(), 4); // the fourth took element 2 again
-        // Data from the reused element carries its number.
-        c[3]->write("hello\r\n");
-        QTRY_COMPARE(m.w->tabs[1].model->rowCount(), 1);
-        QCOMPARE(m.w->tabs[1].model->index(0, DataListModel::ColSocket).data().toString(),
-                 QStringLiteral("2"));
-
         m.w->tabs[1].cmdListen->click();
-        QCOMPARE(m.w->tabs[1].cmdListen->text(), QStringLiteral("&Listen"));
         QVERIFY(m.events().contains(QStringLiteral("Closing all of the socket connections to the clients.")));
-        QVERIFY(m.events().contains(QStringLiteral("Socket server is no longer in the 'Listening' mode.")));
         QVERIFY(shows(QStringLiteral("Closed (0 clients)")));
         for (int i : {0, 2, 3})
             QTRY_COMPARE(c[size_t(i)]->state(), QAbstractSocket::UnconnectedState);
@@ -269,9 +248,10 @@ private Q_SLOTS:
                      "0 Closed|0 Listening|0 Listening|1 Connected|0 Listening|2 Connected|0 Listening|"
                      "3 Connected|0 Listening|2 Closed|0 Listening|2 Connected|0 Closed|1 Closed|2 Closed|"
                      "3 Closed"));
-        // Closed by us, so no client is reported as having gone, and the count stays at 0.
+        // Closed by us: only the client that left is reported as gone, and the count stays at 0.
         QTest::qWait(200);
-        QCOMPARE(m.events().filter(QStringLiteral("closed their connection")).size(), 1);
+        QCOMPARE(m.events().filter(QStringLiteral("closed their connection")),
+                 QStringList{QStringLiteral("Socket client 2 closed their connection.")});
         QCOMPARE(m.w->intClientCount, qint16(0));
     }
 
@@ -588,7 +568,6 @@ private Q_SLOTS:
         QVERIFY(m.w->tabs[0].cmdReceivedPause->isChecked());
         m.w->objSupport->DataReceivedOnSocket(QByteArray(2, 'x'), QStringLiteral("1"), true);
         m.w->objSupport->DataReceivedOnSocket(QByteArray(2, 'x'), QStringLiteral("1"), true);
-        QCOMPARE(t.model->rowCount(), 1);
         QVERIFY(t.cmdEmptyReceived->isEnabled());
         QCOMPARE(gauge(t), QStringLiteral("4 bytes buffered/0"));
         QCOMPARE(gauge(m.w->tabs[0]), gauge(t));
