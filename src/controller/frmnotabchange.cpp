@@ -1,5 +1,7 @@
 #include "controller/frmnotabchange.h"
 
+#include "ui/standardicons.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -19,7 +21,7 @@ frmNoTabChange::frmNoTabChange(QWidget *owner) : QDialog(owner)
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
     auto *icon = new QLabel;
-    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+    icon->setPixmap(sharedStandardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
     auto *text = new QLabel(noticeText());
     text->setObjectName(QStringLiteral("lblNotice"));
     text->setWordWrap(true);

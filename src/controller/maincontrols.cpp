@@ -8,6 +8,7 @@
 #include "display/indicators.h"
 #include "sending/frmsend.h"
 #include "ui/objectnames.h"
+#include "ui/standardicons.h"
 #include "ui/twips.h"
 
 #include <QApplication>
@@ -34,7 +35,7 @@ const QStringList kShowPassThrough = {
 QToolButton *iconButton(QStyle::StandardPixmap icon, const QString &tip, const char *name, int index)
 {
     auto *b = named(new QToolButton, name, index);
-    b->setIcon(QApplication::style()->standardIcon(icon));
+    b->setIcon(sharedStandardIcon(icon));
     b->setToolTip(tip);
     b->setAutoRaise(false);
     return b;

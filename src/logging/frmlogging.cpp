@@ -2,6 +2,7 @@
 
 #include "options/settingsstore.h"
 #include "ui/frmhelp.h"
+#include "ui/standardicons.h"
 #include "ui/uiservice.h"
 
 #include <QApplication>
@@ -144,7 +145,7 @@ bool frmLogging::hasTick(int type) const
 
 void frmLogging::setTick(int type, bool on)
 {
-    tabMode->setTabIcon(type - 1, on ? style()->standardIcon(QStyle::SP_DialogApplyButton) : QIcon());
+    tabMode->setTabIcon(type - 1, on ? sharedStandardIcon(QStyle::SP_DialogApplyButton) : QIcon());
 }
 
 void frmLogging::storeFields()

@@ -10,6 +10,7 @@
 #include "options/settingsstore.h"
 #include "sending/bytetextedit.h"
 #include "sending/frmsend.h"
+#include "ui/standardicons.h"
 #include "ui/uiservice.h"
 
 #include <QApplication>
@@ -161,7 +162,7 @@ void frmProtocol::buildUi()
     cmdSend->setMinimumWidth(sendWidth + 32);
     auto toolButton = [&](QStyle::StandardPixmap icon, const QString &tip, const char *name) {
         auto *b = named(new QToolButton, name);
-        b->setIcon(style()->standardIcon(icon));
+        b->setIcon(sharedStandardIcon(icon));
         b->setToolTip(tip);
         return b;
     };
@@ -242,10 +243,10 @@ void frmProtocol::loadLibrary()
     }
 
     const ItemReader::Records read = ItemReader::readRecords(data, 3);
-    const QIcon closedFolder = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    const QIcon closedFolder = sharedStandardIcon(QStyle::SP_DirClosedIcon);
     QIcon group = closedFolder;
-    group.addPixmap(style()->standardIcon(QStyle::SP_DirOpenIcon).pixmap(16), QIcon::Selected);
-    const QIcon protocol = style()->standardIcon(QStyle::SP_FileIcon);
+    group.addPixmap(sharedStandardIcon(QStyle::SP_DirOpenIcon).pixmap(16), QIcon::Selected);
+    const QIcon protocol = sharedStandardIcon(QStyle::SP_FileIcon);
 
     QTreeWidgetItem *groupNode = nullptr;
     QByteArray previousGroup;

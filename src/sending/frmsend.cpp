@@ -13,6 +13,7 @@
 #include "sending/sendschedule.h"
 #include "sending/sendstatestore.h"
 #include "ui/frmwait.h"
+#include "ui/standardicons.h"
 #include "ui/twips.h"
 #include "ui/uiservice.h"
 
@@ -396,7 +397,7 @@ void frmSend::buildUi()
     auto toolButton = [this](QStyle::StandardPixmap icon, const QString &tip, const char *name) {
         auto *b = new QToolButton;
         b->setObjectName(QString::fromLatin1(name));
-        b->setIcon(style()->standardIcon(icon));
+        b->setIcon(sharedStandardIcon(icon));
         b->setToolTip(tip);
         return b;
     };

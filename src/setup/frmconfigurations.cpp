@@ -4,6 +4,7 @@
 #include "setup/configurationwizards.h"
 #include "setup/wizardhost.h"
 #include "ui/frmhelp.h"
+#include "ui/standardicons.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -48,7 +49,7 @@ frmConfigurations::frmConfigurations(std::unique_ptr<WizardHost> host, QWidget *
     lvwConfig->setSelectionMode(QAbstractItemView::SingleSelection);
     lvwConfig->setMouseTracking(true);
     lvwConfig->viewport()->installEventFilter(this);
-    const QIcon icon = style()->standardIcon(QStyle::SP_DriveNetIcon);
+    const QIcon icon = sharedStandardIcon(QStyle::SP_DriveNetIcon);
     for (const Configuration &c : ConfigurationWizards::configurations()) {
         auto *item = new QListWidgetItem(icon, c.text, lvwConfig);
         item->setData(kKeyRole, c.key);

@@ -1,5 +1,7 @@
 #include "setup/frminstruction.h"
 
+#include "ui/standardicons.h"
+
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -25,7 +27,7 @@ frmInstruction::frmInstruction(QWidget *parent) : QDialog(parent)
     setModal(false);
     Picture1 = new QLabel;
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
+    Picture1->setPixmap(sharedStandardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
     lblDescription = new QLabel;
     lblDescription->setObjectName(QStringLiteral("lblDescription"));
     lblDescription->setWordWrap(true);

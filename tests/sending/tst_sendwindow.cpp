@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <optional>
 
 namespace {
@@ -205,6 +206,14 @@ private Q_SLOTS:
     // Opening a file over "previous". A whole file read brings the link
     // question (No: unlinked); a file that cannot be read is told, nothing is
     // lost, no question, and a link is kept but due for a fresh read.
+    // Every window shows the same icons: icons made per window would leave
+    // their pictures in the pixmap cache after the window goes.
+    void iconsAreSharedAcrossWindows()
+    {
+        frmSend *other = frmSend::OpenNewWindow();
+        QCOMPARE(other->cmdClear->icon().cacheKey(), m_w->cmdClear->icon().cacheKey());
+    }
+
     void opening_data()
     {
         QTest::addColumn<QString>("kind"); // "file", or one that cannot be read
