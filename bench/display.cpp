@@ -271,8 +271,7 @@ Listing runFields()
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::prepareProcess();
     QApplication app(argc, argv);
     keepHeapTrimmed(&app);
     QuietEvents events;

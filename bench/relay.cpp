@@ -732,9 +732,7 @@ double med(const std::string &name)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::signal(SIGPIPE, SIG_IGN);
+    bench::prepareProcess();
     QApplication app(argc, argv);
     keepHeapTrimmed(&app);
 
