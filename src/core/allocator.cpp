@@ -7,11 +7,9 @@
 #endif
 
 namespace {
-// Socket reads (up to 1 MB), log batches and a list's text are mapped on
-// their own and given back whole when freed, so they leave no holes between
-// the small objects that stay (rows, events, widgets), which would keep whole
-// pages of the heap in memory. The relay measured no slower for it.
-[[maybe_unused]] constexpr int kOwnMappingBytes = 256 * 1024;
+// Above the largest socket read (1 MB), so the relay's own buffers stay in
+// the heap and are reused at no cost.
+[[maybe_unused]] constexpr int kOwnMappingBytes = 4 * 1024 * 1024;
 // Less than this lying free is not worth the pages faulted back in later.
 [[maybe_unused]] constexpr size_t kTrimAboveBytes = 8 * 1024 * 1024;
 constexpr int kTrimEveryMs = 5000;
